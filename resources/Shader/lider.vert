@@ -1,0 +1,2 @@
+#version 410
+void main(){}
