@@ -27,6 +27,17 @@ constexpr std::size_t kCrcOffset = kFrameLength - 1;                            
 // CRC-8, polynomial 0x4D, init 0, MSB first, no reflection, no final XOR.
 const std::array<std::uint8_t, 256>& crc8Table();
 std::uint8_t crc8(const std::uint8_t* data, std::size_t length);
+// True when byte 46 of a 47-byte frame equals the CRC of bytes 0 to 45.
+inline bool frameCrcMatches(const std::uint8_t* frame)
+{
+    return crc8(frame, kCrcOffset) == frame[kCrcOffset];
+}
+
+// Multi-byte fields are unsigned little-endian.
+inline std::uint16_t readLe16(const std::uint8_t* bytes)
+{
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
 
 struct ScanPoint {
     std::uint16_t distance = 0; // mm, 0 = no return

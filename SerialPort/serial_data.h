@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <vector>
 
@@ -39,7 +40,7 @@ struct HoverPoint {
 // The decoder: frame finding, point decoding, round assembly, the hover pick,
 // spot frequency, and the collection and writing of recorded rounds.
 // One instance per process; all decoding runs on the GUI thread.
-class SerialData : public QObject
+class SerialData : public QObject, private tx710::FrameConsumer
 {
     Q_OBJECT
 public:
@@ -55,11 +56,22 @@ public:
 
     void setRoundCallback(std::function<void()> callback) { round_callback_ = std::move(callback); }
     void setShowDataCallback(std::function<void(ShowData)> callback) { show_data_callback_ = std::move(callback); }
-    void setSaveProgressCallback(std::function<void(bool, int)> callback) { save_progress_callback_ = std::move(callback); }
+    void setSaveProgressCallback(std::function<void(bool, int)> callback)
+    {
+        // The data writer reports through it from its own thread.
+        std::lock_guard<std::mutex> lock(callback_mutex_);
+        save_progress_callback_ = std::move(callback);
+    }
 
     // Recording.
     void startSaveData();
     void stopSaveData();
+    // True from the start of a data writer until just before its final report.
+    bool saveRunning() const { return writer_running_; }
+
+    // Frames found by the frame finder since start-up.
+    std::uint64_t acceptedFrameCount() const { return finder_.acceptedCount(); }
+    std::uint64_t rejectedFrameCount() const { return finder_.rejectedCount(); }
 
     // Positions and colours of the last complete round (GUI thread only).
     std::vector<QVector3D> display_points_;
@@ -70,8 +82,66 @@ public slots:
 
 protected:
     SerialData();
+    // Waits for a data writer still running; only test and benchmark
+    // decoders are ever destroyed.
+    ~SerialData() override;
 
-    // Decoder state and the recording members live below. Tests derive from
-    // this class to get a fresh decoder per case and read the state directly.
-    // (Private section to be completed with the decoding and recording state.)
+    // Folder of the data files; tests and benchmarks point it elsewhere.
+    virtual QString dataDirectoryPath() const;
+
+    // Recording steps, on the GUI thread.
+    void saveThread();
+    bool createSaveFile();
+
+    // Decodes a frame already known to be 47 bytes with a correct CRC.
+    void decodeFrame(const std::uint8_t* frame);
+    // Called where one revolution ends and the next begins (0-degree crossing).
+    void recordRoundBoundary();
+    void closeRecordedRound();
+    void updateSpotFrequency(int speed);
+    void reportSaveProgress(bool ok, int value);
+    void writeRecordedRounds(QString file_name);
+
+    // Frame finder.
+    void frameAccepted(const std::uint8_t* frame) override;
+    void frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length) override;
+    tx710::FrameFinder finder_{this};
+    QByteArray last_frame_;
+
+    // Scan assembly (GUI thread).
+    std::vector<QVector3D> round_points_;
+    std::vector<QVector3D> round_colors_;
+    std::vector<QVector3D> next_points_;
+    std::vector<QVector3D> next_colors_;
+    float last_start_angle_ = 0;
+    bool last_frame_wrapped_ = false;
+    float hover_angle_ = -1.0f;
+    HoverPoint hover_point_;
+    bool color_flag_ = false;
+
+    // Spot frequency: 64-bit so that a long wait for a round end cannot overflow.
+    std::int64_t spot_counter_ = 0;
+    std::int32_t spot_frequency_ = 4500;
+    std::vector<float> frequency_ring_ = std::vector<float>(10, 4500.0f);
+    int ring_index_ = 0;
+
+    std::function<void()> round_callback_;
+    std::function<void(ShowData)> show_data_callback_;
+
+    // Recording: collected on the GUI thread, written by the data writer.
+    std::atomic<bool> record_request_{false};
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> header_written_{false};
+    std::atomic<bool> writer_running_{false};
+    int recorded_rounds_ = 0;
+    std::vector<PointRecord> round_record_;
+    std::deque<std::vector<PointRecord>> record_queue_;
+    std::mutex mutex_; // guards record_queue_
+    QString file_name_;
+    int save_round_no_ = 0; // data writer only, once it runs
+    std::mutex callback_mutex_; // guards save_progress_callback_
+    std::function<void(bool, int)> save_progress_callback_;
+    std::shared_future<void> writer_finished_;
+
+    static constexpr int kRoundsPerSave = 100;
 };

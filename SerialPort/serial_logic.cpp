@@ -1,0 +1,119 @@
+#include "SerialPort/serial_logic.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+#include <QSound>
+
+#include <thread>
+
+#include "SerialPort/serial_data.h"
+#include "app/log.h"
+
+namespace {
+
+const QString kWarningSound = QStringLiteral(":/Sound/Windows Ding.wav");
+
+void warnUser(const QString& text)
+{
+    QSound::play(kWarningSound);
+    QMessageBox::warning(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+} // namespace
+
+SerialLogic* SerialLogic::instance()
+{
+    // Created once, safely under concurrent first use, never destroyed.
+    static SerialLogic* const logic = new SerialLogic;
+    return logic;
+}
+
+SerialLogic::SerialLogic() : QObject(nullptr) {}
+
+QStringList SerialLogic::availablePortNames() const
+{
+    if (port_lister_)
+        return port_lister_();
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports)
+        names.append(info.portName());
+    return names;
+}
+
+void SerialLogic::setPortLister(PortLister lister)
+{
+    port_lister_ = std::move(lister);
+}
+
+bool SerialLogic::open(const QString& port_name)
+{
+    serial_port_ = std::make_shared<QSerialPort>();
+    // setPortName takes a bare name ("ttyUSB0") or a full path ("/dev/lidar").
+    serial_port_->setPortName(port_name);
+    serial_port_->setBaudRate(kBaudRate, QSerialPort::AllDirections);
+    serial_port_->setDataBits(QSerialPort::Data8);
+    serial_port_->setParity(QSerialPort::NoParity);
+    serial_port_->setStopBits(QSerialPort::OneStop);
+    serial_port_->setFlowControl(QSerialPort::NoFlowControl);
+
+    if (!serial_port_->open(QIODevice::ReadWrite)) {
+        TX_LOG << "open" << port_name << "failed:" << serial_port_->errorString();
+        // Same thread, so this runs before open() returns.
+        QMetaObject::invokeMethod(this, [this] { reportNoLidar(); }, Qt::AutoConnection);
+        return false;
+    }
+
+    if (!serial_port_->waitForReadyRead(kDetectTimeoutMs)) {
+        TX_LOG << "no data from" << port_name << "within" << kDetectTimeoutMs << "ms";
+        reportNoLidar();
+        return false;
+    }
+
+    // Connect from a short-lived thread; the handlers still run on this
+    // thread, where the port and the controller live. The bytes that ended
+    // the wait stay buffered and come out with the first read.
+    std::shared_ptr<QSerialPort> port = serial_port_;
+    std::thread([this, port]() mutable {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            QObject::connect(port.get(), &QSerialPort::readyRead, this, &SerialLogic::readData);
+            QObject::connect(port.get(), &QSerialPort::errorOccurred, this, &SerialLogic::handleError);
+        }
+        // Hand the reference back so the port is never destroyed off its thread,
+        // even when a later open() has already dropped it.
+        QMetaObject::invokeMethod(this, [port = std::move(port)] {}, Qt::QueuedConnection);
+    }).detach();
+    return true;
+}
+
+void SerialLogic::readData()
+{
+    auto* port = qobject_cast<QSerialPort*>(sender());
+    if (!port)
+        return;
+    SerialData::instance()->findFrame(port->readAll());
+}
+
+void SerialLogic::handleError(QSerialPort::SerialPortError error)
+{
+    // Qt reports NoError after successful operations; that is no failure.
+    if (error == QSerialPort::NoError)
+        return;
+    auto* port = qobject_cast<QSerialPort*>(sender());
+    if (!port)
+        return;
+    TX_LOG << "serialPortError";
+    TX_LOG << "port" << port->portName() << "error" << int(error) << port->errorString();
+    // Closing may raise further notifications; the first one ends the link.
+    QObject::disconnect(port, nullptr, this, nullptr);
+    port->close();
+    warnUser(QStringLiteral("Lidar connection fail,please check the connection"));
+    QCoreApplication::exit(0);
+}
+
+void SerialLogic::reportNoLidar()
+{
+    warnUser(QStringLiteral("No Lidar detected. please check the connection and restart the software."));
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+
+class QProgressDialog;
+class CopyRightDialog;
+
+namespace Ui {
+class LidarToolBar;
+}
+
+// Tells the data writer's reports of one save apart. The writer reports the
+// rounds it has written as 1, 2, 3, ... and ends with one more 100; a failed
+// start is reported as (false, 0). Only the end or a failure may free the save
+// button, or a second writer could be started while the first still writes.
+class SaveProgressTracker
+{
+public:
+    enum class Report {
+        Round,   // one more round written
+        Final,   // the writer has ended
+        Failure, // the save could not start
+        Stale    // no save running: a late report of an earlier save
+    };
+
+    void start();
+    Report classify(bool ok, int value);
+    // A 100 that continues the count is the hundredth round, unless the
+    // writer stopped after 99 rounds: then it is its end report.
+    bool reachedHundred() const { return active_ && last_round_ == 100; }
+    void finish() { active_ = false; }
+    bool active() const { return active_; }
+    int lastRound() const { return last_round_; }
+
+private:
+    bool active_ = false;
+    int last_round_ = 0;
+};
+
+class LidarToolBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit LidarToolBar(QWidget* parent = nullptr);
+    ~LidarToolBar() override;
+
+    // The GUI-thread half of the writer's progress report: moves the progress
+    // dialog and frees the save button once the save has ended or failed.
+    void showSaveProgress(bool ok, int value);
+
+signals:
+    void sig_screenshot_clicked();
+    void sig_color(bool flag);
+
+private:
+    void initConnect();
+    void playButtonClicked(bool checked);
+    void saveButtonClicked();
+    void endSave();
+
+    Ui::LidarToolBar* ui_ = nullptr;
+    CopyRightDialog* about_dialog_ = nullptr;
+    QProgressDialog* progress_dialog_ = nullptr;
+    SaveProgressTracker save_tracker_;
+};

@@ -1,0 +1,66 @@
+#include "panels/show_data_widget.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include "ui_show_data_widget.h"
+#include "view/lidar_gl_function.h"
+
+namespace {
+const QString kNoValue = QStringLiteral("--");
+}
+
+ShowDataWidget::ShowDataWidget(QWidget* parent) : QWidget(parent), ui_(new Ui::ShowDataWidget)
+{
+    ui_->setupUi(this);
+    initUI();
+}
+
+ShowDataWidget::~ShowDataWidget()
+{
+    delete ui_;
+}
+
+void ShowDataWidget::initUI()
+{
+    // The decoder outlives any panel; the guard keeps a record that arrives
+    // after this panel is gone from reaching freed memory.
+    QPointer<ShowDataWidget> panel(this);
+    SerialData::instance()->setShowDataCallback([panel](ShowData data) {
+        if (panel.isNull())
+            return;
+        QMetaObject::invokeMethod(
+            panel.data(), [panel, data]() {
+                if (!panel.isNull())
+                    panel->showData(data);
+            },
+            Qt::AutoConnection);
+    });
+}
+
+void ShowDataWidget::setMouseInView(bool inside)
+{
+    mouse_in_view_ = inside;
+}
+
+void ShowDataWidget::setSpacing(float spacing)
+{
+    ui_->spacing_label->setText(QString::number(spacing, 'g', 6));
+}
+
+void ShowDataWidget::showData(const ShowData& data)
+{
+    const bool live = LidarGLFunction::instance()->playFlag() && mouse_in_view_;
+    if (live) {
+        ui_->angle_label->setText(QString::number(data.angle, 'f', 2) + QStringLiteral("°"));
+        ui_->distance_label->setText(QString::number(data.distance, 'g', 6) + QStringLiteral("mm"));
+        ui_->intensity_label->setText(QString::number(data.intensity, 'g', 6));
+    } else {
+        ui_->angle_label->setText(kNoValue);
+        ui_->distance_label->setText(kNoValue);
+        ui_->intensity_label->setText(kNoValue);
+        ui_->speed_label->setText(kNoValue);
+    }
+    ui_->spot_frequency_label->setText(QString::number(data.spot_frequency));
+    ui_->speed_label->setText(QString::number(data.speed, 'g', 6) + QStringLiteral("RPM"));
+}

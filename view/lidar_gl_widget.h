@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QMatrix4x4>
+#include <QOpenGLFunctions_4_1_Core>
+#include <QOpenGLWidget>
+#include <QPointF>
+#include <QVector2D>
+#include <QVector3D>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class QOpenGLShaderProgram;
+class ShowDataWidget;
+class LogoWidget;
+
+// One glyph of the ring-label font, made once when the GL context is set up.
+struct GlyphRecord {
+    GLuint texture = 0;
+    QVector2D size;       // bitmap width and rows, pixels
+    QVector2D bearing;    // pen to bitmap left edge and top edge (y up), pixels
+    quint32 advance = 0;  // pen advance, 1/64 pixel
+};
+
+// The point-cloud view: the last complete round seen from above over a polar
+// grid with millimetre ring labels, zoomed in nine steps, panned by dragging,
+// with the point under the cursor picked by its polar angle.
+class LidarGLWidget : public QOpenGLWidget, protected QOpenGLFunctions_4_1_Core
+{
+    Q_OBJECT
+public:
+    explicit LidarGLWidget(QWidget* parent = nullptr);
+    ~LidarGLWidget() override;
+
+    void zoomIn();
+    void zoomOut();
+    // Returns the ring spacing of the current zoom step and shows it in the read-out panel.
+    float currentGridSpacing();
+
+    int zoomIndex() const { return zoom_index_; }
+    float cameraDistance() const { return camera_distance_; }
+    QPointF panOffset() const { return QPointF(pan_x_, pan_y_); }
+    float aspect() const { return aspect_; }
+    bool mouseInView() const { return mouse_in_view_; }
+    // Number of glyphs made from the label font (0 when the font could not be read).
+    int glyphCount() const { return static_cast<int>(glyphs_.size()); }
+
+    // Rings, diameters, hover line and glyph quads are drawn from buffers
+    // (batched) when set, else one immediate-mode figure and one buffer
+    // update per glyph. Both give the same picture.
+    void setBufferedDrawing(bool buffered) { buffered_drawing_ = buffered; }
+    bool bufferedDrawing() const { return buffered_drawing_; }
+
+public slots:
+    // Frees every GL object; runs with the context current (also from aboutToBeDestroyed).
+    void cleanup();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void enterEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+
+    // The label font beside the executable.
+    virtual QString fontFilePath() const;
+
+    void initGlyphs();
+    void renderText(std::string text, float x, float y, float scale, QVector3D color);
+
+private:
+    void originView();
+    void setCamera();
+    void drawPoints();
+    void drawGrid();
+    void drawLinesImmediate(float spacing, float ring_limit);
+    void drawLinesBuffered(float spacing, float ring_limit);
+    void drawLabelsBuffered(float spacing, float ring_limit);
+    void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
+    void updateHoverAngle(int px, int py);
+    void placeOverlays();
+    static bool panButtons(Qt::MouseButtons buttons);
+
+    std::vector<float> zoom_levels_;
+    std::vector<float> grid_spacings_;
+    int zoom_index_ = 0;
+    float camera_distance_ = 1.0f;
+    float grid_spacing_ = 0.0f;
+    float pan_x_ = 0.0f;
+    float pan_y_ = 0.0f;
+    float pan_factor_ = 0.001f;
+    int last_mouse_x_ = 0;
+    int last_mouse_y_ = 0;
+    float aspect_ = 1.0f;
+    QVector3D eye_;
+    QVector3D center_;
+    QVector3D up_;
+    QMatrix4x4 matrix_;
+    QMatrix4x4 model_;
+    QMatrix4x4 view_;
+    QMatrix4x4 projection_;
+    bool mouse_in_view_ = false;
+    ShowDataWidget* show_data_widget_ = nullptr;
+    LogoWidget* logo_widget_ = nullptr;
+
+    QOpenGLShaderProgram* program_ = nullptr;
+    GLuint point_vao_ = 0;
+    GLuint point_vbo_ = 0;
+    GLuint color_vbo_ = 0;
+    GLuint text_vao_ = 0;
+    GLuint text_vbo_ = 0;
+    GLuint line_vao_ = 0;
+    GLuint line_vbo_ = 0;
+    GLuint label_vbo_ = 0;
+    GLsizeiptr label_vbo_size_ = 0;
+    int matrix_location_ = -1;
+    int model_location_ = -1;
+    int view_location_ = -1;
+    int projection_location_ = -1;
+    bool gl_ready_ = false;
+    bool buffered_drawing_ = true;
+
+    std::vector<QVector3D> points_;
+    std::vector<QVector3D> colors_;
+    std::map<char, GlyphRecord> glyphs_;
+
+    // Scratch of the batched drawing, kept to avoid allocations per frame.
+    std::vector<float> line_vertices_;
+    std::vector<GLint> line_firsts_;
+    std::vector<GLsizei> line_counts_;
+    std::vector<float> label_vertices_;
+    std::vector<GLuint> label_textures_;
+};
