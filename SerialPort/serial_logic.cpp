@@ -73,7 +73,7 @@ bool SerialLogic::open(const QString& port_name)
 
     // Connect from a short-lived thread; the handlers still run on this
     // thread, where the port and the controller live. The bytes that ended
-    // the wait stay buffered and come out with the first read.
+    // the wait stay buffered until the first read.
     std::shared_ptr<QSerialPort> port = serial_port_;
     std::thread([this, port]() mutable {
         {
@@ -81,17 +81,24 @@ bool SerialLogic::open(const QString& port_name)
             QObject::connect(port.get(), &QSerialPort::readyRead, this, &SerialLogic::readData);
             QObject::connect(port.get(), &QSerialPort::errorOccurred, this, &SerialLogic::handleError);
         }
-        // Hand the reference back so the port is never destroyed off its thread,
-        // even when a later open() has already dropped it.
-        QMetaObject::invokeMethod(this, [port = std::move(port)] {}, Qt::QueuedConnection);
+        // A ready-read raised before the connections existed is gone, so read
+        // what is buffered now rather than waiting for the next chunk. The
+        // reference travels back too, so the port is never destroyed off its
+        // thread, even when a later open() has already dropped it.
+        QMetaObject::invokeMethod(
+            this, [this, port = std::move(port)] { readBuffered(port.get()); }, Qt::QueuedConnection);
     }).detach();
     return true;
 }
 
 void SerialLogic::readData()
 {
-    auto* port = qobject_cast<QSerialPort*>(sender());
-    if (!port)
+    readBuffered(qobject_cast<QSerialPort*>(sender()));
+}
+
+void SerialLogic::readBuffered(QSerialPort* port)
+{
+    if (!port || port != serial_port_.get() || !port->isOpen() || port->bytesAvailable() <= 0)
         return;
     SerialData::instance()->findFrame(port->readAll());
 }
@@ -104,6 +111,11 @@ void SerialLogic::handleError(QSerialPort::SerialPortError error)
     auto* port = qobject_cast<QSerialPort*>(sender());
     if (!port)
         return;
+    if (port != serial_port_.get()) {
+        // A port replaced by a later open() is no longer the link.
+        QObject::disconnect(port, nullptr, this, nullptr);
+        return;
+    }
     TX_LOG << "serialPortError";
     TX_LOG << "port" << port->portName() << "error" << int(error) << port->errorString();
     // Closing may raise further notifications; the first one ends the link.

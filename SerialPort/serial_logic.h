@@ -41,6 +41,9 @@ private:
     SerialLogic();
 
     void readData();
+    // Hands everything `port` has buffered to the decoder, if it is the
+    // current, open port.
+    void readBuffered(QSerialPort* port);
     void handleError(QSerialPort::SerialPortError error);
     void reportNoLidar();
 

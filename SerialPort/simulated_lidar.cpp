@@ -20,8 +20,8 @@ constexpr double kRoomTop = 2.5;
 constexpr double kDoorFrom = 0.5;
 constexpr double kDoorTo = 1.5;
 // A reflector strip on the left wall saturates the receiver.
-constexpr double kReflectorFrom = 0.0;
-constexpr double kReflectorTo = 0.3;
+constexpr double kReflectorFrom = -0.15;
+constexpr double kReflectorTo = 0.15;
 // A round object walking through the lower half of the room.
 constexpr double kObjectRadius = 0.2;
 // Share of points randomly lost (dark or glancing surfaces).

@@ -407,8 +407,14 @@ int main(int argc, char** argv)
         }
     }
 
-    if (options.hangup_after >= 0 && !g_stop && elapsed() >= options.hangup_after)
+    const bool unplugged = options.hangup_after >= 0 && !g_stop && elapsed() >= options.hangup_after;
+    if (unplugged) {
         std::fprintf(stderr, "tx710-sim: hanging up after %.1f s\n", elapsed());
+    } else if (!line_failed) {
+        // Closing the master discards what the reader has not taken yet; let
+        // it drain the last frames first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
     line.close();
 
     std::printf("frames sent: %lld\n", frames_sent);

@@ -7,6 +7,7 @@
 #include <QVector2D>
 #include <QVector3D>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,20 +41,21 @@ public:
 
     int zoomIndex() const { return zoom_index_; }
     float cameraDistance() const { return camera_distance_; }
-    QPointF panOffset() const { return QPointF(pan_x_, pan_y_); }
+    QPointF panOffset() const { return pan_.toPointF(); }
     float aspect() const { return aspect_; }
     bool mouseInView() const { return mouse_in_view_; }
     // Number of glyphs made from the label font (0 when the font could not be read).
     int glyphCount() const { return static_cast<int>(glyphs_.size()); }
 
-    // Rings, diameters, hover line and glyph quads are drawn from buffers
-    // (batched) when set, else one immediate-mode figure and one buffer
-    // update per glyph. Both give the same picture.
+    // Off (the default): one immediate-mode figure per line and one buffer
+    // update and draw per glyph. On: the same lines and glyph quads from
+    // buffers in a few draw calls. Both give the same picture.
     void setBufferedDrawing(bool buffered) { buffered_drawing_ = buffered; }
     bool bufferedDrawing() const { return buffered_drawing_; }
 
 public slots:
-    // Frees every GL object; runs with the context current (also from aboutToBeDestroyed).
+    // Frees every GL object with the context made current; also run when the
+    // context is about to be destroyed.
     void cleanup();
 
 protected:
@@ -75,7 +77,19 @@ protected:
     void renderText(std::string text, float x, float y, float scale, QVector3D color);
 
 private:
+    // The grid's line figures of one frame, each a closed loop of 2-D vertices
+    // in drawing order: six diameters, the hover line if shown, the rings.
+    // Both ways of drawing read these, so they place the same vertices.
+    struct GridLines {
+        std::vector<float> vertices; // x, y pairs
+        std::vector<GLint> firsts;   // first vertex of each figure
+        std::vector<GLsizei> counts; // vertices of each figure
+        int hover_figures = 0;       // 0 or 1
+        void add(std::initializer_list<float> xy);
+    };
+
     void originView();
+    void buildGridLines(bool hover_line, float spacing, float ring_limit);
     void setCamera();
     void drawPoints();
     void drawGrid();
@@ -92,8 +106,7 @@ private:
     int zoom_index_ = 0;
     float camera_distance_ = 1.0f;
     float grid_spacing_ = 0.0f;
-    float pan_x_ = 0.0f;
-    float pan_y_ = 0.0f;
+    QVector2D pan_; // point of the scan plane straight below the camera
     float pan_factor_ = 0.001f;
     int last_mouse_x_ = 0;
     int last_mouse_y_ = 0;
@@ -118,22 +131,19 @@ private:
     GLuint line_vao_ = 0;
     GLuint line_vbo_ = 0;
     GLuint label_vbo_ = 0;
-    GLsizeiptr label_vbo_size_ = 0;
     int matrix_location_ = -1;
     int model_location_ = -1;
     int view_location_ = -1;
     int projection_location_ = -1;
     bool gl_ready_ = false;
-    bool buffered_drawing_ = true;
+    bool buffered_drawing_ = false;
 
     std::vector<QVector3D> points_;
     std::vector<QVector3D> colors_;
     std::map<char, GlyphRecord> glyphs_;
 
     // Scratch of the batched drawing, kept to avoid allocations per frame.
-    std::vector<float> line_vertices_;
-    std::vector<GLint> line_firsts_;
-    std::vector<GLsizei> line_counts_;
+    GridLines grid_lines_;
     std::vector<float> label_vertices_;
     std::vector<GLuint> label_textures_;
 };

@@ -28,6 +28,8 @@ void ModalWatcher::poll()
     for (QAbstractButton* button : buttons)
         seen.buttons.append(button->text());
     boxes_.append(seen);
+    if (on_box_)
+        on_box_(seen);
     if (QAbstractButton* ok = box->button(QMessageBox::Ok))
         ok->click();
     else

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 namespace tx710test {
 
 // What a modal message box showed before the watcher dismissed it.
@@ -26,6 +28,8 @@ public:
     explicit ModalWatcher(int poll_ms = 50);
 
     const QVector<SeenMessageBox>& boxes() const { return boxes_; }
+    // Called for each box while it is still shown.
+    void setOnBox(std::function<void(const SeenMessageBox&)> on_box) { on_box_ = std::move(on_box); }
     void clear() { boxes_.clear(); }
 
 private:
@@ -33,6 +37,7 @@ private:
 
     QTimer timer_;
     QVector<SeenMessageBox> boxes_;
+    std::function<void(const SeenMessageBox&)> on_box_;
 };
 
 // Collects the text of every Qt debug message while alive.

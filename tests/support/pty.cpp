@@ -54,6 +54,14 @@ bool PseudoTerminal::write(const QByteArray& bytes)
     return true;
 }
 
+bool PseudoTerminal::masterHasInput(int wait_ms)
+{
+    if (master_ < 0)
+        return false;
+    pollfd p{master_, POLLIN, 0};
+    return poll(&p, 1, wait_ms) > 0 && (p.revents & POLLIN);
+}
+
 QByteArray readUntilHangUp(const QString& path, int timeout_ms, bool& hung_up)
 {
     hung_up = false;

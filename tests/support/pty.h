@@ -21,6 +21,9 @@ public:
 
     // Writes all of `bytes` to the master side; false on error.
     bool write(const QByteArray& bytes);
+    // True when the code under test wrote anything to the line within
+    // `wait_ms` (the link is receive-only).
+    bool masterHasInput(int wait_ms);
     // Closes the master: the slave side sees a hang-up, as when the adapter is
     // unplugged.
     void hangUp();

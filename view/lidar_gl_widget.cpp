@@ -1,0 +1,619 @@
+#include "view/lidar_gl_widget.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QPointer>
+#include <QTextCodec>
+#include <QVector4D>
+#include <QWheelEvent>
+
+#include <GL/gl.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+
+#include "SerialPort/serial_data.h"
+#include "app/log.h"
+#include "app/logo_widget.h"
+#include "panels/show_data_widget.h"
+#include "view/lidar_gl_function.h"
+
+namespace {
+
+constexpr float kPi = 3.1415927f;
+constexpr float kGridRadius = 20.0f;
+constexpr int kRingVertexCount = 50;
+constexpr float kRingAngleStep = 0.1256636f; // 2 pi / 50
+constexpr float kSin60Radius = 17.320507f;   // 20 sin 60 degrees
+constexpr int kGlyphPixelHeight = 64;
+constexpr float kLabelScale = 0.3f;
+constexpr int kQuadVertexCount = 6;
+constexpr int kQuadFloats = kQuadVertexCount * 4;
+constexpr GLsizeiptr kQuadBytes = kQuadFloats * sizeof(float); // 96
+
+const QVector3D kGridColor(0.5f, 0.5f, 0.5f);
+const QVector3D kHoverColor(1.0f, 1.0f, 0.0f);
+const QVector3D kLabelColor(0.0f, 1.0f, 0.0f);
+
+// One end of each diameter, every 30 degrees; the other end is its negation.
+constexpr int kDiameterCount = 6;
+const float kDiameterEnds[kDiameterCount][2] = {
+    {0.0f, kGridRadius},          {10.0f, kSin60Radius}, {kSin60Radius, 10.0f},
+    {kGridRadius, 0.0f},          {kSin60Radius, -10.0f}, {10.0f, -kSin60Radius},
+};
+
+// Label of the ring at radius v metres: its radius in millimetres.
+std::string ringLabel(float radius)
+{
+    return QString::number(radius * 1000.0f, 'g', 6).toUtf8().toStdString();
+}
+
+} // namespace
+
+void LidarGLWidget::GridLines::add(std::initializer_list<float> xy)
+{
+    firsts.push_back(static_cast<GLint>(vertices.size() / 2));
+    counts.push_back(static_cast<GLsizei>(xy.size() / 2));
+    vertices.insert(vertices.end(), xy);
+}
+
+void LidarGLWidget::buildGridLines(bool hover_line, float spacing, float ring_limit)
+{
+    GridLines& lines = grid_lines_;
+    lines.vertices.clear();
+    lines.firsts.clear();
+    lines.counts.clear();
+    for (const auto& end : kDiameterEnds)
+        lines.add({end[0], end[1], -end[0], -end[1]});
+    lines.hover_figures = 0;
+    if (hover_line) {
+        const HoverPoint hover = SerialData::instance()->hoverPoint();
+        lines.add({0.0f, 0.0f, hover.x, hover.y});
+        lines.hover_figures = 1;
+    }
+    for (int i = 0; static_cast<float>(i) <= ring_limit; ++i) {
+        const float radius = static_cast<float>(i) * spacing;
+        lines.firsts.push_back(static_cast<GLint>(lines.vertices.size() / 2));
+        lines.counts.push_back(kRingVertexCount);
+        for (int k = 0; k < kRingVertexCount; ++k) {
+            const float a = static_cast<float>(k) * kRingAngleStep;
+            lines.vertices.push_back(radius * std::cos(a));
+            lines.vertices.push_back(radius * std::sin(a));
+        }
+    }
+}
+
+LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
+{
+    // The overlays are children, deleted with the view.
+    show_data_widget_ = new ShowDataWidget(this);
+    show_data_widget_->show();
+    logo_widget_ = new LogoWidget(this);
+    logo_widget_->show();
+
+    zoom_levels_ = {1, 2, 3, 4, 5, 10, 20, 30, 50};
+    grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
+
+    show_data_widget_->setSpacing(2);
+
+    // The decoder outlives any view; a round that completes after this view
+    // is gone must not reach it.
+    QPointer<LidarGLWidget> view(this);
+    SerialData::instance()->setRoundCallback([view]() {
+        if (!view.isNull())
+            view->update();
+    });
+
+    LidarGLFunction* hub = LidarGLFunction::instance();
+    connect(hub, &LidarGLFunction::originViewSignal, this, [this]() { originView(); });
+    connect(hub, &LidarGLFunction::zoomInSignal, this, [this]() { zoomIn(); });
+    connect(hub, &LidarGLFunction::zoomOutSignal, this, [this]() { zoomOut(); });
+
+    setAttribute(Qt::WA_MouseTracking, true);
+}
+
+LidarGLWidget::~LidarGLWidget()
+{
+    // The base destructor destroys the context; by then this part of the
+    // object is gone and must not be called back.
+    if (context() != nullptr)
+        disconnect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &LidarGLWidget::cleanup);
+    cleanup();
+}
+
+void LidarGLWidget::cleanup()
+{
+    if (!gl_ready_)
+        return;
+    makeCurrent();
+    delete program_;
+    program_ = nullptr;
+    const GLuint arrays[] = {point_vao_, text_vao_, line_vao_};
+    glDeleteVertexArrays(3, arrays);
+    const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_, line_vbo_, label_vbo_};
+    glDeleteBuffers(5, buffers);
+    point_vao_ = text_vao_ = line_vao_ = 0;
+    point_vbo_ = color_vbo_ = text_vbo_ = line_vbo_ = label_vbo_ = 0;
+    for (const auto& entry : glyphs_) {
+        if (entry.second.texture != 0)
+            glDeleteTextures(1, &entry.second.texture);
+    }
+    glyphs_.clear();
+    gl_ready_ = false;
+    doneCurrent();
+}
+
+void LidarGLWidget::originView()
+{
+    pan_ = QVector2D(0.0f, 0.0f);
+    model_.setToIdentity();
+    repaint();
+}
+
+void LidarGLWidget::zoomIn()
+{
+    zoom_index_ = std::max(zoom_index_ - 1, 0);
+    camera_distance_ = zoom_levels_.at(static_cast<std::size_t>(zoom_index_));
+}
+
+void LidarGLWidget::zoomOut()
+{
+    zoom_index_ = std::min(zoom_index_ + 1, static_cast<int>(zoom_levels_.size()) - 1);
+    camera_distance_ = zoom_levels_.at(static_cast<std::size_t>(zoom_index_));
+}
+
+float LidarGLWidget::currentGridSpacing()
+{
+    grid_spacing_ = grid_spacings_.at(static_cast<std::size_t>(zoom_index_));
+    show_data_widget_->setSpacing(grid_spacing_);
+    return grid_spacing_;
+}
+
+bool LidarGLWidget::panButtons(Qt::MouseButtons buttons)
+{
+    return buttons == Qt::LeftButton || buttons == Qt::MiddleButton;
+}
+
+void LidarGLWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (panButtons(event->buttons())) {
+        last_mouse_x_ = static_cast<int>(std::lround(event->localPos().x()));
+        last_mouse_y_ = static_cast<int>(std::lround(event->localPos().y()));
+    }
+}
+
+void LidarGLWidget::mouseReleaseEvent(QMouseEvent* /*event*/)
+{
+}
+
+void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const int px = static_cast<int>(std::lround(event->localPos().x()));
+    const int py = static_cast<int>(std::lround(event->localPos().y()));
+    updateHoverAngle(px, py);
+    if (!panButtons(event->buttons()))
+        return;
+    const int dx = px - last_mouse_x_;
+    const int dy = last_mouse_y_ - py; // screen y grows downward
+    last_mouse_x_ = px;
+    last_mouse_y_ = py;
+    const float step = pan_factor_ * camera_distance_;
+    pan_ -= QVector2D(static_cast<float>(dx) * step, static_cast<float>(dy) * step);
+    repaint();
+}
+
+void LidarGLWidget::updateHoverAngle(int px, int py)
+{
+    const float w = static_cast<float>(std::max(width(), 1));
+    const float h = static_cast<float>(std::max(height(), 1));
+    const float ndc_x = 2.0f * static_cast<float>(px) / w - 1.0f;
+    const float ndc_y = 1.0f - 2.0f * static_cast<float>(py) / h;
+    const QVector4D eye_ray = projection_.inverted() * QVector4D(ndc_x, ndc_y, -1.0f, 1.0f);
+    QVector4D ray = view_.inverted() * QVector4D(eye_ray.x(), eye_ray.y(), -1.0f, 0.0f);
+    if (ray.w() != 0.0f)
+        ray = QVector4D(ray.x() / ray.w(), ray.y() / ray.w(), ray.z() / ray.w(), ray.w());
+    const float wx = pan_.x() + camera_distance_ * ray.x();
+    const float wy = pan_.y() + camera_distance_ * ray.y();
+    // Straight above the centre has no polar angle; the last one stays.
+    if (wx == 0.0f && wy == 0.0f)
+        return;
+    const float a = std::atan(wx / wy) * 180.0f / kPi;
+    float angle;
+    if (wy >= 0.0f)
+        angle = 180.0f + a;
+    else if (wx < 0.0f)
+        angle = a;
+    else
+        angle = 360.0f + a;
+    SerialData::instance()->setHoverAngle(angle);
+}
+
+void LidarGLWidget::wheelEvent(QWheelEvent* event)
+{
+    if (event->angleDelta().y() < 1)
+        zoomOut();
+    else
+        zoomIn();
+    repaint();
+    QWidget::wheelEvent(event);
+}
+
+void LidarGLWidget::enterEvent(QEvent* event)
+{
+    mouse_in_view_ = true;
+    show_data_widget_->setMouseInView(true);
+    QWidget::enterEvent(event);
+}
+
+void LidarGLWidget::leaveEvent(QEvent* event)
+{
+    mouse_in_view_ = false;
+    show_data_widget_->setMouseInView(false);
+    QWidget::leaveEvent(event);
+}
+
+void LidarGLWidget::resizeEvent(QResizeEvent* event)
+{
+    placeOverlays();
+    QOpenGLWidget::resizeEvent(event);
+}
+
+void LidarGLWidget::placeOverlays()
+{
+    show_data_widget_->move(0, 0);
+    show_data_widget_->raise();
+    logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
+    logo_widget_->raise();
+}
+
+QString LidarGLWidget::fontFilePath() const
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/Font/HK-Grotesk/HKGrotesk-Regular-9.otf");
+}
+
+void LidarGLWidget::initializeGL()
+{
+    if (!initializeOpenGLFunctions()) {
+        TX_LOG << "OpenGL 4.1 functions unavailable; the view stays empty";
+        return;
+    }
+    // Freed while the context is still alive, whoever destroys it first.
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &LidarGLWidget::cleanup, Qt::UniqueConnection);
+
+    initGlyphs();
+
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+    program_ = new QOpenGLShaderProgram(this);
+    program_->addShaderFromSourceFile(QOpenGLShader::Vertex, QStringLiteral(":/Shader/lider.vert"));
+    program_->addShaderFromSourceFile(QOpenGLShader::Fragment, QStringLiteral(":/Shader/lider.frag"));
+    if (!program_->link())
+        TX_LOG << "shader program link error" << program_->log();
+
+    glGenVertexArrays(1, &point_vao_);
+    glGenBuffers(1, &point_vbo_);
+    glGenBuffers(1, &color_vbo_);
+    glGenVertexArrays(1, &text_vao_);
+    glGenBuffers(1, &text_vbo_);
+
+    glBindVertexArray(text_vao_);
+    glBindBuffer(GL_ARRAY_BUFFER, text_vbo_);
+    glBufferData(GL_ARRAY_BUFFER, kQuadBytes, nullptr, GL_DYNAMIC_DRAW);
+    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 4 * sizeof(float), nullptr);
+    glEnableVertexAttribArray(2);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindVertexArray(0);
+
+    // Buffers of the batched grid lines (attribute 0, 2 floats) and glyph quads.
+    glGenVertexArrays(1, &line_vao_);
+    glGenBuffers(1, &line_vbo_);
+    glGenBuffers(1, &label_vbo_);
+    glBindVertexArray(line_vao_);
+    glBindBuffer(GL_ARRAY_BUFFER, line_vbo_);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 2 * sizeof(float), nullptr);
+    glEnableVertexAttribArray(0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindVertexArray(0);
+
+    matrix_location_ = program_->uniformLocation("matrix");
+    model_location_ = program_->uniformLocation("model");
+    view_location_ = program_->uniformLocation("view");
+    projection_location_ = program_->uniformLocation("projection");
+    gl_ready_ = true;
+}
+
+void LidarGLWidget::resizeGL(int w, int h)
+{
+    aspect_ = static_cast<float>(w) / static_cast<float>(h == 0 ? 1 : h);
+    if (gl_ready_)
+        glViewport(0, 0, w, h);
+}
+
+void LidarGLWidget::setCamera()
+{
+    matrix_.setToIdentity();
+    model_.setToIdentity();
+    view_.setToIdentity();
+    projection_.setToIdentity();
+    projection_.perspective(45.0f, aspect_, 0.01f, 1000.0f);
+    eye_ = QVector3D(pan_.x(), pan_.y(), camera_distance_);
+    center_ = QVector3D(pan_.x(), pan_.y(), 0.0f);
+    up_ = QVector3D(0.0f, 1.0f, 0.0f);
+    view_.lookAt(eye_, center_, up_);
+    program_->setUniformValue(matrix_location_, matrix_);
+    program_->setUniformValue(model_location_, model_);
+    program_->setUniformValue(view_location_, view_);
+    program_->setUniformValue(projection_location_, projection_);
+}
+
+void LidarGLWidget::paintGL()
+{
+    if (!gl_ready_) {
+        QOpenGLFunctions* f = QOpenGLContext::currentContext()->functions();
+        f->glClearColor(0, 0, 0, 0);
+        f->glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    glClearColor(0, 0, 0, 0);
+    // Depth is cleared too: every figure lies in one plane, and depth left
+    // from the last frame would hide this frame's figures.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    program_->bind();
+    setCamera();
+    if (LidarGLFunction::instance()->playFlag())
+        drawPoints();
+    drawGrid();
+    program_->release();
+}
+
+void LidarGLWidget::drawPoints()
+{
+    program_->setUniformValue("flag", 0);
+    program_->setUniformValue("vertex_type", 0);
+    glPointSize(3.0f);
+    const SerialData* data = SerialData::instance();
+    points_ = data->display_points_;
+    colors_ = data->display_colors_;
+    if (points_.empty())
+        return;
+    glBindVertexArray(point_vao_);
+    glBindBuffer(GL_ARRAY_BUFFER, point_vbo_);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(points_.size() * sizeof(QVector3D)), points_.data(),
+                 GL_DYNAMIC_DRAW);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), nullptr);
+    glEnableVertexAttribArray(0);
+    // Never more colours read than there are points, nor more than exist.
+    const std::size_t drawn = colors_.empty() ? points_.size() : std::min(points_.size(), colors_.size());
+    if (!colors_.empty()) {
+        glBindBuffer(GL_ARRAY_BUFFER, color_vbo_);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(colors_.size() * sizeof(QVector3D)), colors_.data(),
+                     GL_DYNAMIC_DRAW);
+        glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), nullptr);
+        glEnableVertexAttribArray(1);
+    } else {
+        glDisableVertexAttribArray(1); // no stale colours of an earlier round
+    }
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(drawn));
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindVertexArray(0);
+}
+
+void LidarGLWidget::drawGrid()
+{
+    program_->setUniformValue("flag", 1);
+    program_->setUniformValue("vertex_type", 0);
+    const float spacing = currentGridSpacing();
+    const float ring_limit = kGridRadius / spacing;
+    if (buffered_drawing_)
+        drawLinesBuffered(spacing, ring_limit);
+    else
+        drawLinesImmediate(spacing, ring_limit);
+    glFlush();
+    if (glyphs_.empty())
+        return; // no font, no labels
+    if (buffered_drawing_) {
+        drawLabelsBuffered(spacing, ring_limit);
+        return;
+    }
+    const float scale = pan_factor_ * camera_distance_ * kLabelScale;
+    for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
+        const float radius = static_cast<float>(i) * spacing;
+        renderText(ringLabel(radius), radius, 0.0f, scale, kLabelColor);
+    }
+}
+
+void LidarGLWidget::drawLinesImmediate(float spacing, float ring_limit)
+{
+    buildGridLines(LidarGLFunction::instance()->playFlag() && mouse_in_view_, spacing, ring_limit);
+    const GridLines& lines = grid_lines_;
+    const std::size_t hover_end = kDiameterCount + static_cast<std::size_t>(lines.hover_figures);
+    for (std::size_t f = 0; f < lines.firsts.size(); ++f) {
+        if (f == 0 || f == kDiameterCount || f == hover_end)
+            program_->setUniformValue("vertexColor", f >= kDiameterCount && f < hover_end ? kHoverColor : kGridColor);
+        ::glBegin(GL_LINE_LOOP);
+        const float* v = lines.vertices.data() + 2 * lines.firsts[f];
+        for (GLsizei k = 0; k < lines.counts[f]; ++k)
+            ::glVertex2f(v[2 * k], v[2 * k + 1]);
+        ::glEnd();
+    }
+}
+
+void LidarGLWidget::drawLinesBuffered(float spacing, float ring_limit)
+{
+    buildGridLines(LidarGLFunction::instance()->playFlag() && mouse_in_view_, spacing, ring_limit);
+    const GridLines& lines = grid_lines_;
+    glBindVertexArray(line_vao_);
+    glBindBuffer(GL_ARRAY_BUFFER, line_vbo_);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.vertices.size() * sizeof(float)),
+                 lines.vertices.data(), GL_STREAM_DRAW);
+    // Same figures in the same order: diameters, hover line, rings.
+    const GLsizei diameters = kDiameterCount;
+    const GLsizei hover = lines.hover_figures;
+    const GLsizei rings = static_cast<GLsizei>(lines.firsts.size()) - diameters - hover;
+    program_->setUniformValue("vertexColor", kGridColor);
+    glMultiDrawArrays(GL_LINE_LOOP, lines.firsts.data(), lines.counts.data(), diameters);
+    if (hover > 0) {
+        program_->setUniformValue("vertexColor", kHoverColor);
+        glDrawArrays(GL_LINE_LOOP, lines.firsts[diameters], lines.counts[diameters]);
+    }
+    program_->setUniformValue("vertexColor", kGridColor);
+    glMultiDrawArrays(GL_LINE_LOOP, lines.firsts.data() + diameters + hover, lines.counts.data() + diameters + hover,
+                      rings);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindVertexArray(0);
+}
+
+void LidarGLWidget::glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* v) const
+{
+    const float xpos = x + glyph.bearing.x() * scale;
+    const float ypos = y - (glyph.size.y() - glyph.bearing.y()) * scale;
+    const float w = glyph.size.x() * scale;
+    const float h = glyph.size.y() * scale;
+    const float quad[kQuadFloats] = {
+        xpos, ypos + h, 0, 0, xpos,     ypos, 0, 1, xpos + w, ypos,     1, 1,
+        xpos, ypos + h, 0, 0, xpos + w, ypos, 1, 1, xpos + w, ypos + h, 1, 0,
+    };
+    std::copy(quad, quad + kQuadFloats, v);
+}
+
+void LidarGLWidget::drawLabelsBuffered(float spacing, float ring_limit)
+{
+    // Every glyph quad of every label in one buffer, drawn in label order;
+    // runs of the same glyph share one draw call.
+    label_vertices_.clear();
+    label_textures_.clear();
+    const float scale = pan_factor_ * camera_distance_ * kLabelScale;
+    for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
+        const float radius = static_cast<float>(i) * spacing;
+        float pen_x = radius;
+        for (const char byte : ringLabel(radius)) {
+            const auto found = glyphs_.find(byte);
+            if (found == glyphs_.end())
+                continue;
+            const GlyphRecord& glyph = found->second;
+            if (glyph.size.x() > 0 && glyph.size.y() > 0) {
+                label_vertices_.resize(label_vertices_.size() + kQuadFloats);
+                glyphQuad(glyph, pen_x, 0.0f, scale, label_vertices_.data() + label_vertices_.size() - kQuadFloats);
+                label_textures_.push_back(glyph.texture);
+            }
+            pen_x += static_cast<float>(glyph.advance >> 6) * scale;
+        }
+    }
+    if (label_textures_.empty())
+        return;
+    glActiveTexture(GL_TEXTURE0);
+    glBindVertexArray(text_vao_);
+    program_->setUniformValue("flag", 1);
+    program_->setUniformValue("vertexColor", kLabelColor);
+    program_->setUniformValue("vertex_type", 1);
+    const GLsizeiptr bytes = static_cast<GLsizeiptr>(label_vertices_.size() * sizeof(float));
+    glBindBuffer(GL_ARRAY_BUFFER, label_vbo_);
+    glBufferData(GL_ARRAY_BUFFER, bytes, label_vertices_.data(), GL_STREAM_DRAW);
+    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 4 * sizeof(float), nullptr);
+    std::size_t first = 0;
+    while (first < label_textures_.size()) {
+        std::size_t last = first + 1;
+        while (last < label_textures_.size() && label_textures_[last] == label_textures_[first])
+            ++last;
+        glBindTexture(GL_TEXTURE_2D, label_textures_[first]);
+        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(first * kQuadVertexCount),
+                     static_cast<GLsizei>((last - first) * kQuadVertexCount));
+        first = last;
+    }
+    // The glyph vertex array reads the one-quad buffer again.
+    glBindBuffer(GL_ARRAY_BUFFER, text_vbo_);
+    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 4 * sizeof(float), nullptr);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindVertexArray(0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void LidarGLWidget::renderText(std::string text, float x, float y, float scale, QVector3D color)
+{
+    glActiveTexture(GL_TEXTURE0);
+    glBindVertexArray(text_vao_);
+    program_->setUniformValue("flag", 1);
+    program_->setUniformValue("vertexColor", color);
+    program_->setUniformValue("vertex_type", 1);
+    float quad[kQuadFloats];
+    for (const char byte : text) {
+        // A byte without a glyph (no font, or outside 0..127) draws nothing
+        // and does not move the pen.
+        const auto found = glyphs_.find(byte);
+        if (found == glyphs_.end())
+            continue;
+        const GlyphRecord& glyph = found->second;
+        glyphQuad(glyph, x, y, scale, quad);
+        glBindTexture(GL_TEXTURE_2D, glyph.texture);
+        glBindBuffer(GL_ARRAY_BUFFER, text_vbo_);
+        glBufferSubData(GL_ARRAY_BUFFER, 0, kQuadBytes, quad);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        glDrawArrays(GL_TRIANGLES, 0, kQuadVertexCount);
+        x += static_cast<float>(glyph.advance >> 6) * scale;
+    }
+    glBindVertexArray(0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void LidarGLWidget::initGlyphs()
+{
+    glyphs_.clear();
+    FT_Library library = nullptr;
+    const FT_Error init_error = FT_Init_FreeType(&library);
+    TX_LOG << "FT_Init_FreeType error" << init_error;
+    if (init_error != 0)
+        return;
+
+    QTextCodec* codec = QTextCodec::codecForName("GB2312");
+    const QString path = fontFilePath();
+    const QByteArray path_bytes = codec != nullptr ? codec->fromUnicode(path) : path.toLocal8Bit();
+    FT_Face face = nullptr;
+    const FT_Error face_error = FT_New_Face(library, path_bytes.constData(), 0, &face);
+    TX_LOG << "FT_New_Face error" << face_error;
+    if (face_error != 0) {
+        // No face to work on: no glyphs, hence no labels; the view still works.
+        FT_Done_FreeType(library);
+        return;
+    }
+    const FT_Error size_error = FT_Set_Pixel_Sizes(face, 0, kGlyphPixelHeight);
+    TX_LOG << "FT_Set_Char_Size error" << size_error;
+    if (size_error != 0) {
+        FT_Done_Face(face);
+        FT_Done_FreeType(library);
+        return;
+    }
+
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    for (int code = 0; code < 128; ++code) {
+        if (FT_Load_Char(face, static_cast<FT_ULong>(code), FT_LOAD_RENDER) != 0) {
+            TX_LOG << "ERROR::FREETYTPE: Failed to load Glyph";
+            continue;
+        }
+        const FT_GlyphSlot slot = face->glyph;
+        GLuint texture = 0;
+        glGenTextures(1, &texture);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RED, static_cast<GLsizei>(slot->bitmap.width),
+                     static_cast<GLsizei>(slot->bitmap.rows), 0, GL_RED, GL_UNSIGNED_BYTE, slot->bitmap.buffer);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        GlyphRecord glyph;
+        glyph.texture = texture;
+        glyph.size = QVector2D(static_cast<float>(slot->bitmap.width), static_cast<float>(slot->bitmap.rows));
+        glyph.bearing = QVector2D(static_cast<float>(slot->bitmap_left), static_cast<float>(slot->bitmap_top));
+        glyph.advance = static_cast<quint32>(slot->advance.x);
+        glyphs_.emplace(static_cast<char>(code), glyph);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+}
