@@ -14,15 +14,6 @@
 
 using namespace tx710;
 
-#if defined(__SANITIZE_THREAD__)
-// QtTest's watchdog thread and the uninstrumented Qt libraries race at exit;
-// none of that is this program's code.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:QWaitCondition\nrace:libQt5Test.so\n";
-}
-#endif
-
 namespace {
 
 // Collects what the finder reports.

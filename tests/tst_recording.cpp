@@ -18,15 +18,6 @@
 
 using namespace tx710;
 
-#if defined(__SANITIZE_THREAD__)
-// QtTest's watchdog thread and the uninstrumented Qt libraries race at exit;
-// none of that is this program's code.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:QWaitCondition\nrace:libQt5Test.so\n";
-}
-#endif
-
 namespace {
 
 struct Progress {
@@ -197,9 +188,10 @@ private slots:
     void secondSaveRefusedWhileWriterRuns();
     void dataFolderCannotBeCreated();
     void savesInOneSecondShareFile();
+    void fileCannotBeOpened();
 
 private:
-    void removeDataFile(const QString& path);
+    void removeLater(const QString& path);
 
     QString data_dir_;
     bool data_dir_existed_ = false;
@@ -212,7 +204,7 @@ void RecordingTest::initTestCase()
     data_dir_existed_ = QDir(data_dir_).exists();
 }
 
-void RecordingTest::removeDataFile(const QString& path)
+void RecordingTest::removeLater(const QString& path)
 {
     if (!path.isEmpty() && !written_.contains(path))
         written_ << path;
@@ -237,7 +229,7 @@ void RecordingTest::recordingStartsAtRevolutionStart()
     Head head(80, 40);
     feedInReads(recorder, head.frames(10));
     recorder.startSaveData();
-    removeDataFile(recorder.file_name_);
+    removeLater(recorder.file_name_);
     QVERIFY(recorder.saveRunning());
     QVERIFY(recorder.record_request_);
     // Nothing is collected for the rest of revolution 0.
@@ -270,7 +262,7 @@ void RecordingTest::hundredRoundsWritten()
     feedInReads(recorder, head.frames(20));
     recorder.startSaveData();
     const QString path = recorder.file_name_;
-    removeDataFile(path);
+    removeLater(path);
     QVERIFY(path.startsWith(data_dir_ + QLatin1Char('/')));
     QVERIFY(QRegularExpression(QStringLiteral("/\\d{4}_\\d\\d_\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.txt$")).match(path).hasMatch());
     feedInReads(recorder, head.framesUntilRevolution(101), 4096);
@@ -317,7 +309,7 @@ void RecordingTest::crossingBetweenFrames()
     Head head(100, 50);
     feedInReads(recorder, head.frames(7));
     recorder.startSaveData();
-    removeDataFile(recorder.file_name_);
+    removeLater(recorder.file_name_);
     feedInReads(recorder, head.framesUntilRevolution(5));
     feedInReads(recorder, head.frames(3));
     recorder.stopSaveData();
@@ -336,7 +328,7 @@ void RecordingTest::crossingBetweenFrames()
     // A point computed at 361.5 degrees opens the next round as 1.500.
     Recorder single;
     single.startSaveData();
-    removeDataFile(single.file_name_);
+    removeLater(single.file_name_);
     ScanFrameFields fields;
     fields.speed = 3600;
     for (auto& point : fields.points)
@@ -370,7 +362,7 @@ void RecordingTest::cancelMidway()
     Head head(80, 40);
     feedInReads(recorder, head.frames(3));
     recorder.startSaveData();
-    removeDataFile(recorder.file_name_);
+    removeLater(recorder.file_name_);
     feedInReads(recorder, head.framesUntilRevolution(41));
     QCOMPARE(recorder.recorded_rounds_, 40);
     recorder.stopSaveData();
@@ -394,7 +386,7 @@ void RecordingTest::cancelMidway()
     // writer still ends with (true, 100), and later rounds are not recorded.
     Recorder waiting;
     waiting.startSaveData();
-    removeDataFile(waiting.file_name_);
+    removeLater(waiting.file_name_);
     // Within the same second the earlier file is reused; it must not grow.
     const qint64 size_before = QFileInfo(waiting.file_name_).size();
     waiting.stopSaveData();
@@ -413,7 +405,7 @@ void RecordingTest::secondSaveRefusedWhileWriterRuns()
     Head head(80, 40);
     recorder.startSaveData();
     const QString path = recorder.file_name_;
-    removeDataFile(path);
+    removeLater(path);
     feedInReads(recorder, head.framesUntilRevolution(4));
     {
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ \".*\" \\] startSaveData")));
@@ -435,7 +427,7 @@ void RecordingTest::secondSaveRefusedWhileWriterRuns()
     // the next save starts right away.
     QVERIFY(!reports.back().running_at_report);
     recorder.startSaveData();
-    removeDataFile(recorder.file_name_);
+    removeLater(recorder.file_name_);
     QVERIFY(recorder.saveRunning());
     QVERIFY(recorder.record_request_);
     QCOMPARE(recorder.reports().size(), std::size_t(102));
@@ -479,7 +471,7 @@ void RecordingTest::dataFolderCannotBeCreated()
     // Once the folder can be made, saving works again.
     recorder.directory_override_.clear();
     recorder.startSaveData();
-    removeDataFile(recorder.file_name_);
+    removeLater(recorder.file_name_);
     QVERIFY(recorder.saveRunning());
     recorder.stopSaveData();
     QVERIFY(recorder.waitForWriterEnd());
@@ -495,7 +487,7 @@ void RecordingTest::savesInOneSecondShareFile()
     for (int save = 0; save < 2; ++save) {
         const std::size_t before = recorder.reports().size();
         recorder.startSaveData();
-        removeDataFile(recorder.file_name_);
+        removeLater(recorder.file_name_);
         feedInReads(recorder, head.framesUntilRevolution(head.revolution() + 3));
         // Collection ends before the writer has written anything: the
         // save's header still comes first.
@@ -514,6 +506,56 @@ void RecordingTest::savesInOneSecondShareFile()
     QCOMPARE(lines[std::size_t(second_start) - 1].round, 2);
     QCOMPARE(lines[std::size_t(second_start)].round, 1);
     QCOMPARE(lines.back().round, 2);
+}
+
+namespace {
+// Log lines written by any thread while it lives.
+class ThreadSafeLogCapture
+{
+public:
+    ThreadSafeLogCapture() { previous_ = qInstallMessageHandler(&ThreadSafeLogCapture::handle); }
+    ~ThreadSafeLogCapture() { qInstallMessageHandler(previous_); }
+    static QStringList lines()
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        return captured();
+    }
+private:
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& message)
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        captured() << message;
+    }
+    static std::mutex& mutex() { static std::mutex instance; return instance; }
+    static QStringList& captured() { static QStringList instance; return instance; }
+    QtMessageHandler previous_;
+};
+} // namespace
+
+void RecordingTest::fileCannotBeOpened()
+{
+    // A folder in the data file's place: every round is dropped with a log
+    // line, yet counted and reported.
+    ThreadSafeLogCapture capture;
+    Recorder recorder;
+    Head head(80, 40);
+    recorder.startSaveData();
+    QVERIFY(QDir().mkdir(recorder.file_name_));
+    feedInReads(recorder, head.framesUntilRevolution(3));
+    QCOMPARE(recorder.recorded_rounds_, 2);
+    recorder.stopSaveData();
+    const bool ended = recorder.waitForWriterEnd();
+    QDir().rmdir(recorder.file_name_);
+    QVERIFY(ended);
+    const std::vector<Progress> reports = recorder.reports();
+    QCOMPARE(reports.size(), std::size_t(3));
+    QCOMPARE(reports[0].value, 1);
+    QCOMPARE(reports[1].value, 2);
+    QCOMPARE(reports[2].value, 100);
+    const QStringList failures = ThreadSafeLogCapture::lines().filter(
+        QRegularExpression(QStringLiteral("^\\[ \".*\" \\] file_name_ \"") + QRegularExpression::escape(recorder.file_name_)
+                           + QStringLiteral("\"$")));
+    QCOMPARE(failures.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(RecordingTest)

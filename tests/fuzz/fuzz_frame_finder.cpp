@@ -2,7 +2,9 @@
 // Only 47-byte frames with header 54 2C and a correct CRC may be accepted,
 // and how the stream is cut must not change any verdict.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
