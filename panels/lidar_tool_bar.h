@@ -30,7 +30,6 @@ public:
     bool reachedHundred() const { return active_ && last_round_ == 100; }
     void finish() { active_ = false; }
     bool active() const { return active_; }
-    int lastRound() const { return last_round_; }
 
 private:
     bool active_ = false;
