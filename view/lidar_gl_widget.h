@@ -43,15 +43,11 @@ public:
     float cameraDistance() const { return camera_distance_; }
     QPointF panOffset() const { return pan_.toPointF(); }
     float aspect() const { return aspect_; }
-    bool mouseInView() const { return mouse_in_view_; }
-    // Number of glyphs made from the label font (0 when the font could not be read).
-    int glyphCount() const { return static_cast<int>(glyphs_.size()); }
 
     // Off (the default): one immediate-mode figure per line and one buffer
     // update and draw per glyph. On: the same lines and glyph quads from
     // buffers in a few draw calls. Both give the same picture.
     void setBufferedDrawing(bool buffered) { buffered_drawing_ = buffered; }
-    bool bufferedDrawing() const { return buffered_drawing_; }
 
 public slots:
     // Frees every GL object with the context made current; also run when the

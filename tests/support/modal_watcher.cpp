@@ -16,18 +16,14 @@ ModalWatcher::ModalWatcher(int poll_ms)
         boxes_.append({box->windowTitle(), box->text()});
         seen_.append(QStringList{box->windowTitle(), box->text(),
                                  box->icon() == QMessageBox::Warning ? "warning" : "other"}.join('|'));
-        if (on_box)
-            on_box();
         box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
     });
     timer_.start(poll_ms);
 }
 
-namespace {
-QMutex g_log_mutex; // messages may come from any thread
-QStringList g_log_lines;
-QtMessageHandler g_previous_handler = nullptr;
-} // namespace
+static QMutex g_log_mutex; // messages may come from any thread
+static QStringList g_log_lines;
+static QtMessageHandler g_previous_handler = nullptr;
 
 LogCapture::LogCapture()
 {
@@ -35,10 +31,8 @@ LogCapture::LogCapture()
     g_log_lines.clear();
     g_previous_handler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
                                                    const QString& message) {
-        {
-            QMutexLocker lock(&g_log_mutex);
-            g_log_lines.append(message);
-        }
+        const QMutexLocker lock(&g_log_mutex);
+        g_log_lines.append(message);
         if (g_previous_handler)
             g_previous_handler(type, context, message);
     });

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QObject>
 #include <QStringList>
 #include <QTimer>
-#include <QVector>
-
-#include <functional>
 
 namespace tx710test {
 
@@ -14,8 +10,9 @@ struct SeenMessageBox {
     QString text;
 };
 
-// How seen() shows a warning from the link: titled "Error", with a warning icon.
-inline QString warningBox(const QString& text) { return QStringLiteral("Error|%1|warning").arg(text); }
+// How seen() lists the link's two warnings: titled "Error", with a warning icon.
+inline const QString kNoLidarBox = "Error|No Lidar detected. please check the connection and restart the software.|warning";
+inline const QString kLinkLostBox = "Error|Lidar connection fail,please check the connection|warning";
 
 // Polls for application-modal message boxes (which block the code under test
 // in their own event loop), records them and presses their Ok button.
@@ -24,27 +21,25 @@ class ModalWatcher : public QObject
     Q_OBJECT
 public:
     explicit ModalWatcher(int poll_ms = 50);
-    const QVector<SeenMessageBox>& boxes() const { return boxes_; }
-    const QStringList& seen() const { return seen_; } // "title|text|icon" of each box
-    std::function<void()> on_box; // called while the box is still shown
+    const QList<SeenMessageBox>& boxes() const { return boxes_; }
+    const QStringList& seen() const { return seen_; } // "title|text|icon" each
 
 private:
     QTimer timer_;
-    QVector<SeenMessageBox> boxes_;
+    QList<SeenMessageBox> boxes_;
     QStringList seen_;
 };
 
-// Collects the text of every Qt message while alive.
+// Collects the text of every Qt message while alive; not nestable.
 class LogCapture
 {
 public:
     LogCapture();
     ~LogCapture();
     QStringList lines() const;
-    bool contains(const QString& fragment) const { return lines().join('\n').contains(fragment); }
 };
 
-// A log line's stamp, as a regular expression.
+// A log line's stamp as a regular expression.
 inline const QString kLogStamp = QStringLiteral(R"("\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3}")");
 
 } // namespace tx710test

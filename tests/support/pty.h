@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-
-#include <functional>
 
 #include "SerialPort/simulated_lidar.h"
 
@@ -19,7 +16,6 @@ public:
     bool isOpen() const { return master_ >= 0; }
     QString slavePath() const { return slave_path_; }
     bool write(const QByteArray& bytes); // all of them; false on error
-    bool masterHasInput(int wait_ms);    // the code under test wrote to the line
     void hangUp();                       // as an unplugged adapter
 
 private:
@@ -30,12 +26,8 @@ private:
 
 QByteArray frameBytes(tx710::SimulatedLidar& lidar);
 
-// Runs the blocking `action` (an open) while another thread writes `bytes` to
-// `pty` 300 ms into it, as the LiDAR answers once its port is open.
-void whileSending(PseudoTerminal& pty, const QByteArray& bytes, const std::function<void()>& action);
-
 // Detaches the serial link from its port, so that the hang-up of a test's
-// pseudo-terminal does not end the test run.
+// pseudo-terminal cannot end the test run.
 void detachLink();
 
 } // namespace tx710test
