@@ -8,11 +8,17 @@
 
 namespace {
 const QString kNoValue = QStringLiteral("--");
-}
+// Longer than a round at the slowest usual rate, so a record normally goes
+// out with the round's repaint.
+constexpr int kPendingDataTimeoutMs = 250;
+} // namespace
 
 ShowDataWidget::ShowDataWidget(QWidget* parent) : QWidget(parent), ui_(new Ui::ShowDataWidget)
 {
     ui_->setupUi(this);
+    pending_timer_.setSingleShot(true);
+    pending_timer_.setInterval(kPendingDataTimeoutMs);
+    connect(&pending_timer_, &QTimer::timeout, this, &ShowDataWidget::showPendingData);
     initUI();
 }
 
@@ -31,11 +37,24 @@ void ShowDataWidget::initUI()
             return;
         QMetaObject::invokeMethod(
             panel.data(), [panel, data]() {
-                if (!panel.isNull())
-                    panel->showData(data);
+                if (panel.isNull())
+                    return;
+                panel->pending_data_ = data;
+                if (!panel->pending_timer_.isActive())
+                    panel->pending_timer_.start();
             },
             Qt::AutoConnection);
     });
+}
+
+void ShowDataWidget::showPendingData()
+{
+    pending_timer_.stop();
+    if (!pending_data_)
+        return;
+    const ShowData data = *pending_data_;
+    pending_data_.reset();
+    showData(data);
 }
 
 void ShowDataWidget::setMouseInView(bool inside)

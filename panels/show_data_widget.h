@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
+
+#include <optional>
 
 #include "SerialPort/serial_data.h"
 
@@ -25,10 +28,18 @@ public:
 
     // Shows one record; point values only while playing with the mouse in the view.
     void showData(const ShowData& data);
+    // Shows the newest record that arrived from the decoder, if any. The view
+    // calls it when it schedules its repaint for a new round, so that panel
+    // and scene are composed in one pass: without a GPU every composition of
+    // the window costs as much as the scene itself.
+    void showPendingData();
 
 private:
     void initUI();
 
     Ui::ShowDataWidget* ui_;
     bool mouse_in_view_ = false;
+    std::optional<ShowData> pending_data_;
+    // Shows a pending record when no round comes to carry it.
+    QTimer pending_timer_;
 };

@@ -104,7 +104,7 @@ private slots:
     {
         // 0.8 degree apart, 37.5 frames a revolution: the crossing falls inside and between frames in turn.
         Recorder recorder;
-        Head head{80, 20040}; // from 200.4 degrees
+        Head head{80, 19240}; // from 192.4 degrees
         recorder.startSaveData();
         QVERIFY(QRegularExpression(QRegularExpression::escape(recorder.directory_) + "/\\d{4}(_\\d\\d){5}\\.txt$")
                     .match(recorder.file_name_).hasMatch());

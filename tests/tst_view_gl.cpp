@@ -355,6 +355,16 @@ private slots:
         setMouseInside(*view, true);
         feedRound(32 + 20.0f / 11); // the middle point of frame 3
         QCOMPARE(shown(*view).mid(0, 4), (QStringList{"33.82°", "250mm", "255", "600RPM"}));
+
+        // A pick goes out with the next round's repaint; when no round follows, shortly after.
+        decoder()->setHoverAngle(20 + 12.0f / 11);
+        tx710::ScanFrameFields f{3600, 2000, 2400, 0, {}};
+        f.points.fill({300, 7});
+        const tx710::FrameBytes bytes = tx710::encodeFrame(f);
+        decoder()->parseFrame(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown(*view).first(), QStringLiteral("33.82°"));
+        QTRY_COMPARE(shown(*view).mid(0, 3), (QStringList{"21.09°", "300mm", "7"}));
     }
 };
 

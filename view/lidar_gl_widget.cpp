@@ -105,8 +105,10 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
     // is gone must not reach it.
     QPointer<LidarGLWidget> view(this);
     SerialData::instance()->setRoundCallback([view]() {
-        if (!view.isNull())
-            view->update();
+        if (view.isNull())
+            return;
+        view->show_data_widget_->showPendingData();
+        view->update();
     });
 
     LidarGLFunction* hub = LidarGLFunction::instance();
