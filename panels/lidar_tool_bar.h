@@ -29,7 +29,6 @@ public:
     // writer stopped after 99 rounds: then it is its end report.
     bool reachedHundred() const { return active_ && last_round_ == 100; }
     void finish() { active_ = false; }
-    bool active() const { return active_; }
 
 private:
     bool active_ = false;
