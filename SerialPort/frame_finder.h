@@ -35,9 +35,6 @@ public:
 
     bool inFrame() const { return in_frame_; }
     std::size_t bufferedLength() const { return frame_length_; }
-    const std::uint8_t* bufferedBytes() const { return frame_buffer_.data(); }
-    // A 0x54 at the end of the last read (outside a frame) waiting for its 0x2C.
-    bool headerPending() const { return header_pending_; }
 
     std::uint64_t acceptedCount() const { return accepted_count_; }
     std::uint64_t rejectedCount() const { return rejected_count_; }

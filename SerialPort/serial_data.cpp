@@ -283,7 +283,10 @@ void SerialData::saveThread()
     writer_running_ = true;
     std::promise<void> finished;
     writer_finished_ = finished.get_future().share();
-    std::thread([this, file_name = file_name_, finished = std::move(finished)]() mutable {
+    // The writer gets a string of its own: no reference count shared across
+    // threads with file_name_, which the next save replaces.
+    QString file_name(file_name_.constData(), file_name_.size());
+    std::thread([this, file_name = std::move(file_name), finished = std::move(finished)]() mutable {
         writeRecordedRounds(file_name);
         finished.set_value();
     }).detach();

@@ -25,7 +25,6 @@ QByteArray fixture(const char* name) { return tx710test::hexFixture(QString::fro
 using Colours = std::vector<QVector3D>;
 const QVector3D kWhite(1, 1, 1), kYellow(1, 1, 0), kCyan(0, 1, 1);
 
-
 class DecoderTest : public QObject
 {
     Q_OBJECT

@@ -44,7 +44,6 @@ std::uint8_t bitwiseCrc8(const QByteArray& bytes)
 QStringList captured_lines;
 void captureLine(QtMsgType, const QMessageLogContext&, const QString& line) { captured_lines << line; }
 
-
 class FrameFinderTest : public QObject
 {
     Q_OBJECT
