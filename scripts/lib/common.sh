@@ -31,9 +31,18 @@ tx710_install_packages() {
   fi
 }
 
-# tx710_build DIR [cmake options...]: configures (once) and builds into DIR.
+# tx710_configure DIR [cmake options...]: configures DIR (ninja when present).
+tx710_configure() {
+  local dir="$1"; shift
+  local generator=()
+  # Keep the generator a build folder was first made with.
+  if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
+  cmake -S "$TX710_ROOT" -B "$dir" "${generator[@]}" "$@"
+}
+
+# tx710_build DIR [cmake options...]: configures and builds everything in DIR.
 tx710_build() {
   local dir="$1"; shift
-  cmake -S "$TX710_ROOT" -B "$dir" -G Ninja "$@"
+  tx710_configure "$dir" "$@"
   cmake --build "$dir" -j "$(nproc)"
 }
