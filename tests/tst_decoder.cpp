@@ -15,13 +15,13 @@ QByteArray frame(int start, int end, int distance = 1000, int intensity = 100, i
     fields.points.fill(ScanPoint{std::uint16_t(distance), std::uint8_t(intensity)});
     return QByteArray(reinterpret_cast<const char*>(encodeFrame(fields).data()), 47);
 }
+QByteArray fixture(const char* name) { return tx710test::hexFixture(QString::fromLatin1(name)); }
 
 struct Decoder : SerialData {
     using SerialData::frequency_ring_, SerialData::next_colors_, SerialData::next_points_, SerialData::round_colors_,
         SerialData::round_points_, SerialData::spot_counter_, SerialData::spot_frequency_;
 };
 
-QByteArray fixture(const char* name) { return tx710test::hexFixture(QString::fromLatin1(name)); }
 using Colours = std::vector<QVector3D>;
 const QVector3D kWhite(1, 1, 1), kYellow(1, 1, 0), kCyan(0, 1, 1);
 
@@ -46,12 +46,10 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, next_round_points);
         const ScanFrameFields fields = decodeFrameFields(reinterpret_cast<const std::uint8_t*>(bytes.constData()));
-        const double start = fields.start_angle / 100.0;
-        const double span = std::fmod(fields.end_angle / 100.0 - start + 360.0, 360.0);
-        std::vector<QVector3D> expected; // metres; x = -r sin a, y = -r cos a
+        const double start = fields.start_angle / 100.0, span = std::fmod(fields.end_angle / 100.0 - start + 360, 360);
+        Colours expected; // metres; x = -r sin a, y = -r cos a
         for (int i = 0; i < 12; ++i) {
-            const double r = fields.points[std::size_t(i)].distance / 1000.0;
-            const double a = (start + i * span / 11.0) * M_PI / 180.0;
+            const double r = fields.points[std::size_t(i)].distance / 1000.0, a = (start + i * span / 11) * M_PI / 180;
             if (r > 0)
                 expected.emplace_back(-r * std::sin(a), -r * std::cos(a), 0);
         }
@@ -60,8 +58,7 @@ private slots:
             decoder.parseFrame(frame(35000, 35400));
         decoder.parseFrame(bytes);
         QCOMPARE(int(decoder.next_points_.size()), next_round_points);
-        std::vector<QVector3D> points(decoder.round_points_.begin() + (next_round_points > 0 ? 12 : 0),
-                                      decoder.round_points_.end());
+        Colours points(decoder.round_points_.begin() + (next_round_points > 0 ? 12 : 0), decoder.round_points_.end());
         points.insert(points.end(), decoder.next_points_.begin(), decoder.next_points_.end());
         QCOMPARE(points.size(), expected.size());
         for (std::size_t i = 0; i < points.size(); ++i)
@@ -71,34 +68,47 @@ private slots:
     void roundPublishedWhenComplete()
     {
         Decoder decoder;
-        std::vector<QVector3D> expected; // one round of 30 frames, every third without returns
+        Colours expected; // one round of 30 frames, every third without returns
         int rounds = 0;
         decoder.setRoundCallback([&] { ++rounds; QVERIFY(decoder.display_points_ == expected); });
         for (int k = 0; k < 30; ++k) {
             decoder.parseFrame(frame(50 + k * 1200, 1150 + k * 1200, k % 3 == 2 ? 0 : 1000 + k));
             if (k % 3 != 2)
                 expected.insert(expected.end(), decoder.round_points_.end() - 12, decoder.round_points_.end());
-            QVERIFY(rounds == 0 && decoder.display_points_.empty());
         }
+        QVERIFY(rounds == 0 && decoder.display_points_.empty());
         // The first frame of the next revolution ends the round and opens the next.
         decoder.parseFrame(frame(50, 1150, 500));
-        QVERIFY(rounds == 1 && decoder.display_colors_.size() == expected.size());
-        QCOMPARE(decoder.round_points_.size(), std::size_t(12));
+        QVERIFY(rounds == 1 && decoder.display_colors_.size() == expected.size() && decoder.round_points_.size() == 12);
     }
 
-    void colours()
+    void coloursAndHoverPick()
     {
-        // Intensities 0 100 210 211 230 254 255 255 211 210 1 255.
+        // Intensities 0 100 210 211 230 254 255 255 211 210 1 255, one degree apart from 20 degrees.
         Decoder coloured, plain;
         coloured.setColorFlag(true);
+        std::vector<ShowData> reports;
+        coloured.setShowDataCallback([&](ShowData data) { reports.push_back(data); });
+        coloured.setHoverAngle(25.1f); // point 5 (254, yellow) is the only one within 0.2: it turns white
         coloured.parseFrame(fixture("frame_intensities.hex"));
         plain.parseFrame(fixture("frame_intensities.hex"));
-        QVERIFY(coloured.round_colors_ == Colours({kWhite, kWhite, kWhite, kYellow, kYellow, kYellow, kCyan, kCyan,
+        QVERIFY(coloured.round_colors_ == Colours({kWhite, kWhite, kWhite, kYellow, kYellow, kWhite, kCyan, kCyan,
                                                    kYellow, kWhite, kWhite, kCyan}));
         QVERIFY(plain.round_colors_ == Colours(12, kWhite));
-        coloured.setHoverAngle(1.0f); // picks and round ends below run without callbacks
+        QVERIFY(reports.size() == 1 && std::fabs(reports[0].angle - 25.0f) < 1e-4f && reports[0].speed == 600); // RPM
+        QVERIFY(reports[0].distance == 2000 && reports[0].intensity == 254 && reports[0].spot_frequency == 4500);
+        QCOMPARE(QVector3D(coloured.hoverPoint().x, coloured.hoverPoint().y, 0), coloured.round_points_[5]);
+
+        // Several points within 0.2: one report each, the last is the hover point; none without a return.
+        coloured.setHoverAngle(200.1f);
+        coloured.parseFrame(frame(20000, 20022, 800, 30));
+        coloured.parseFrame(frame(20000, 20022, 0, 30));
+        QCOMPARE(reports.size(), std::size_t(1 + 12));
+        QCOMPARE(QVector3D(coloured.hoverPoint().x, coloured.hoverPoint().y, 0), coloured.round_points_.back());
 
         // Points held back for the next round stay white, and so do those of the frame ending it.
+        coloured.setShowDataCallback(nullptr); // picks and round ends below run without callbacks
+        coloured.setHoverAngle(1.0f);
         coloured.parseFrame(frame(34000, 35000, 1000, 255));
         coloured.parseFrame(frame(35500, 500, 1000, 255)); // half of it past 0
         QVERIFY(coloured.next_colors_ == Colours(6, kWhite));
@@ -109,42 +119,15 @@ private slots:
         QVERIFY(coloured.display_colors_ == expected);
     }
 
-    void hoverPick()
-    {
-        Decoder decoder;
-        decoder.setColorFlag(true);
-        std::vector<ShowData> reports;
-        decoder.setShowDataCallback([&](ShowData data) { reports.push_back(data); });
-        // 0.1 degree beyond point 5: only that point is within 0.2.
-        decoder.setHoverAngle(100.0f + 5 * 4.0f / 11.0f + 0.1f);
-        decoder.parseFrame(frame(10000, 10400, 1500, 255));
-        QCOMPARE(reports.size(), std::size_t(1));
-        QVERIFY(std::fabs(reports[0].angle - (100.0f + 5 * 4.0f / 11.0f)) < 1e-4f);
-        QVERIFY(reports[0].distance == 1500 && reports[0].intensity == 255 && reports[0].speed == 600); // RPM
-        QCOMPARE(reports[0].spot_frequency, 4500); // the ring's average
-        QCOMPARE(QVector3D(decoder.hoverPoint().x, decoder.hoverPoint().y, 0), decoder.round_points_[5]);
-        QVERIFY(decoder.round_colors_[5] == kWhite && decoder.round_colors_[4] == kCyan);
-
-        // Several points within 0.2: one report each, the last is the hover point; none without a return.
-        decoder.setHoverAngle(200.1f);
-        decoder.parseFrame(frame(20000, 20022, 800, 30));
-        decoder.parseFrame(frame(20000, 20022, 0, 30));
-        QCOMPARE(reports.size(), std::size_t(1 + 12));
-        QCOMPARE(QVector3D(decoder.hoverPoint().x, decoder.hoverPoint().y, 0), decoder.round_points_.back());
-    }
-
     void spotFrequency()
     {
         Decoder decoder;
-        for (int k = 0; k < 37; ++k) // rounds of 38 frames (456 points) at 3600, ended at 0.5 degrees
-            decoder.parseFrame(frame(100 + k * 950, 1000 + k * 950));
-        for (int round = 0; round < 10; ++round) {
-            decoder.parseFrame(frame(50, 950));
-            QCOMPARE(decoder.frequency_ring_[std::size_t(round)], 4560.0f); // the ring starts full of 4500
-            QCOMPARE(decoder.spot_frequency_, ((9 - round) * 4500 + (round + 1) * 4560) / 10);
-            for (int k = 1; k < 38; ++k)
-                decoder.parseFrame(frame(50 + k * 940, 950 + k * 940));
+        for (int k = 1; k <= 380; ++k) { // ten rounds of 38 frames (456 points) at 3600
+            decoder.parseFrame(frame(50 + k % 38 * 940, 950 + k % 38 * 940));
+            if (k % 38 == 0) // the ring starts full of 4500
+                QCOMPARE(decoder.spot_frequency_, ((10 - k / 38) * 4500 + k / 38 * 4560) / 10);
         }
+        QVERIFY(decoder.frequency_ring_ == std::vector<float>(10, 4560.0f));
 
         // Ten million points before a round end: the product no longer fits in 32 bits.
         Decoder late;

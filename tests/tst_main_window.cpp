@@ -12,23 +12,17 @@ class TestMainWindow : public QObject
 private slots:
     void screenshotThatCannotBeWrittenIsLogged()
     {
-        const QString dir = QCoreApplication::applicationDirPath() + "/Screenshots";
+        const QString dir = QCoreApplication::applicationDirPath() + "/Screenshots", aside = dir + ".aside";
         const bool existed = QDir(dir).exists();
         MainWindow window(nullptr);
-        // A plain file where the folder should be: neither folder nor picture
-        // can be made. Whatever the folder holds is kept aside meanwhile.
-        const QString aside = dir + ".aside";
-        QVERIFY(QDir().rename(dir, aside)); // made with the tool bar
+        // A plain file where the folder should be: neither folder nor picture can be made.
+        QVERIFY(QDir().rename(dir, aside)); // made with the tool bar; its files are kept aside meanwhile
         QFile blocker(dir);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot path create error:"));
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot save error:.*Screenshot\\.png"));
         window.saveScreenshot();
         QVERIFY(blocker.remove());
-
-        window.saveScreenshot(); // the folder is made again
-        QCOMPARE(QDir(dir).entryList({"*Screenshot.png"}, QDir::Files).size(), 1);
-        QVERIFY(QDir(dir).removeRecursively());
         QVERIFY(QDir().rename(aside, dir) && (existed || QDir().rmdir(dir)));
     }
 };

@@ -13,13 +13,13 @@ struct Recorder : SerialData {
     QTemporaryDir temporary_;
     QString directory_ = temporary_.path() + QStringLiteral("/data");
     std::mutex reports_mutex_;
-    std::vector<std::string> reports_; // the writer reports from its thread; no Qt sharing across
+    std::string reports_; // the writer reports from its thread; no Qt sharing across
 
     Recorder()
     {
         setSaveProgressCallback([this](bool ok, int value) {
             std::lock_guard<std::mutex> lock(reports_mutex_);
-            reports_.push_back((ok ? "" : "failed ") + std::to_string(value) + (ok && !saveRunning() ? " idle" : ""));
+            reports_ += (ok ? "" : "failed ") + std::to_string(value) + (ok && !saveRunning() ? " idle " : " ");
         });
     }
     ~Recorder() override
@@ -28,13 +28,10 @@ struct Recorder : SerialData {
         if (writer_finished_.valid())
             writer_finished_.wait();
     }
-    QStringList reports() // "1" .. "100", "failed 0", or "100 idle" once the writer no longer counts as running
+    QString reports() // "1 2 .. 100 idle ": "idle" once the writer no longer counts as running
     {
         std::lock_guard<std::mutex> lock(reports_mutex_);
-        QStringList list;
-        for (const std::string& report : reports_)
-            list << QString::fromStdString(report);
-        return list;
+        return QString::fromStdString(reports_);
     }
     void feed(const QByteArray& bytes, int read_size = 93)
     {
@@ -44,14 +41,12 @@ struct Recorder : SerialData {
     QString dataDirectoryPath() const override { return directory_; }
 };
 
-const QStringList kRefused{QStringLiteral("failed 0")};
-
-QStringList progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
+QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
 {
-    QStringList reports;
+    QString reports;
     for (int round = 1; round <= rounds; ++round)
-        reports << QString::number(round);
-    return reports << QStringLiteral("100 idle");
+        reports += QString::number(round) + ' ';
+    return reports + QStringLiteral("100 idle ");
 }
 
 // A head turning `step` hundredths of a degree per point, twelve points a frame at 3600;
@@ -59,14 +54,14 @@ QStringList progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`,
 struct Head {
     long step, first, sent = 0;
     long position(long n) const { return first + n * step; }
+    std::uint16_t angle(long n) const { return std::uint16_t(position(n) % 36000); }
     int distance(long n) const { return n % 7 == 3 ? 0 : 200 + int(n % 9000); }
 
     QByteArray until(long revolution) // frames up to the first one with a point of `revolution`
     {
         QByteArray bytes;
         do {
-            ScanFrameFields fields{3600, std::uint16_t(position(sent) % 36000),
-                                   std::uint16_t(position(sent + 11) % 36000), 0, {}};
+            ScanFrameFields fields{3600, angle(sent), angle(sent + 11), 0, {}};
             for (ScanPoint& point : fields.points)
                 point = ScanPoint{std::uint16_t(distance(sent)), std::uint8_t(sent++ % 256)};
             bytes.append(reinterpret_cast<const char*>(encodeFrame(fields).data()), 47);
@@ -76,12 +71,10 @@ struct Head {
     QStringList lines(long first_revolution, long last_revolution) const // of one save, rounds from 1
     {
         QStringList lines{QStringLiteral("Round angle distance intensity")};
-        for (long n = 0; n < sent; ++n) {
-            const long revolution = position(n) / 36000;
-            if (revolution >= first_revolution && revolution <= last_revolution)
-                lines << QStringLiteral("%1 %2 %3 %4").arg(revolution - first_revolution + 1)
-                             .arg(double(position(n) % 36000) / 100.0, 0, 'f', 3).arg(distance(n)).arg(n % 256);
-        }
+        for (long n = 0; n < sent; ++n)
+            if (position(n) / 36000 >= first_revolution && position(n) / 36000 <= last_revolution)
+                lines << QStringLiteral("%1 %2 %3 %4").arg(position(n) / 36000 - first_revolution + 1)
+                             .arg(angle(n) / 100.0, 0, 'f', 3).arg(distance(n)).arg(n % 256);
         return lines;
     }
 };
@@ -109,10 +102,10 @@ private slots:
         // A second save while the writer runs is refused; the first goes on undisturbed.
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ \".*\" \\] startSaveData")));
         recorder.startSaveData();
-        QCOMPARE(recorder.reports(), kRefused);
+        QCOMPARE(recorder.reports(), QStringLiteral("failed 0 "));
         recorder.feed(head.until(101), 4096);
         QVERIFY(!recorder.recording_);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), kRefused + progress(100), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), "failed 0 " + progress(100), 30000);
         // Collection began where the revolution under way ended: one revolution a round.
         QCOMPARE(fileLines(recorder.file_name_), head.lines(1, 100) << QString());
     }
@@ -129,7 +122,7 @@ private slots:
             recorder.feed(head.until(revolution + 3));
             recorder.stopSaveData();
             recorder.feed(head.until(revolution + 5));
-            QTRY_COMPARE_WITH_TIMEOUT(recorder.reports().size(), revolution ? 6 : 3, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.reports().count(QStringLiteral("idle")), revolution ? 2 : 1, 30000);
         }
         // Cancelled before its first round: the writer ends without writing.
         recorder.startSaveData();
@@ -141,18 +134,17 @@ private slots:
 
     void dataFolderCannotBeCreated()
     {
-        // No folder can be made: no writer, (false, 0), nothing collected.
-        QTemporaryFile blocker;
+        QTemporaryFile blocker; // a file in the way: no folder can be made
         QVERIFY(blocker.open());
         Recorder recorder;
         recorder.directory_ = blocker.fileName() + QStringLiteral("/data");
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
-            "^\\[ SerialPort/serial_data\\.cpp : \\d+ : createSaveFile .* data path create error: \".*/data\"$")));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(R"(createSaveFile .* data path create error: ".*/data"$)"));
         recorder.startSaveData();
-        QVERIFY(!recorder.saveRunning() && recorder.file_name_.isEmpty());
         recorder.feed(Head{80, 40}.until(3));
+        // No writer, (false, 0), nothing collected.
+        QVERIFY(!recorder.saveRunning() && recorder.file_name_.isEmpty());
         QVERIFY(!recorder.recording_ && recorder.round_record_.empty());
-        QCOMPARE(recorder.reports(), kRefused);
+        QCOMPARE(recorder.reports(), QStringLiteral("failed 0 "));
     }
 };
 

@@ -1,6 +1,5 @@
-// How the data writer's reports move the tool bar's progress dialog and save
-// button. Saves start for real, but with no data coming in only the reports a
-// test injects arrive.
+// How the data writer's reports move the tool bar's progress dialog and save button. Saves start
+// for real, but with no data coming in only the reports a test injects arrive.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -30,11 +29,9 @@ private slots:
         save_ = bar_->findChild<QToolButton*>("save_button");
         dialog_ = bar_->findChild<QProgressDialog*>();
     }
-
     void cleanup()
     {
-        // The idle writer sees the stop, reports its end and finishes.
-        SerialData::instance()->stopSaveData();
+        SerialData::instance()->stopSaveData(); // the idle writer sees the stop, reports its end and finishes
         QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 5000);
         bar_.reset(); // a late end report finds no tool bar
         for (const QString& name : QDir(bin_ + "/data").entryList(QDir::Files))
@@ -48,8 +45,7 @@ private slots:
 
     void idleBarShowsNoProgressAndIgnoresReports()
     {
-        // The dialog must not pop up by itself after its minimum duration.
-        QTest::qWait(dialog_->minimumDuration() + 300);
+        QTest::qWait(dialog_->minimumDuration() + 300); // the dialog must not pop up by itself
         for (int value : {50, 100, -1})
             bar_->showSaveProgress(value >= 0, std::max(value, 0));
         QVERIFY(save_->isEnabled() && !dialog_->isVisible());
@@ -62,7 +58,6 @@ private slots:
         QTest::addColumn<int>("end_at"); // the ending report, -1 none; past the last: the stopped writer's own
         const auto upTo = [](int last) { QList<int> r; for (int i = 1; i <= last; ++i) r << i; return r; };
         QTest::newRow("full save ends at the second 100") << upTo(100) + QList<int>{100} << -1 << 100;
-        QTest::newRow("hundred rounds without the end report") << upTo(100) << -1 << -1;
         QTest::newRow("writer stopped after 99 rounds") << upTo(99) << -1 << 99;
         QTest::newRow("cancel, queued rounds, writer's end") << upTo(43) << 39 << 43;
         QTest::newRow("cancelled after four rounds ends at 100") << QList<int>{1, 2, 3, 4, 100} << -1 << 4;
@@ -70,7 +65,6 @@ private slots:
         QTest::newRow("failure at once") << QList<int>{-1} << -1 << 0;
         QTest::newRow("failure after rounds") << QList<int>{1, 2, -1} << -1 << 2;
     }
-
     void saveReportsMoveDialogAndButton()
     {
         QFETCH(QList<int>, reports);
@@ -81,13 +75,11 @@ private slots:
             if (reports[i] < 0)
                 QTest::ignoreMessage(QtDebugMsg, QRegularExpression("save failed"));
             bar_->showSaveProgress(reports[i] >= 0, std::max(reports[i], 0));
-            const bool ended = end_at >= 0 && i >= end_at;
             // At its maximum the dialog closes itself; once cancelled it stays hidden.
+            const bool ended = end_at >= 0 && i >= end_at;
             const bool shown = !ended && reports[i] < 100 && (cancel_after < 0 || i <= cancel_after);
-            QVERIFY2(save_->isEnabled() == ended && dialog_->isVisible() == shown,
-                     qPrintable(QStringLiteral("after report %1").arg(i)));
-            if (shown)
-                QCOMPARE(dialog_->value(), reports[i]);
+            QVERIFY2(save_->isEnabled() == ended && dialog_->isVisible() == shown
+                         && (!shown || dialog_->value() == reports[i]), QByteArray::number(i));
             if (i == cancel_after) { // later rounds come in even past the dialog's minimum duration
                 QTest::mouseClick(dialog_->findChild<QPushButton*>(), Qt::LeftButton);
                 QTest::qWait(dialog_->minimumDuration() + 200);
