@@ -27,7 +27,7 @@ tx710_install_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "Installing missing packages: ${missing[*]}"
     tx710_as_root apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive tx710_as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive tx710_as_root apt-get install -y -qq "${missing[@]}"
   fi
 }
 
