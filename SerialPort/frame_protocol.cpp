@@ -29,11 +29,6 @@ void writeU16(std::uint8_t* bytes, std::uint16_t value)
 
 } // namespace
 
-const std::array<std::uint8_t, 256>& crc8Table()
-{
-    return kCrc8Table;
-}
-
 std::uint8_t crc8(const std::uint8_t* data, std::size_t length)
 {
     std::uint8_t crc = 0;

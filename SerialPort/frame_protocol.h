@@ -25,7 +25,6 @@ constexpr std::size_t kReservedOffset = kEndAngleOffset + 2;                    
 constexpr std::size_t kCrcOffset = kFrameLength - 1;                                  // 46
 
 // CRC-8, polynomial 0x4D, init 0, MSB first, no reflection, no final XOR.
-const std::array<std::uint8_t, 256>& crc8Table();
 std::uint8_t crc8(const std::uint8_t* data, std::size_t length);
 // True when byte 46 of a 47-byte frame equals the CRC of bytes 0 to 45.
 inline bool frameCrcMatches(const std::uint8_t* frame)

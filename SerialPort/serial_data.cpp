@@ -116,9 +116,10 @@ void SerialData::parseFrame(const QByteArray& frame)
 void SerialData::decodeFrame(const std::uint8_t* frame)
 {
     constexpr int count = kPointsPerFrame;
-    const int speed = readLe16(frame + kSpeedOffset);
-    const float start = readLe16(frame + kStartAngleOffset) * 0.01f;
-    const float end = readLe16(frame + kEndAngleOffset) * 0.01f;
+    const ScanFrameFields fields = decodeFrameFields(frame);
+    const int speed = fields.speed;
+    const float start = fields.start_angle * 0.01f;
+    const float end = fields.end_angle * 0.01f;
     // An end angle below the start angle means the frame crosses 0 degrees.
     const float span = end < start ? (kFullCircle - start) + end : end - start;
     spot_counter_ += count;
@@ -144,9 +145,8 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
     bool boundary_seen = false;
     const float rotating_speed = speed / 6.0f;
     for (int i = 0; i < count; ++i) {
-        const std::uint8_t* point = frame + kPointsOffset + kPointSize * i;
-        const std::uint16_t distance = readLe16(point);
-        const std::uint8_t intensity = point[2];
+        const std::uint16_t distance = fields.points[i].distance;
+        const std::uint8_t intensity = fields.points[i].intensity;
         const float angle = angles[i];
 
         if (wrapped[i] && !boundary_seen) {

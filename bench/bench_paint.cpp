@@ -47,15 +47,13 @@ void fillRound()
 
 void BM_PaintFrameZoomStep0(benchmark::State& state)
 {
-    g_view->setBufferedDrawing(state.range(0) != 0);
     g_view->paintFrame(); // warm-up
     for (auto _ : state)
         g_view->paintFrame();
     state.counters["frames_per_second"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.SetLabel(state.range(0) != 0 ? "batched lines and glyph quads" : "immediate-mode lines, one draw per glyph");
 }
-BENCHMARK(BM_PaintFrameZoomStep0)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PaintFrameZoomStep0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -239,21 +239,6 @@ private slots:
         QVERIFY(colourNear(image, toScreen(*view, polar(14)), kWhite) && countPixels(image, isGrey) > 1000);
     }
 
-    // The buffered drawing must give exactly the picture of the figure-by-figure one.
-    void batchedDrawingMatchesFigureByFigure()
-    {
-        feedRound();
-        decoder()->setColorFlag(true);
-        DecoderProbe::setHoverPoint(QPointF(0.2, 0.3));
-        auto view = makeView();
-        setMouseInside(*view, true);
-        const auto grab = [&](bool buffered) { view->setBufferedDrawing(buffered); return view->grabFramebuffer(); };
-        for (int step = 0; step <= 8; ++step, view->zoomOut()) {
-            const QImage by_figure = grab(false);
-            QVERIFY(countPixels(by_figure, isGrey) > 500 && countPixels(by_figure, isGreen) > 50); // drawn at all
-            QVERIFY2(grab(true) == by_figure, QByteArray::number(step));
-        }
-    }
 
     void readoutFormats()
     {

@@ -55,39 +55,6 @@ std::string ringLabel(float radius)
 
 } // namespace
 
-void LidarGLWidget::GridLines::add(std::initializer_list<float> xy)
-{
-    firsts.push_back(static_cast<GLint>(vertices.size() / 2));
-    counts.push_back(static_cast<GLsizei>(xy.size() / 2));
-    vertices.insert(vertices.end(), xy);
-}
-
-void LidarGLWidget::buildGridLines(bool hover_line, float spacing, float ring_limit)
-{
-    GridLines& lines = grid_lines_;
-    lines.vertices.clear();
-    lines.firsts.clear();
-    lines.counts.clear();
-    for (const auto& end : kDiameterEnds)
-        lines.add({end[0], end[1], -end[0], -end[1]});
-    lines.hover_figures = 0;
-    if (hover_line) {
-        const HoverPoint hover = SerialData::instance()->hoverPoint();
-        lines.add({0.0f, 0.0f, hover.x, hover.y});
-        lines.hover_figures = 1;
-    }
-    for (int i = 0; static_cast<float>(i) <= ring_limit; ++i) {
-        const float radius = static_cast<float>(i) * spacing;
-        lines.firsts.push_back(static_cast<GLint>(lines.vertices.size() / 2));
-        lines.counts.push_back(kRingVertexCount);
-        for (int k = 0; k < kRingVertexCount; ++k) {
-            const float a = static_cast<float>(k) * kRingAngleStep;
-            lines.vertices.push_back(radius * std::cos(a));
-            lines.vertices.push_back(radius * std::sin(a));
-        }
-    }
-}
-
 LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
 {
     // The overlays are children, deleted with the view.
@@ -135,12 +102,12 @@ void LidarGLWidget::cleanup()
     makeCurrent();
     delete program_;
     program_ = nullptr;
-    const GLuint arrays[] = {point_vao_, text_vao_, line_vao_};
-    glDeleteVertexArrays(3, arrays);
-    const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_, line_vbo_, label_vbo_};
-    glDeleteBuffers(5, buffers);
-    point_vao_ = text_vao_ = line_vao_ = 0;
-    point_vbo_ = color_vbo_ = text_vbo_ = line_vbo_ = label_vbo_ = 0;
+    const GLuint arrays[] = {point_vao_, text_vao_};
+    glDeleteVertexArrays(2, arrays);
+    const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_};
+    glDeleteBuffers(3, buffers);
+    point_vao_ = text_vao_ = 0;
+    point_vbo_ = color_vbo_ = text_vbo_ = 0;
     for (const auto& entry : glyphs_) {
         if (entry.second.texture != 0)
             glDeleteTextures(1, &entry.second.texture);
@@ -313,17 +280,6 @@ void LidarGLWidget::initializeGL()
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindVertexArray(0);
 
-    // Buffers of the batched grid lines (attribute 0, 2 floats) and glyph quads.
-    glGenVertexArrays(1, &line_vao_);
-    glGenBuffers(1, &line_vbo_);
-    glGenBuffers(1, &label_vbo_);
-    glBindVertexArray(line_vao_);
-    glBindBuffer(GL_ARRAY_BUFFER, line_vbo_);
-    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 2 * sizeof(float), nullptr);
-    glEnableVertexAttribArray(0);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindVertexArray(0);
-
     matrix_location_ = program_->uniformLocation("matrix");
     model_location_ = program_->uniformLocation("model");
     view_location_ = program_->uniformLocation("view");
@@ -413,17 +369,10 @@ void LidarGLWidget::drawGrid()
     program_->setUniformValue("vertex_type", 0);
     const float spacing = currentGridSpacing();
     const float ring_limit = kGridRadius / spacing;
-    if (buffered_drawing_)
-        drawLinesBuffered(spacing, ring_limit);
-    else
-        drawLinesImmediate(spacing, ring_limit);
+    drawLines(spacing, ring_limit);
     glFlush();
     if (glyphs_.empty())
         return; // no font, no labels
-    if (buffered_drawing_) {
-        drawLabelsBuffered(spacing, ring_limit);
-        return;
-    }
     const float scale = pan_factor_ * camera_distance_ * kLabelScale;
     for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
         const float radius = static_cast<float>(i) * spacing;
@@ -431,46 +380,36 @@ void LidarGLWidget::drawGrid()
     }
 }
 
-void LidarGLWidget::drawLinesImmediate(float spacing, float ring_limit)
+void LidarGLWidget::drawLines(float spacing, float ring_limit)
 {
-    buildGridLines(LidarGLFunction::instance()->playFlag() && mouse_in_view_, spacing, ring_limit);
-    const GridLines& lines = grid_lines_;
-    const std::size_t hover_end = kDiameterCount + static_cast<std::size_t>(lines.hover_figures);
-    for (std::size_t f = 0; f < lines.firsts.size(); ++f) {
-        if (f == 0 || f == kDiameterCount || f == hover_end)
-            program_->setUniformValue("vertexColor", f >= kDiameterCount && f < hover_end ? kHoverColor : kGridColor);
+    // Each figure is one line loop, in drawing order: diameters, the hover
+    // line, the rings (ring 0 collapses to the centre).
+    const auto line = [](float x0, float y0, float x1, float y1) {
         ::glBegin(GL_LINE_LOOP);
-        const float* v = lines.vertices.data() + 2 * lines.firsts[f];
-        for (GLsizei k = 0; k < lines.counts[f]; ++k)
-            ::glVertex2f(v[2 * k], v[2 * k + 1]);
+        ::glVertex2f(x0, y0);
+        ::glVertex2f(x1, y1);
+        ::glEnd();
+    };
+    program_->setUniformValue("vertexColor", kGridColor);
+    for (const auto& end : kDiameterEnds)
+        line(end[0], end[1], -end[0], -end[1]);
+    if (LidarGLFunction::instance()->playFlag() && mouse_in_view_) {
+        const HoverPoint hover = SerialData::instance()->hoverPoint();
+        program_->setUniformValue("vertexColor", kHoverColor);
+        line(0.0f, 0.0f, hover.x, hover.y);
+        program_->setUniformValue("vertexColor", kGridColor);
+    }
+    for (int i = 0; static_cast<float>(i) <= ring_limit; ++i) {
+        const float radius = static_cast<float>(i) * spacing;
+        ::glBegin(GL_LINE_LOOP);
+        for (int k = 0; k < kRingVertexCount; ++k) {
+            const float a = static_cast<float>(k) * kRingAngleStep;
+            ::glVertex2f(radius * std::cos(a), radius * std::sin(a));
+        }
         ::glEnd();
     }
 }
 
-void LidarGLWidget::drawLinesBuffered(float spacing, float ring_limit)
-{
-    buildGridLines(LidarGLFunction::instance()->playFlag() && mouse_in_view_, spacing, ring_limit);
-    const GridLines& lines = grid_lines_;
-    glBindVertexArray(line_vao_);
-    glBindBuffer(GL_ARRAY_BUFFER, line_vbo_);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(lines.vertices.size() * sizeof(float)),
-                 lines.vertices.data(), GL_STREAM_DRAW);
-    // Same figures in the same order: diameters, hover line, rings.
-    const GLsizei diameters = kDiameterCount;
-    const GLsizei hover = lines.hover_figures;
-    const GLsizei rings = static_cast<GLsizei>(lines.firsts.size()) - diameters - hover;
-    program_->setUniformValue("vertexColor", kGridColor);
-    glMultiDrawArrays(GL_LINE_LOOP, lines.firsts.data(), lines.counts.data(), diameters);
-    if (hover > 0) {
-        program_->setUniformValue("vertexColor", kHoverColor);
-        glDrawArrays(GL_LINE_LOOP, lines.firsts[diameters], lines.counts[diameters]);
-    }
-    program_->setUniformValue("vertexColor", kGridColor);
-    glMultiDrawArrays(GL_LINE_LOOP, lines.firsts.data() + diameters + hover, lines.counts.data() + diameters + hover,
-                      rings);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindVertexArray(0);
-}
 
 void LidarGLWidget::glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* v) const
 {
@@ -485,57 +424,6 @@ void LidarGLWidget::glyphQuad(const GlyphRecord& glyph, float x, float y, float 
     std::copy(quad, quad + kQuadFloats, v);
 }
 
-void LidarGLWidget::drawLabelsBuffered(float spacing, float ring_limit)
-{
-    // Every glyph quad of every label in one buffer, drawn in label order;
-    // runs of the same glyph share one draw call.
-    label_vertices_.clear();
-    label_textures_.clear();
-    const float scale = pan_factor_ * camera_distance_ * kLabelScale;
-    for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
-        const float radius = static_cast<float>(i) * spacing;
-        float pen_x = radius;
-        for (const char byte : ringLabel(radius)) {
-            const auto found = glyphs_.find(byte);
-            if (found == glyphs_.end())
-                continue;
-            const GlyphRecord& glyph = found->second;
-            if (glyph.size.x() > 0 && glyph.size.y() > 0) {
-                label_vertices_.resize(label_vertices_.size() + kQuadFloats);
-                glyphQuad(glyph, pen_x, 0.0f, scale, label_vertices_.data() + label_vertices_.size() - kQuadFloats);
-                label_textures_.push_back(glyph.texture);
-            }
-            pen_x += static_cast<float>(glyph.advance >> 6) * scale;
-        }
-    }
-    if (label_textures_.empty())
-        return;
-    glActiveTexture(GL_TEXTURE0);
-    glBindVertexArray(text_vao_);
-    program_->setUniformValue("flag", 1);
-    program_->setUniformValue("vertexColor", kLabelColor);
-    program_->setUniformValue("vertex_type", 1);
-    const GLsizeiptr bytes = static_cast<GLsizeiptr>(label_vertices_.size() * sizeof(float));
-    glBindBuffer(GL_ARRAY_BUFFER, label_vbo_);
-    glBufferData(GL_ARRAY_BUFFER, bytes, label_vertices_.data(), GL_STREAM_DRAW);
-    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 4 * sizeof(float), nullptr);
-    std::size_t first = 0;
-    while (first < label_textures_.size()) {
-        std::size_t last = first + 1;
-        while (last < label_textures_.size() && label_textures_[last] == label_textures_[first])
-            ++last;
-        glBindTexture(GL_TEXTURE_2D, label_textures_[first]);
-        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(first * kQuadVertexCount),
-                     static_cast<GLsizei>((last - first) * kQuadVertexCount));
-        first = last;
-    }
-    // The glyph vertex array reads the one-quad buffer again.
-    glBindBuffer(GL_ARRAY_BUFFER, text_vbo_);
-    glVertexAttribPointer(2, 4, GL_FLOAT, GL_FALSE, 4 * sizeof(float), nullptr);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindVertexArray(0);
-    glBindTexture(GL_TEXTURE_2D, 0);
-}
 
 void LidarGLWidget::renderText(std::string text, float x, float y, float scale, QVector3D color)
 {

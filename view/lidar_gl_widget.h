@@ -44,11 +44,6 @@ public:
     QPointF panOffset() const { return pan_.toPointF(); }
     float aspect() const { return aspect_; }
 
-    // Off (the default): one immediate-mode figure per line and one buffer
-    // update and draw per glyph. On: the same lines and glyph quads from
-    // buffers in a few draw calls. Both give the same picture.
-    void setBufferedDrawing(bool buffered) { buffered_drawing_ = buffered; }
-
 public slots:
     // Frees every GL object with the context made current; also run when the
     // context is about to be destroyed.
@@ -73,25 +68,11 @@ protected:
     void renderText(std::string text, float x, float y, float scale, QVector3D color);
 
 private:
-    // The grid's line figures of one frame, each a closed loop of 2-D vertices
-    // in drawing order: six diameters, the hover line if shown, the rings.
-    // Both ways of drawing read these, so they place the same vertices.
-    struct GridLines {
-        std::vector<float> vertices; // x, y pairs
-        std::vector<GLint> firsts;   // first vertex of each figure
-        std::vector<GLsizei> counts; // vertices of each figure
-        int hover_figures = 0;       // 0 or 1
-        void add(std::initializer_list<float> xy);
-    };
-
     void originView();
-    void buildGridLines(bool hover_line, float spacing, float ring_limit);
     void setCamera();
     void drawPoints();
     void drawGrid();
-    void drawLinesImmediate(float spacing, float ring_limit);
-    void drawLinesBuffered(float spacing, float ring_limit);
-    void drawLabelsBuffered(float spacing, float ring_limit);
+    void drawLines(float spacing, float ring_limit);
     void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
     void updateHoverAngle(int px, int py);
     void placeOverlays();
@@ -124,22 +105,14 @@ private:
     GLuint color_vbo_ = 0;
     GLuint text_vao_ = 0;
     GLuint text_vbo_ = 0;
-    GLuint line_vao_ = 0;
-    GLuint line_vbo_ = 0;
-    GLuint label_vbo_ = 0;
     int matrix_location_ = -1;
     int model_location_ = -1;
     int view_location_ = -1;
     int projection_location_ = -1;
     bool gl_ready_ = false;
-    bool buffered_drawing_ = false;
 
     std::vector<QVector3D> points_;
     std::vector<QVector3D> colors_;
     std::map<char, GlyphRecord> glyphs_;
 
-    // Scratch of the batched drawing, kept to avoid allocations per frame.
-    GridLines grid_lines_;
-    std::vector<float> label_vertices_;
-    std::vector<GLuint> label_textures_;
 };
