@@ -21,8 +21,7 @@ public:
     // A 47-byte frame whose CRC did not match. `kept` points at the bytes
     // from the first header found inside it (after its own header) onwards,
     // from which collection goes on; nullptr with kept_length 0 when none.
-    virtual void frameRejected(const std::uint8_t* frame, const std::uint8_t* kept,
-                               std::size_t kept_length) = 0;
+    virtual void frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length) = 0;
 };
 
 class FrameFinder

@@ -13,15 +13,15 @@
 namespace tx710 {
 
 constexpr std::size_t kFrameLength = 47;
-constexpr std::uint8_t kHeaderByte = 0x54;     // 'T'
-constexpr std::uint8_t kCountByte = 0x2C;      // ','; low five bits = 12 points
+constexpr std::uint8_t kHeaderByte = 0x54; // 'T'
+constexpr std::uint8_t kCountByte = 0x2C;  // ','; low five bits = 12 points
 constexpr int kPointsPerFrame = kCountByte & 0x1F;
 constexpr std::size_t kSpeedOffset = 2;
 constexpr std::size_t kStartAngleOffset = 4;
 constexpr std::size_t kPointsOffset = 6;
 constexpr std::size_t kPointSize = 3;
 constexpr std::size_t kEndAngleOffset = kPointsOffset + kPointSize * kPointsPerFrame; // 42
-constexpr std::size_t kReservedOffset = kEndAngleOffset + 2;                           // 44
+constexpr std::size_t kReservedOffset = kEndAngleOffset + 2;                          // 44
 constexpr std::size_t kCrcOffset = kFrameLength - 1;                                  // 46
 
 // CRC-8, polynomial 0x4D, init 0, MSB first, no reflection, no final XOR.
@@ -45,10 +45,10 @@ struct ScanPoint {
 
 // Field values of one frame, as carried on the wire (angles in 0.01 degree).
 struct ScanFrameFields {
-    std::uint16_t speed = 0;        // degrees per second
-    std::uint16_t start_angle = 0;  // 0.01 degree
-    std::uint16_t end_angle = 0;    // 0.01 degree
-    std::uint16_t reserved = 0;     // bytes 44-45, covered by the CRC, not interpreted
+    std::uint16_t speed = 0;       // degrees per second
+    std::uint16_t start_angle = 0; // 0.01 degree
+    std::uint16_t end_angle = 0;   // 0.01 degree
+    std::uint16_t reserved = 0;    // bytes 44-45, covered by the CRC, not interpreted
     std::array<ScanPoint, kPointsPerFrame> points{};
 };
 

@@ -21,10 +21,10 @@ const QVector3D kWhite(1, 1, 1);
 const QVector3D kYellow(1, 1, 0);
 const QVector3D kCyan(0, 1, 1);
 constexpr float kPi = 3.1415927f;
-constexpr float kHoverTolerance = 0.2f;   // degrees
+constexpr float kHoverTolerance = 0.2f; // degrees
 constexpr float kFullCircle = 360.0f;
-constexpr int kBrightIntensity = 210;     // above: yellow with the colour map
-constexpr int kSaturatedIntensity = 255;  // cyan with the colour map
+constexpr int kBrightIntensity = 210;    // above: yellow with the colour map
+constexpr int kSaturatedIntensity = 255; // cyan with the colour map
 constexpr std::size_t kRoundCapacity = 1024;
 const char kDataFileHeader[] = "Round angle distance intensity\n";
 
@@ -78,8 +78,7 @@ QString SerialData::dataDirectoryPath() const
 
 void SerialData::findFrame(QByteArray bytes)
 {
-    finder_.feed(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                 static_cast<std::size_t>(bytes.size()));
+    finder_.feed(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
 }
 
 void SerialData::frameAccepted(const std::uint8_t* frame)
@@ -243,8 +242,8 @@ void SerialData::updateSpotFrequency(int speed)
     for (float slot : frequency_ring_)
         sum = static_cast<std::int64_t>(double(sum) + slot);
     const std::int64_t average = static_cast<std::int64_t>(double(sum) / 10.0);
-    spot_frequency_ = static_cast<std::int32_t>(
-        std::min<std::int64_t>(average, std::numeric_limits<std::int32_t>::max()));
+    spot_frequency_ =
+        static_cast<std::int32_t>(std::min<std::int64_t>(average, std::numeric_limits<std::int32_t>::max()));
 }
 
 // ---------------------------------------------------------------- recording
@@ -301,8 +300,7 @@ bool SerialData::createSaveFile()
         return false;
     }
     file_name_ = directory + QLatin1Char('/')
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss"))
-        + QStringLiteral(".txt");
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + QStringLiteral(".txt");
     return true;
 }
 

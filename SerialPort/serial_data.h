@@ -17,10 +17,10 @@
 
 // The read-out record handed to the read-out panel for a picked point.
 struct ShowData {
-    float angle = 0;          // degrees
-    float distance = 0;       // mm
+    float angle = 0;    // degrees
+    float distance = 0; // mm
     float intensity = 0;
-    float speed = 0;          // RPM (speed field / 6)
+    float speed = 0;                 // RPM (speed field / 6)
     std::int32_t spot_frequency = 0; // points per second
     float reserved[5] = {0, 0, 0, 0, 0};
 };
@@ -138,7 +138,7 @@ protected:
     std::deque<std::vector<PointRecord>> record_queue_;
     std::mutex mutex_; // guards record_queue_
     QString file_name_;
-    int save_round_no_ = 0; // data writer only, once it runs
+    int save_round_no_ = 0;     // data writer only, once it runs
     std::mutex callback_mutex_; // guards save_progress_callback_
     std::function<void(bool, int)> save_progress_callback_;
     std::shared_future<void> writer_finished_;

@@ -61,7 +61,8 @@ bool SerialLogic::open(const QString& port_name)
     if (!serial_port_->open(QIODevice::ReadWrite)) {
         TX_LOG << "open" << port_name << "failed:" << serial_port_->errorString();
         // Same thread, so this runs before open() returns.
-        QMetaObject::invokeMethod(this, [this] { reportNoLidar(); }, Qt::AutoConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { reportNoLidar(); }, Qt::AutoConnection);
         return false;
     }
 

@@ -43,10 +43,14 @@ Hit wallHit(double dx, double dy)
             hit.cos_incidence = cos_incidence;
         }
     };
-    if (dx > 0) consider(kRoomRight / dx, Hit::Wall, dx);
-    if (dx < 0) consider(kRoomLeft / dx, Hit::Wall, -dx);
-    if (dy > 0) consider(kRoomTop / dy, Hit::Wall, dy);
-    if (dy < 0) consider(kRoomBottom / dy, Hit::Wall, -dy);
+    if (dx > 0)
+        consider(kRoomRight / dx, Hit::Wall, dx);
+    if (dx < 0)
+        consider(kRoomLeft / dx, Hit::Wall, -dx);
+    if (dy > 0)
+        consider(kRoomTop / dy, Hit::Wall, dy);
+    if (dy < 0)
+        consider(kRoomBottom / dy, Hit::Wall, -dy);
 
     const double x = dx * hit.range;
     const double y = dy * hit.range;
@@ -85,10 +89,8 @@ std::uint16_t angleField(double degrees)
 
 SimulatedLidar::SimulatedLidar(double points_per_second, std::uint32_t seed)
     : points_per_second_(points_per_second > 0 ? points_per_second : kDevicePointsPerSecond),
-      degrees_per_point_(360.0 * kDeviceRevolutionsPerSecond / points_per_second_),
-      random_(seed)
-{
-}
+      degrees_per_point_(360.0 * kDeviceRevolutionsPerSecond / points_per_second_), random_(seed)
+{}
 
 ScanPoint SimulatedLidar::measure(double angle, double seconds) const
 {

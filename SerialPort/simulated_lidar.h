@@ -25,8 +25,7 @@ public:
     // points_per_second sets the angular step between points: at 10 rev/s and
     // 4500 points/s a round holds 450 points, 0.8 degree apart, 37.5 frames.
     // The same seed gives the same stream.
-    explicit SimulatedLidar(double points_per_second = kDevicePointsPerSecond,
-                            std::uint32_t seed = 1);
+    explicit SimulatedLidar(double points_per_second = kDevicePointsPerSecond, std::uint32_t seed = 1);
 
     // The next intact frame of the scene (correct header, count and CRC).
     FrameBytes nextFrame();

@@ -54,8 +54,8 @@ void reportThroughput(benchmark::State& state, const QByteArray& stream)
 {
     const double frames = double(stream.size()) / double(tx710::kFrameLength);
     state.SetBytesProcessed(std::int64_t(state.iterations()) * stream.size());
-    state.counters["MB"] = benchmark::Counter(double(stream.size()) / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MB"] =
+        benchmark::Counter(double(stream.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["frames"] = benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate);
 }
 

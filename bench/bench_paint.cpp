@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QElapsedTimer>
 #include <QWindow>
 
 #include <cmath>

@@ -36,7 +36,8 @@ void ShowDataWidget::initUI()
         if (panel.isNull())
             return;
         QMetaObject::invokeMethod(
-            panel.data(), [panel, data]() {
+            panel.data(),
+            [panel, data]() {
                 if (panel.isNull())
                     return;
                 panel->pending_data_ = data;

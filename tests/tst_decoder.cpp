@@ -15,7 +15,10 @@ QByteArray frame(int start, int end, int distance = 1000, int intensity = 100, i
     fields.points.fill(ScanPoint{std::uint16_t(distance), std::uint8_t(intensity)});
     return QByteArray(reinterpret_cast<const char*>(encodeFrame(fields).data()), 47);
 }
-QByteArray fixture(const char* name) { return tx710test::hexFixture(QString::fromLatin1(name)); }
+QByteArray fixture(const char* name)
+{
+    return tx710test::hexFixture(QString::fromLatin1(name));
+}
 
 struct Decoder : SerialData {
     using SerialData::frequency_ring_, SerialData::next_colors_, SerialData::next_points_, SerialData::round_colors_,
@@ -70,7 +73,10 @@ private slots:
         Decoder decoder;
         Colours expected; // one round of 30 frames, every third without returns
         int rounds = 0;
-        decoder.setRoundCallback([&] { ++rounds; QVERIFY(decoder.display_points_ == expected); });
+        decoder.setRoundCallback([&] {
+            ++rounds;
+            QVERIFY(decoder.display_points_ == expected);
+        });
         for (int k = 0; k < 30; ++k) {
             decoder.parseFrame(frame(50 + k * 1200, 1150 + k * 1200, k % 3 == 2 ? 0 : 1000 + k));
             if (k % 3 != 2)
@@ -92,8 +98,9 @@ private slots:
         coloured.setHoverAngle(25.1f); // point 5 (254, yellow) is the only one within 0.2: it turns white
         coloured.parseFrame(fixture("frame_intensities.hex"));
         plain.parseFrame(fixture("frame_intensities.hex"));
-        QVERIFY(coloured.round_colors_ == Colours({kWhite, kWhite, kWhite, kYellow, kYellow, kWhite, kCyan, kCyan,
-                                                   kYellow, kWhite, kWhite, kCyan}));
+        QVERIFY(coloured.round_colors_
+                == Colours(
+                    {kWhite, kWhite, kWhite, kYellow, kYellow, kWhite, kCyan, kCyan, kYellow, kWhite, kWhite, kCyan}));
         QVERIFY(plain.round_colors_ == Colours(12, kWhite));
         QVERIFY(reports.size() == 1 && std::fabs(reports[0].angle - 25.0f) < 1e-4f && reports[0].speed == 600); // RPM
         QVERIFY(reports[0].distance == 2000 && reports[0].intensity == 254 && reports[0].spot_frequency == 4500);

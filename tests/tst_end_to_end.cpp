@@ -25,8 +25,14 @@ namespace {
 // Ten bits a byte, twelve points a frame.
 constexpr double kLinePointsPerSecond = 230400.0 / 10 / tx710::kFrameLength * tx710::kPointsPerFrame;
 
-QString beside(const QString& name) { return QCoreApplication::applicationDirPath() + '/' + name; }
-QStringList filesIn(const QString& dir) { return QDir(beside(dir)).entryList(QDir::Files); }
+QString beside(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + '/' + name;
+}
+QStringList filesIn(const QString& dir)
+{
+    return QDir(beside(dir)).entryList(QDir::Files);
+}
 
 } // namespace
 
@@ -84,8 +90,8 @@ class TestEndToEnd : public QObject
         std::ifstream in(path.toStdString());
         std::string header, error;
         std::vector<tx710::RecordedPoint> points;
-        const bool read = files.size() == 1 && std::getline(in, header)
-                          && header == "Round angle distance intensity" && tx710::readRecordedPoints(in, points, error);
+        const bool read = files.size() == 1 && std::getline(in, header) && header == "Round angle distance intensity"
+            && tx710::readRecordedPoints(in, points, error);
         QFile::remove(path);
         std::map<int, std::vector<double>> rounds;
         for (const auto& point : points)
@@ -101,7 +107,10 @@ class TestEndToEnd : public QObject
 
 private slots:
     void init() { QVERIFY(view_ || !session_); } // the session's window is there
-    void initTestCase() { SerialLogic::instance()->setPortLister([p = pty_.slavePath()] { return QStringList{p}; }); }
+    void initTestCase()
+    {
+        SerialLogic::instance()->setPortLister([p = pty_.slavePath()] { return QStringList{p}; });
+    }
     void cleanupTestCase()
     {
         SerialData::instance()->stopSaveData();
@@ -123,8 +132,8 @@ private slots:
         session_ = std::make_unique<tx710::StartupSession>();
         SerialDialog& dialog = session_->dialog();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.findChild<QComboBox*>("serial_combo_box")->currentText(),
-                                  pty_.slavePath(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.findChild<QComboBox*>("serial_combo_box")->currentText(), pty_.slavePath(),
+                                  3000);
         feed_ = std::thread([this] { feed(); });
         QTest::mouseClick(dialog.findChild<QPushButton*>("ok_button"), Qt::LeftButton);
         QVERIFY(session_->mainWindow() && QTest::qWaitForWindowExposed(session_->mainWindow().get())

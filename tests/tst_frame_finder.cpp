@@ -8,9 +8,18 @@
 
 using namespace tx710;
 
-QByteArray bytesOf(const std::uint8_t* data, std::size_t length) { return QByteArray((const char*)data, int(length)); }
-const std::uint8_t* dataOf(const QByteArray& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.constData()); }
-QByteArray fixture(const char* name) { return tx710test::hexFixture(QString::fromLatin1(name)); }
+QByteArray bytesOf(const std::uint8_t* data, std::size_t length)
+{
+    return QByteArray((const char*)data, int(length));
+}
+const std::uint8_t* dataOf(const QByteArray& bytes)
+{
+    return reinterpret_cast<const std::uint8_t*>(bytes.constData());
+}
+QByteArray fixture(const char* name)
+{
+    return tx710test::hexFixture(QString::fromLatin1(name));
+}
 
 struct Collector : FrameConsumer { // verdicts in order: "A" + frame, or "R" + frame + "K" + the bytes kept
     QByteArrayList events;
@@ -61,7 +70,8 @@ private slots:
             << lost_byte + two << QByteArrayList{"R" + lost_byte + two.left(1) + "K", "A" + two};
         // Opened mid-stream, noise between frames (0x54 not followed by 0x2C), a lone header at the end.
         QTest::newRow("stray bytes") << one.mid(13) + QByteArray("\x54\x54\x00\x2C\x2C\x54", 6) + one
-                + QByteArray("\x00\xFF\x54", 3) + two + "\x2C\x54" << QByteArrayList{"A" + one, "A" + two};
+                + QByteArray("\x00\xFF\x54", 3) + two
+                + "\x2C\x54" << QByteArrayList{"A" + one, "A" + two};
         QTest::newRow("header pair in payload") << pair + pair << QByteArrayList{"A" + pair, "A" + pair};
     }
 
@@ -86,7 +96,8 @@ private slots:
 
     void decoderLogsRejectedFrames()
     {
-        struct Decoder : SerialData {} decoder;
+        struct Decoder : SerialData {
+        } decoder;
         const QByteArray bad = fixture("example_frame.hex").left(46) + '\0', next = frameAt(1500);
         tx710test::LogCapture log;
         decoder.findFrame(bad);

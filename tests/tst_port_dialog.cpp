@@ -33,14 +33,18 @@ private slots:
         dialog_ = std::make_unique<SerialDialog>();
         combo_ = dialog_->findChild<QComboBox*>(QStringLiteral("serial_combo_box"));
     }
-    void cleanup() { ports_.clear(); SerialLogic::instance()->setPortLister({}); }
+    void cleanup()
+    {
+        ports_.clear();
+        SerialLogic::instance()->setPortLister({});
+    }
 
     void refreshFollowsThePortNames()
     {
         // All unplugged, an adapter added, one swapped for another within a tick (same count), the
         // same names reordered: each is a new list, selected from its first name.
-        const QList<QStringList> steps = {{"ttyUSB0"}, {}, {"ttyUSB0", "ttyACM0"}, {"ttyUSB0", "ttyACM1"},
-                                          {"ttyACM1", "ttyUSB0"}};
+        const QList<QStringList> steps = {
+            {"ttyUSB0"}, {}, {"ttyUSB0", "ttyACM0"}, {"ttyUSB0", "ttyACM1"}, {"ttyACM1", "ttyUSB0"}};
         for (const QStringList& step : steps) {
             ports_ = step;
             QTRY_COMPARE_WITH_TIMEOUT(items(), ports_, 2000);

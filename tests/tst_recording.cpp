@@ -73,8 +73,11 @@ struct Head {
         QStringList lines{QStringLiteral("Round angle distance intensity")};
         for (long n = 0; n < sent; ++n)
             if (position(n) / 36000 >= first_revolution && position(n) / 36000 <= last_revolution)
-                lines << QStringLiteral("%1 %2 %3 %4").arg(position(n) / 36000 - first_revolution + 1)
-                             .arg(angle(n) / 100.0, 0, 'f', 3).arg(distance(n)).arg(n % 256);
+                lines << QStringLiteral("%1 %2 %3 %4")
+                             .arg(position(n) / 36000 - first_revolution + 1)
+                             .arg(angle(n) / 100.0, 0, 'f', 3)
+                             .arg(distance(n))
+                             .arg(n % 256);
         return lines;
     }
 };
@@ -97,7 +100,8 @@ private slots:
         Head head{80, 19240}; // from 192.4 degrees
         recorder.startSaveData();
         QVERIFY(QRegularExpression(QRegularExpression::escape(recorder.directory_) + "/\\d{4}(_\\d\\d){5}\\.txt$")
-                    .match(recorder.file_name_).hasMatch());
+                    .match(recorder.file_name_)
+                    .hasMatch());
         recorder.feed(head.until(4));
         // A second save while the writer runs is refused; the first goes on undisturbed.
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ \".*\" \\] startSaveData")));

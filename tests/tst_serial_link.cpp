@@ -13,8 +13,14 @@ using namespace tx710test;
 
 namespace {
 
-std::uint64_t accepted() { return SerialData::instance()->acceptedFrameCount(); }
-std::uint64_t rejected() { return SerialData::instance()->rejectedFrameCount(); }
+std::uint64_t accepted()
+{
+    return SerialData::instance()->acceptedFrameCount();
+}
+std::uint64_t rejected()
+{
+    return SerialData::instance()->rejectedFrameCount();
+}
 
 // Runs the event loop as main() does; 99 when nothing ends it in time.
 int runEventLoop(int guard_ms)
@@ -41,9 +47,10 @@ private slots:
         const auto before = accepted();
         QVERIFY(pty.write(frameBytes(lidar)) && SerialLogic::instance()->open(pty.slavePath()));
         const auto port = SerialLogic::instance()->serialPort(); // a full device path, 230400 8N1
-        QCOMPARE(QVector<int>({port->baudRate(), port->dataBits(), port->parity(), port->stopBits(), port->flowControl()}),
-                 QVector<int>({230400, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop,
-                               QSerialPort::NoFlowControl}));
+        QCOMPARE(
+            QVector<int>({port->baudRate(), port->dataBits(), port->parity(), port->stopBits(), port->flowControl()}),
+            QVector<int>(
+                {230400, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop, QSerialPort::NoFlowControl}));
         QTRY_COMPARE(accepted() - before, std::uint64_t(1)); // the frame that ended the wait, no more coming
 
         // Qt reports NoError after successful operations: no lost link.

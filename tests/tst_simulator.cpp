@@ -26,8 +26,7 @@ SimRun runSimulator(const QString& arguments)
 {
     QProcess sim;
     sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tx710-sim"), arguments.split(' '));
-    while (sim.waitForStarted(5000) && !sim.canReadLine() && sim.waitForReadyRead(5000)) {
-    }
+    while (sim.waitForStarted(5000) && !sim.canReadLine() && sim.waitForReadyRead(5000)) {}
     const int line = ::open(sim.readLine().trimmed().constData(), O_RDONLY | O_NOCTTY);
     QByteArray bytes;
     char chunk[4096];
@@ -78,9 +77,9 @@ private slots:
                 (point.intensity == 255 ? saturated : point.intensity >= 211 ? strong : weak) += point.distance > 0;
             }
         }
-        QCOMPARE(wraps, 19); // 20 revolutions
+        QCOMPARE(wraps, 19);                                                    // 20 revolutions
         QVERIFY(no_return > 0 && strong > 0 && saturated > 0 && weak > strong); // every intensity band
-        QVERIFY(lidar.measure(0, 0).distance < lidar.measure(0, 2).distance); // the object walks aside
+        QVERIFY(lidar.measure(0, 0).distance < lidar.measure(0, 2).distance);   // the object walks aside
     }
 
     void replayPacksTheRecordingIntoFrames()
@@ -101,7 +100,8 @@ private slots:
         for (int i = 0; i < run.frames.size(); ++i) {
             QVERIFY(run.frames[i] == run.frames[i % 3]); // played over again from its start
             const ScanFrameFields f = decodeFrameFields(run.frames[i].data());
-            values << f.start_angle << f.end_angle << f.points[0].distance << f.points[0].intensity << f.points[11].distance;
+            values << f.start_angle << f.end_angle << f.points[0].distance << f.points[0].intensity
+                   << f.points[11].distance;
         }
         // The rest of round 0 is padded with no-return points on the same step.
         const QVector<int> expected = {35200, 80, 1000, 200, 1011, 160, 1040, 1012, 212, 0, 1000, 1880, 65535, 255, 0};
@@ -117,14 +117,17 @@ private slots:
     void programOptions()
     {
         for (const QString bad : {"--nonsense", "--corrupt-every 0", "--rate fast", "--replay /nonexistent.txt"})
-            QVERIFY2(runSimulator(bad).output.contains(QRegularExpression("^exit [1-9]")), qPrintable(bad)); // no port made
+            QVERIFY2(runSimulator(bad).output.contains(QRegularExpression("^exit [1-9]")),
+                     qPrintable(bad)); // no port made
         SimRun run = runSimulator(QStringLiteral("--frames 120 --corrupt-every 6 --stray-bytes --full-rate"));
         QVERIFY(run.frames.size() == 100 && run.corrupted == 20 && run.stray > 0);
-        QCOMPARE(run.output, QStringLiteral("frames sent: 120\nframes corrupted: 20\nstray bytes: %1\nexit 0").arg(run.stray));
+        QCOMPARE(run.output,
+                 QStringLiteral("frames sent: 120\nframes corrupted: 20\nstray bytes: %1\nexit 0").arg(run.stray));
         run = runSimulator(QStringLiteral("--silent --duration 1.5")); // the line opens, nothing arrives
         QVERIFY2(run.frames.isEmpty() && run.stray == 0 && run.output.endsWith("exit 0"), qPrintable(run.output));
         run = runSimulator(QStringLiteral("--hangup-after 1.5")); // at the device's pace (562 frames), then unplugged
-        QVERIFY2(run.frames.size() > 0 && run.frames.size() < 650 && run.corrupted == 0 && run.output.endsWith("exit 0"),
+        QVERIFY2(run.frames.size() > 0 && run.frames.size() < 650 && run.corrupted == 0
+                     && run.output.endsWith("exit 0"),
                  qPrintable(run.output));
     }
 };

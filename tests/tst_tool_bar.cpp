@@ -55,8 +55,13 @@ private slots:
     {
         QTest::addColumn<QList<int>>("reports"); // round numbers; -1 a failure report (false, 0)
         QTest::addColumn<int>("cancel_after");   // the user cancels after this report, -1 never
-        QTest::addColumn<int>("end_at"); // the ending report, -1 none; past the last: the stopped writer's own
-        const auto upTo = [](int last) { QList<int> r; for (int i = 1; i <= last; ++i) r << i; return r; };
+        QTest::addColumn<int>("end_at");         // the ending report, -1 none; past the last: the stopped writer's own
+        const auto upTo = [](int last) {
+            QList<int> r;
+            for (int i = 1; i <= last; ++i)
+                r << i;
+            return r;
+        };
         QTest::newRow("full save ends at the second 100") << upTo(100) + QList<int>{100} << -1 << 100;
         QTest::newRow("writer stopped after 99 rounds") << upTo(99) << -1 << 99;
         QTest::newRow("cancel, queued rounds, writer's end") << upTo(43) << 39 << 43;
@@ -79,7 +84,8 @@ private slots:
             const bool ended = end_at >= 0 && i >= end_at;
             const bool shown = !ended && reports[i] < 100 && (cancel_after < 0 || i <= cancel_after);
             QVERIFY2(save_->isEnabled() == ended && dialog_->isVisible() == shown
-                         && (!shown || dialog_->value() == reports[i]), QByteArray::number(i));
+                         && (!shown || dialog_->value() == reports[i]),
+                     QByteArray::number(i));
             if (i == cancel_after) { // later rounds come in even past the dialog's minimum duration
                 QTest::mouseClick(dialog_->findChild<QPushButton*>(), Qt::LeftButton);
                 QTest::qWait(dialog_->minimumDuration() + 200);

@@ -26,13 +26,28 @@ struct DecoderProbe : SerialData {
 struct ProbeView : LidarGLWidget {
     int paints = 0;
     QString font_path;
-    void callResizeGL(int w, int h) { makeCurrent(); resizeGL(w, h); doneCurrent(); }
-    void paintGL() override { ++paints; LidarGLWidget::paintGL(); }
+    void callResizeGL(int w, int h)
+    {
+        makeCurrent();
+        resizeGL(w, h);
+        doneCurrent();
+    }
+    void paintGL() override
+    {
+        ++paints;
+        LidarGLWidget::paintGL();
+    }
     QString fontFilePath() const override { return font_path.isEmpty() ? LidarGLWidget::fontFilePath() : font_path; }
 };
 
-LidarGLFunction* hub() { return LidarGLFunction::instance(); }
-SerialData* decoder() { return SerialData::instance(); }
+LidarGLFunction* hub()
+{
+    return LidarGLFunction::instance();
+}
+SerialData* decoder()
+{
+    return SerialData::instance();
+}
 
 // Screen pixel of a world point for the view's camera (square pixels, 45 degree field).
 QPointF toScreen(const ProbeView& view, QPointF world)
@@ -49,11 +64,18 @@ QPointF polar(double degrees, double radius = 0.25)
 
 bool matches(const QColor& c, const QColor& want, int tolerance = 40)
 {
-    return std::max({std::abs(c.red() - want.red()), std::abs(c.green() - want.green()),
-                     std::abs(c.blue() - want.blue())}) <= tolerance;
+    return std::max(
+               {std::abs(c.red() - want.red()), std::abs(c.green() - want.green()), std::abs(c.blue() - want.blue())})
+        <= tolerance;
 }
-bool isGreen(const QColor& c) { return c.green() > 120 && c.red() < 80 && c.blue() < 80; }
-bool isGrey(const QColor& c) { return matches(c, kGrey, 20); }
+bool isGreen(const QColor& c)
+{
+    return c.green() > 120 && c.red() < 80 && c.blue() < 80;
+}
+bool isGrey(const QColor& c)
+{
+    return matches(c, kGrey, 20);
+}
 
 template <class Wanted> int countPixels(const QImage& image, Wanted wanted, QRect area = QRect())
 {
@@ -69,7 +91,9 @@ template <class Wanted> int countPixels(const QImage& image, Wanted wanted, QRec
 bool colourNear(const QImage& image, QPointF p, const QColor& want, int radius = 2)
 {
     const QRect area(p.toPoint() - QPoint(radius, radius), QSize(2 * radius + 1, 2 * radius + 1));
-    return countPixels(image, [&want](const QColor& c) { return matches(c, want); }, area) > 0;
+    return countPixels(
+               image, [&want](const QColor& c) { return matches(c, want); }, area)
+        > 0;
 }
 
 // One frame of four degrees from `start` (0.01 degree), all twelve points alike.
@@ -89,12 +113,22 @@ void feedRound(float hover_angle = -1.0f)
         sendFrame(k < 0 ? 35000 : k == 35 ? 100 : k * 1000 + 200, 250, k < 0 || k == 35 ? 0 : kRoundIntensities[k % 3]);
 }
 
-bool send(QWidget& w, QEvent&& ev) { return QCoreApplication::sendEvent(&w, &ev), ev.isAccepted(); } // accepted?
-void setMouseInside(QWidget& w, bool inside) { send(w, QEvent(inside ? QEvent::Enter : QEvent::Leave)); }
+bool send(QWidget& w, QEvent&& ev)
+{
+    return QCoreApplication::sendEvent(&w, &ev), ev.isAccepted();
+} // accepted?
+void setMouseInside(QWidget& w, bool inside)
+{
+    send(w, QEvent(inside ? QEvent::Enter : QEvent::Leave));
+}
 void sendMouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButtons held = {}, Qt::MouseButton button = {})
-{ send(w, QMouseEvent(type, pos, button, held, Qt::NoModifier)); }
+{
+    send(w, QMouseEvent(type, pos, button, held, Qt::NoModifier));
+}
 bool wheel(QWidget& w, int delta)
-{ return send(w, QWheelEvent(QPointF(500, 400), QPointF(500, 400), {}, {0, delta}, {}, {}, Qt::NoScrollPhase, false)); }
+{
+    return send(w, QWheelEvent(QPointF(500, 400), QPointF(500, 400), {}, {0, delta}, {}, {}, Qt::NoScrollPhase, false));
+}
 
 std::unique_ptr<ProbeView> makeView(const QString& font_path = QString())
 {
@@ -123,14 +157,20 @@ class TestViewGl : public QObject
 
 private slots:
     void init() { QCursor::setPos(1919, 1079); } // the real pointer stays away from the test windows
-    void cleanup() { hub()->setPlayFlag(true); decoder()->setColorFlag(false); decoder()->display_points_.clear(); }
+    void cleanup()
+    {
+        hub()->setPlayFlag(true);
+        decoder()->setColorFlag(false);
+        decoder()->display_points_.clear();
+    }
 
     // Points only while playing; the hover line and the point read-out only
     // while playing with the mouse inside; the grid always.
     void sceneFollowsColourMapPlayAndMouse()
     {
-        const struct { bool colour_map, playing, inside; } cases[] = {{true, true, true}, {false, true, false},
-                                                                      {true, false, true}};
+        const struct {
+            bool colour_map, playing, inside;
+        } cases[] = {{true, true, true}, {false, true, false}, {true, false, true}};
         for (const auto& c : cases) {
             decoder()->setColorFlag(c.colour_map);
             feedRound();
@@ -142,7 +182,7 @@ private slots:
             QCOMPARE(shown(*view).mid(0, 2).join(' '), QString(c.playing && c.inside ? "90.00° 1520mm" : "-- --"));
 
             const QImage image = view->grabFramebuffer(); // a second frame: no depth left from the first may hide it
-            for (int k = 0; k < 35; ++k) { // the middle point of each frame
+            for (int k = 0; k < 35; ++k) {                // the middle point of each frame
                 // Frame 0 lies below the previous frame's start angle: a next-round point, white.
                 const QColor want = k == 0 || !c.colour_map ? kWhite : kRoundColours[k % 3];
                 const QPointF p = toScreen(*view, polar(k * 10 + 2 + 20.0 / 11));
@@ -160,8 +200,14 @@ private slots:
         auto view = makeView();
         const int cx = kWidth / 2, cy = kHeight / 2;
         // Clockwise from straight down, in [low, high]; exactly above the centre the last angle stays.
-        const struct { QPoint pos; float low, high; } cases[] = {{{cx, 100}, 180, 180}, {{100, cy}, 90, 90},
-            {{900, cy}, 270, 270}, {{cx - 1, 700}, 0.0001f, 1}, {{cx, cy}, 0.0001f, 1}};
+        const struct {
+            QPoint pos;
+            float low, high;
+        } cases[] = {{{cx, 100}, 180, 180},
+                     {{100, cy}, 90, 90},
+                     {{900, cy}, 270, 270},
+                     {{cx - 1, 700}, 0.0001f, 1},
+                     {{cx, cy}, 0.0001f, 1}};
         for (const auto& c : cases) {
             sendMouse(*view, QEvent::MouseMove, c.pos);
             QVERIFY(DecoderProbe::hoverAngle() >= c.low && DecoderProbe::hoverAngle() <= c.high);
@@ -179,8 +225,13 @@ private slots:
 
     void dragPansWithLeftOrMiddleAlone()
     {
-        const struct { Qt::MouseButtons held; bool pans; } cases[] = {{Qt::LeftButton, true}, // the lowest is pressed
-            {Qt::MiddleButton, true}, {Qt::RightButton, false}, {Qt::LeftButton | Qt::RightButton, false}};
+        const struct {
+            Qt::MouseButtons held;
+            bool pans;
+        } cases[] = {{Qt::LeftButton, true}, // the lowest is pressed
+                     {Qt::MiddleButton, true},
+                     {Qt::RightButton, false},
+                     {Qt::LeftButton | Qt::RightButton, false}};
         feedRound();
         for (const auto& c : cases) {
             auto view = makeView();
@@ -239,7 +290,6 @@ private slots:
         QVERIFY(colourNear(image, toScreen(*view, polar(14)), kWhite) && countPixels(image, isGrey) > 1000);
     }
 
-
     void readoutFormats()
     {
         const QStringList live{"12.35°", "1.23457e+06mm", "255", "300.5RPM", "4563"};
@@ -254,7 +304,9 @@ private slots:
 
     void pickedPointReachesTheReadout()
     {
-        { ProbeView gone; } // the round and the pick below reach the callbacks of a view that is gone
+        {
+            ProbeView gone;
+        } // the round and the pick below reach the callbacks of a view that is gone
         feedRound(12 + 20.0f / 11);
         auto view = makeView();
         setMouseInside(*view, true);

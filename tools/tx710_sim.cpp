@@ -46,14 +46,14 @@ void onSignal(int)
 }
 
 struct Options {
-    double duration = 0;        // 0: until stopped
-    long long frames = 0;       // 0: no limit
+    double duration = 0;  // 0: until stopped
+    long long frames = 0; // 0: no limit
     double rate = tx710::SimulatedLidar::kDevicePointsPerSecond;
     bool full_rate = false;
     long long corrupt_every = 0;
     bool stray_bytes = false;
     bool silent = false;
-    double hangup_after = -1;   // < 0: never
+    double hangup_after = -1; // < 0: never
     std::string replay_file;
     std::string device;
     std::uint32_t seed = 1;
@@ -61,32 +61,31 @@ struct Options {
 
 void printUsage(const char* program)
 {
-    std::printf(
-        "Usage: %s [options]\n"
-        "Simulates a TX710 LiDAR: streams 47-byte scan frames (CRC-8) of a room with\n"
-        "walls, an open door, a reflector and a moving object, turning at 10 rev/s.\n"
-        "Without --device it creates a pseudo-terminal, prints its path on the first\n"
-        "line and sends while a program has it open. On exit it prints the counts.\n"
-        "\n"
-        "Options:\n"
-        "  --device PATH          write to this serial device (set to 230400 8N1 raw)\n"
-        "                         instead of creating a pseudo-terminal\n"
-        "  --duration SECONDS     stop after this many seconds (default: until Ctrl+C)\n"
-        "  --frames N             stop after sending N frames\n"
-        "  --rate POINTS_PER_SEC  point rate; default 4500 as the device, at most\n"
-        "                         %.0f (the full 230400-baud line); more points per\n"
-        "                         round at the same 10 rev/s\n"
-        "  --full-rate            send as fast as a 230400-baud line carries\n"
-        "                         (about 490 frames/s, stray bytes included)\n"
-        "  --corrupt-every N      give every Nth frame a wrong CRC byte\n"
-        "  --stray-bytes          put 0 to 6 random bytes (never 0x54) between frames\n"
-        "  --silent               open the line but send nothing\n"
-        "  --hangup-after SECONDS close the line after this time, as if unplugged\n"
-        "  --replay FILE          send the rounds of a data file recorded by the viewer\n"
-        "                         (\"Round angle distance intensity\" lines), repeated\n"
-        "  --seed N               seed of the scene's noise (default 1)\n"
-        "  --help                 show this text\n",
-        program, kLinePointsPerSecond);
+    std::printf("Usage: %s [options]\n"
+                "Simulates a TX710 LiDAR: streams 47-byte scan frames (CRC-8) of a room with\n"
+                "walls, an open door, a reflector and a moving object, turning at 10 rev/s.\n"
+                "Without --device it creates a pseudo-terminal, prints its path on the first\n"
+                "line and sends while a program has it open. On exit it prints the counts.\n"
+                "\n"
+                "Options:\n"
+                "  --device PATH          write to this serial device (set to 230400 8N1 raw)\n"
+                "                         instead of creating a pseudo-terminal\n"
+                "  --duration SECONDS     stop after this many seconds (default: until Ctrl+C)\n"
+                "  --frames N             stop after sending N frames\n"
+                "  --rate POINTS_PER_SEC  point rate; default 4500 as the device, at most\n"
+                "                         %.0f (the full 230400-baud line); more points per\n"
+                "                         round at the same 10 rev/s\n"
+                "  --full-rate            send as fast as a 230400-baud line carries\n"
+                "                         (about 490 frames/s, stray bytes included)\n"
+                "  --corrupt-every N      give every Nth frame a wrong CRC byte\n"
+                "  --stray-bytes          put 0 to 6 random bytes (never 0x54) between frames\n"
+                "  --silent               open the line but send nothing\n"
+                "  --hangup-after SECONDS close the line after this time, as if unplugged\n"
+                "  --replay FILE          send the rounds of a data file recorded by the viewer\n"
+                "                         (\"Round angle distance intensity\" lines), repeated\n"
+                "  --seed N               seed of the scene's noise (default 1)\n"
+                "  --help                 show this text\n",
+                program, kLinePointsPerSecond);
 }
 
 bool parseNumber(const char* text, double& value)
@@ -100,7 +99,20 @@ bool parseNumber(const char* text, double& value)
 // Returns 0 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options, bool& go_on)
 {
-    enum { kDevice = 1, kDuration, kFrames, kRate, kFullRate, kCorrupt, kStray, kSilent, kHangup, kReplay, kSeed, kHelp };
+    enum {
+        kDevice = 1,
+        kDuration,
+        kFrames,
+        kRate,
+        kFullRate,
+        kCorrupt,
+        kStray,
+        kSilent,
+        kHangup,
+        kReplay,
+        kSeed,
+        kHelp
+    };
     static const option long_options[] = {
         {"device", required_argument, nullptr, kDevice},
         {"duration", required_argument, nullptr, kDuration},
@@ -126,37 +138,57 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
             return 2;
         };
         switch (code) {
-        case kDevice: options.device = optarg; break;
+        case kDevice:
+            options.device = optarg;
+            break;
         case kDuration:
-            if (!numeric || number <= 0) return bad("duration must be a positive number of seconds");
+            if (!numeric || number <= 0)
+                return bad("duration must be a positive number of seconds");
             options.duration = number;
             break;
         case kFrames:
-            if (!numeric || number < 1) return bad("frames must be a positive count");
+            if (!numeric || number < 1)
+                return bad("frames must be a positive count");
             options.frames = static_cast<long long>(number);
             break;
         case kRate:
-            if (!numeric || number <= 0) return bad("rate must be a positive number of points per second");
+            if (!numeric || number <= 0)
+                return bad("rate must be a positive number of points per second");
             options.rate = number;
             break;
-        case kFullRate: options.full_rate = true; break;
+        case kFullRate:
+            options.full_rate = true;
+            break;
         case kCorrupt:
-            if (!numeric || number < 1) return bad("corrupt-every must be a positive count");
+            if (!numeric || number < 1)
+                return bad("corrupt-every must be a positive count");
             options.corrupt_every = static_cast<long long>(number);
             break;
-        case kStray: options.stray_bytes = true; break;
-        case kSilent: options.silent = true; break;
+        case kStray:
+            options.stray_bytes = true;
+            break;
+        case kSilent:
+            options.silent = true;
+            break;
         case kHangup:
-            if (!numeric || number < 0) return bad("hangup-after must be a number of seconds");
+            if (!numeric || number < 0)
+                return bad("hangup-after must be a number of seconds");
             options.hangup_after = number;
             break;
-        case kReplay: options.replay_file = optarg; break;
+        case kReplay:
+            options.replay_file = optarg;
+            break;
         case kSeed:
-            if (!numeric || number < 0) return bad("seed must be a non-negative number");
+            if (!numeric || number < 0)
+                return bad("seed must be a non-negative number");
             options.seed = static_cast<std::uint32_t>(number);
             break;
-        case kHelp: printUsage(argv[0]); return 0;
-        default: std::fprintf(stderr, "Try '%s --help'.\n", argv[0]); return 2;
+        case kHelp:
+            printUsage(argv[0]);
+            return 0;
+        default:
+            std::fprintf(stderr, "Try '%s --help'.\n", argv[0]);
+            return 2;
         }
     }
     if (optind < argc) {

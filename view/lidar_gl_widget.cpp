@@ -43,8 +43,8 @@ const QVector3D kLabelColor(0.0f, 1.0f, 0.0f);
 // One end of each diameter, every 30 degrees; the other end is its negation.
 constexpr int kDiameterCount = 6;
 const float kDiameterEnds[kDiameterCount][2] = {
-    {0.0f, kGridRadius},          {10.0f, kSin60Radius}, {kSin60Radius, 10.0f},
-    {kGridRadius, 0.0f},          {kSin60Radius, -10.0f}, {10.0f, -kSin60Radius},
+    {0.0f, kGridRadius}, {10.0f, kSin60Radius},  {kSin60Radius, 10.0f},
+    {kGridRadius, 0.0f}, {kSin60Radius, -10.0f}, {10.0f, -kSin60Radius},
 };
 
 // Label of the ring at radius v metres: its radius in millimetres.
@@ -156,9 +156,7 @@ void LidarGLWidget::mousePressEvent(QMouseEvent* event)
     }
 }
 
-void LidarGLWidget::mouseReleaseEvent(QMouseEvent* /*event*/)
-{
-}
+void LidarGLWidget::mouseReleaseEvent(QMouseEvent* /*event*/) {}
 
 void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
 {
@@ -410,7 +408,6 @@ void LidarGLWidget::drawLines(float spacing, float ring_limit)
     }
 }
 
-
 void LidarGLWidget::glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* v) const
 {
     const float xpos = x + glyph.bearing.x() * scale;
@@ -423,7 +420,6 @@ void LidarGLWidget::glyphQuad(const GlyphRecord& glyph, float x, float y, float 
     };
     std::copy(quad, quad + kQuadFloats, v);
 }
-
 
 void LidarGLWidget::renderText(std::string text, float x, float y, float scale, QVector3D color)
 {

@@ -19,9 +19,9 @@ class LogoWidget;
 // One glyph of the ring-label font, made once when the GL context is set up.
 struct GlyphRecord {
     GLuint texture = 0;
-    QVector2D size;       // bitmap width and rows, pixels
-    QVector2D bearing;    // pen to bitmap left edge and top edge (y up), pixels
-    quint32 advance = 0;  // pen advance, 1/64 pixel
+    QVector2D size;      // bitmap width and rows, pixels
+    QVector2D bearing;   // pen to bitmap left edge and top edge (y up), pixels
+    quint32 advance = 0; // pen advance, 1/64 pixel
 };
 
 // The point-cloud view: the last complete round seen from above over a polar
@@ -114,5 +114,4 @@ private:
     std::vector<QVector3D> points_;
     std::vector<QVector3D> colors_;
     std::map<char, GlyphRecord> glyphs_;
-
 };

@@ -14,8 +14,9 @@ ModalWatcher::ModalWatcher(int poll_ms)
         if (!box || !box->isVisible())
             return;
         boxes_.append({box->windowTitle(), box->text()});
-        seen_.append(QStringList{box->windowTitle(), box->text(),
-                                 box->icon() == QMessageBox::Warning ? "warning" : "other"}.join('|'));
+        seen_.append(
+            QStringList{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning ? "warning" : "other"}
+                .join('|'));
         box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
     });
     timer_.start(poll_ms);
@@ -29,16 +30,19 @@ LogCapture::LogCapture()
 {
     QMutexLocker lock(&g_log_mutex);
     g_log_lines.clear();
-    g_previous_handler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                                   const QString& message) {
-        const QMutexLocker lock(&g_log_mutex);
-        g_log_lines.append(message);
-        if (g_previous_handler)
-            g_previous_handler(type, context, message);
-    });
+    g_previous_handler =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            const QMutexLocker lock(&g_log_mutex);
+            g_log_lines.append(message);
+            if (g_previous_handler)
+                g_previous_handler(type, context, message);
+        });
 }
 
-LogCapture::~LogCapture() { qInstallMessageHandler(g_previous_handler); }
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(g_previous_handler);
+}
 
 QStringList LogCapture::lines() const
 {

@@ -11,7 +11,8 @@ struct SeenMessageBox {
 };
 
 // How seen() lists the link's two warnings: titled "Error", with a warning icon.
-inline const QString kNoLidarBox = "Error|No Lidar detected. please check the connection and restart the software.|warning";
+inline const QString kNoLidarBox =
+    "Error|No Lidar detected. please check the connection and restart the software.|warning";
 inline const QString kLinkLostBox = "Error|Lidar connection fail,please check the connection|warning";
 
 // Polls for application-modal message boxes (which block the code under test
