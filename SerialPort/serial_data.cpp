@@ -26,7 +26,6 @@ constexpr float kFullCircle = 360.0f;
 constexpr int kBrightIntensity = 210;    // above: yellow with the colour map
 constexpr int kSaturatedIntensity = 255; // cyan with the colour map
 constexpr std::size_t kRoundCapacity = 1024;
-const char kDataFileHeader[] = "Round angle distance intensity\n";
 
 QString hexText(const std::uint8_t* data, std::size_t length)
 {
@@ -71,6 +70,8 @@ SerialData::~SerialData()
 
 QString SerialData::dataDirectoryPath() const
 {
+    if (!data_directory_override_.isEmpty())
+        return data_directory_override_;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data");
 }
 
@@ -341,18 +342,8 @@ void SerialData::writeRecordedRounds(QString file_name)
             // Every save starts its own lines with the header, even when
             // its collection ended before this first write.
             if (!header_written_)
-                text += kDataFileHeader;
-            const QByteArray round_no = QByteArray::number(save_round_no_);
-            for (const PointRecord& point : round) {
-                text += round_no;
-                text += ' ';
-                text += QByteArray::number(double(point.angle), 'f', 3);
-                text += ' ';
-                text += QByteArray::number(double(point.distance), 'g', 6);
-                text += ' ';
-                text += QByteArray::number(double(point.intensity), 'g', 6);
-                text += '\n';
-            }
+                text += datafile::headerLine();
+            datafile::appendRound(text, save_round_no_, round);
             if (file.write(text) != text.size())
                 TX_LOG << "file_name_" << file_name << file.errorString();
             else

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "SerialPort/frame_finder.h"
+#include "recording/data_file.h"
 
 // The read-out record handed to the read-out panel for a picked point.
 struct ShowData {
@@ -23,13 +24,6 @@ struct ShowData {
     float speed = 0;                 // RPM (speed field / 6)
     std::int32_t spot_frequency = 0; // points per second
     float reserved[5] = {0, 0, 0, 0, 0};
-};
-
-// One raw point as recorded for the data files.
-struct PointRecord {
-    float intensity = 0;
-    float distance = 0; // mm
-    float angle = 0;    // degrees, 0..360
 };
 
 struct HoverPoint {
@@ -86,8 +80,10 @@ protected:
     // decoders are ever destroyed.
     ~SerialData() override;
 
-    // Folder of the data files; tests and benchmarks point it elsewhere.
-    virtual QString dataDirectoryPath() const;
+    friend class SerialDataTestAccess;
+    // Folder of the data files.
+    QString dataDirectoryPath() const;
+    QString data_directory_override_; // set only through the test seam
 
     // Recording steps, on the GUI thread.
     void saveThread();

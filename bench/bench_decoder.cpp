@@ -12,22 +12,10 @@
 #include <vector>
 
 #include "SerialPort/frame_finder.h"
-#include "SerialPort/serial_data.h"
-#include "SerialPort/simulated_lidar.h"
+#include "SerialPort/serial_data_p.h"
+#include "tools/simulated_lidar.h"
 
 namespace {
-
-class BenchDecoder : public SerialData
-{
-public:
-    explicit BenchDecoder(QString directory = QString()) : directory_(std::move(directory)) {}
-
-protected:
-    QString dataDirectoryPath() const override { return directory_; }
-
-private:
-    QString directory_;
-};
 
 // The simulated device at its own rates: 10 revolutions and 4500 points per second.
 QByteArray simulatedStream(int frames)
@@ -65,7 +53,8 @@ void BM_Decode(benchmark::State& state)
 {
     const QByteArray stream = simulatedStream(kStreamFrames);
     const std::vector<QByteArray> reads = cutIntoReads(stream, int(state.range(0)));
-    BenchDecoder decoder;
+    const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create();
+    SerialData& decoder = *owner;
     int rounds = 0;
     decoder.setRoundCallback([&rounds] { ++rounds; });
     for (auto _ : state) {
@@ -85,7 +74,8 @@ void BM_DecodeWhileRecording(benchmark::State& state)
     const QByteArray stream = simulatedStream(3800); // 101 revolutions
     const std::vector<QByteArray> reads = cutIntoReads(stream, int(state.range(0)));
     QTemporaryDir directory;
-    BenchDecoder decoder(directory.path());
+    const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create(directory.path());
+    SerialData& decoder = *owner;
     for (auto _ : state) {
         state.PauseTiming();
         while (decoder.saveRunning())

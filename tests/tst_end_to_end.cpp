@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "panels/lidar_tool_bar.h"
+#include "recording/data_file.h"
 #include "support/modal_watcher.h"
 #include "support/pty.h"
 #include "view/lidar_gl_widget.h"
@@ -87,15 +87,17 @@ class TestEndToEnd : public QObject
     {
         const QStringList files = added("data");
         const QString path = beside("data/" + files.value(0));
-        std::ifstream in(path.toStdString());
-        std::string header, error;
-        std::vector<tx710::RecordedPoint> points;
-        const bool read = files.size() == 1 && std::getline(in, header) && header == "Round angle distance intensity"
-            && tx710::readRecordedPoints(in, points, error);
+        QFile file(path);
+        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        tx710::datafile::Contents contents;
+        tx710::datafile::ReadError error;
+        const bool read = files.size() == 1 && text.startsWith(tx710::datafile::headerLine())
+            && tx710::datafile::parse(text, contents, error);
         QFile::remove(path);
         std::map<int, std::vector<double>> rounds;
-        for (const auto& point : points)
-            rounds[point.round].push_back(point.angle);
+        for (const auto& round : contents.rounds)
+            for (const PointRecord& point : round.points)
+                rounds[round.number].push_back(point.angle);
         int expected = 1;
         for (const auto& [round, angles] : rounds)
             if (round != expected++ || angles.front() >= 2 * step_ || angles.back() <= 360 - 2 * step_

@@ -9,7 +9,8 @@
 using namespace tx710;
 
 struct Recorder : SerialData {
-    using SerialData::file_name_, SerialData::recording_, SerialData::round_record_;
+    using SerialData::data_directory_override_, SerialData::file_name_, SerialData::recording_,
+        SerialData::round_record_;
     QTemporaryDir temporary_;
     QString directory_ = temporary_.path() + QStringLiteral("/data");
     std::mutex reports_mutex_;
@@ -17,6 +18,7 @@ struct Recorder : SerialData {
 
     Recorder()
     {
+        data_directory_override_ = directory_;
         setSaveProgressCallback([this](bool ok, int value) {
             std::lock_guard<std::mutex> lock(reports_mutex_);
             reports_ += (ok ? "" : "failed ") + std::to_string(value) + (ok && !saveRunning() ? " idle " : " ");
@@ -38,7 +40,6 @@ struct Recorder : SerialData {
         for (int at = 0; at < bytes.size(); at += read_size)
             findFrame(bytes.mid(at, read_size));
     }
-    QString dataDirectoryPath() const override { return directory_; }
 };
 
 QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
@@ -142,6 +143,7 @@ private slots:
         QVERIFY(blocker.open());
         Recorder recorder;
         recorder.directory_ = blocker.fileName() + QStringLiteral("/data");
+        recorder.data_directory_override_ = recorder.directory_;
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(R"(createSaveFile .* data path create error: ".*/data"$)"));
         recorder.startSaveData();
         recorder.feed(Head{80, 40}.until(3));

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <getopt.h>
 #include <iostream>
 #include <optional>
@@ -26,8 +25,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QString>
+
 #include "SerialPort/frame_protocol.h"
-#include "SerialPort/simulated_lidar.h"
+#include "recording/data_file.h"
+#include "tools/simulated_lidar.h"
 
 namespace {
 
@@ -309,18 +311,13 @@ public:
 
     bool loadRecording(const std::string& file)
     {
-        std::ifstream in(file);
-        if (!in) {
-            std::fprintf(stderr, "tx710-sim: cannot read %s\n", file.c_str());
+        tx710::datafile::Contents contents;
+        tx710::datafile::ReadError error;
+        if (!tx710::datafile::readFile(QString::fromLocal8Bit(file.c_str()), contents, error)) {
+            std::fprintf(stderr, "tx710-sim: %s: %s\n", file.c_str(), qPrintable(error.text()));
             return false;
         }
-        std::vector<tx710::RecordedPoint> points;
-        std::string error;
-        if (!tx710::readRecordedPoints(in, points, error)) {
-            std::fprintf(stderr, "tx710-sim: %s: %s\n", file.c_str(), error.c_str());
-            return false;
-        }
-        recording_ = tx710::framesFromRecordedPoints(points);
+        recording_ = tx710::framesFromRecordedRounds(contents.rounds);
         if (recording_.empty()) {
             std::fprintf(stderr, "tx710-sim: %s holds no points\n", file.c_str());
             return false;

@@ -4,9 +4,14 @@
 
 namespace tx710test {
 
+QString fixturePath(const QString& name)
+{
+    return QStringLiteral(TX710_FIXTURES_DIR "/") + name;
+}
+
 QByteArray hexFixture(const QString& name)
 {
-    QFile file(QStringLiteral(TX710_FIXTURES_DIR "/") + name);
+    QFile file(fixturePath(name));
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", qPrintable(name));
     QByteArray hex;

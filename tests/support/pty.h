@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "SerialPort/simulated_lidar.h"
+#include "tools/simulated_lidar.h"
 
 namespace tx710test {
 

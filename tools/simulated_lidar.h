@@ -2,15 +2,13 @@
 
 // A simulated TX710 in a rectangular room: produces the same scan frames the
 // device sends, for the simulator program, the tests and the benchmarks.
-// Plain bytes and standard C++ only.
 
 #include <cstdint>
-#include <istream>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "SerialPort/frame_protocol.h"
+#include "recording/data_file.h"
 
 namespace tx710 {
 
@@ -53,23 +51,10 @@ private:
     std::mt19937 random_;
 };
 
-// One point of a data file recorded by the viewer.
-struct RecordedPoint {
-    int round = 0;
-    double angle = 0;    // degrees
-    double distance = 0; // mm
-    double intensity = 0;
-};
-
-// Reads a recorded data file: the header line "Round angle distance intensity"
-// then one "round angle distance intensity" line per point. Returns false and
-// sets `error` (with the line number) on a malformed line.
-bool readRecordedPoints(std::istream& in, std::vector<RecordedPoint>& points, std::string& error);
-
-// Packs recorded points into frames of twelve, round by round, in file order.
+// Packs recorded rounds into frames of twelve, round by round, in file order.
 // A round's last frame is filled up with no-return points continuing the
 // angular step. Angles and values are clamped to what the fields can carry.
-std::vector<FrameBytes> framesFromRecordedPoints(const std::vector<RecordedPoint>& points,
+std::vector<FrameBytes> framesFromRecordedRounds(const std::vector<datafile::RecordedRound>& rounds,
                                                  std::uint16_t speed = SimulatedLidar::kDeviceSpeedField);
 
 } // namespace tx710

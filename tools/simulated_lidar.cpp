@@ -1,9 +1,8 @@
-#include "SerialPort/simulated_lidar.h"
+#include "tools/simulated_lidar.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 namespace tx710 {
 
@@ -170,68 +169,32 @@ FrameBytes SimulatedLidar::nextFrame()
     return encodeFrame(nextFrameFields());
 }
 
-bool readRecordedPoints(std::istream& in, std::vector<RecordedPoint>& points, std::string& error)
-{
-    std::string line;
-    int line_number = 0;
-    while (std::getline(in, line)) {
-        ++line_number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos)
-            continue;
-        std::istringstream fields(line);
-        if (line_number == 1) {
-            std::string first;
-            fields >> first;
-            if (first == "Round")
-                continue;
-            fields.clear();
-            fields.str(line);
-        }
-        RecordedPoint point;
-        std::string rest;
-        if (!(fields >> point.round >> point.angle >> point.distance >> point.intensity) || (fields >> rest)
-            || !std::isfinite(point.angle) || !std::isfinite(point.distance) || !std::isfinite(point.intensity)) {
-            error = "line " + std::to_string(line_number) + ": expected \"round angle distance intensity\"";
-            return false;
-        }
-        points.push_back(point);
-    }
-    return true;
-}
-
-std::vector<FrameBytes> framesFromRecordedPoints(const std::vector<RecordedPoint>& points, std::uint16_t speed)
+std::vector<FrameBytes> framesFromRecordedRounds(const std::vector<datafile::RecordedRound>& rounds,
+                                                 std::uint16_t speed)
 {
     std::vector<FrameBytes> frames;
-    std::size_t begin = 0;
-    while (begin < points.size()) {
+    for (const datafile::RecordedRound& round : rounds) {
+        const std::vector<PointRecord>& points = round.points;
         // A frame never spans two rounds.
-        std::size_t end = begin;
-        while (end < points.size() && end - begin < static_cast<std::size_t>(kPointsPerFrame)
-               && points[end].round == points[begin].round)
-            ++end;
-        const std::size_t count = end - begin;
-
-        double step = 360.0 * SimulatedLidar::kDeviceRevolutionsPerSecond / SimulatedLidar::kDevicePointsPerSecond;
-        if (count >= 2) {
-            double span = points[end - 1].angle - points[begin].angle;
-            if (span < 0)
-                span += 360.0;
-            step = span / static_cast<double>(count - 1);
+        for (std::size_t begin = 0; begin < points.size(); begin += kPointsPerFrame) {
+            const std::size_t count = std::min(points.size() - begin, std::size_t(kPointsPerFrame));
+            double step = 360.0 * SimulatedLidar::kDeviceRevolutionsPerSecond / SimulatedLidar::kDevicePointsPerSecond;
+            if (count >= 2) {
+                double span = double(points[begin + count - 1].angle) - points[begin].angle;
+                if (span < 0)
+                    span += 360.0;
+                step = span / static_cast<double>(count - 1);
+            }
+            ScanFrameFields fields;
+            fields.speed = speed;
+            fields.start_angle = angleField(points[begin].angle);
+            for (std::size_t i = 0; i < count; ++i) {
+                fields.points[i].distance = clampU16(points[begin + i].distance);
+                fields.points[i].intensity = clampByte(points[begin + i].intensity);
+            }
+            fields.end_angle = angleField(points[begin].angle + step * (kPointsPerFrame - 1));
+            frames.push_back(encodeFrame(fields));
         }
-
-        ScanFrameFields fields;
-        fields.speed = speed;
-        fields.start_angle = angleField(points[begin].angle);
-        for (std::size_t i = 0; i < count; ++i) {
-            const RecordedPoint& p = points[begin + i];
-            fields.points[i].distance = clampU16(p.distance);
-            fields.points[i].intensity = clampByte(p.intensity);
-        }
-        fields.end_angle = angleField(points[begin].angle + step * (kPointsPerFrame - 1));
-        frames.push_back(encodeFrame(fields));
-        begin = end;
     }
     return frames;
 }
