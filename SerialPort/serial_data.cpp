@@ -27,6 +27,54 @@ constexpr int kBrightIntensity = 210;    // above: yellow with the colour map
 constexpr int kSaturatedIntensity = 255; // cyan with the colour map
 constexpr std::size_t kRoundCapacity = 1024;
 
+// The twelve point angles of a frame, degrees.
+struct FrameAngles {
+    float start = 0;
+    float angle[kPointsPerFrame] = {};
+    bool wrapped[kPointsPerFrame] = {}; // past 360, moved to just above 0
+    bool any_wrapped = false;
+};
+
+FrameAngles pointAngles(const ScanFrameFields& fields)
+{
+    FrameAngles angles;
+    angles.start = fields.start_angle * 0.01f;
+    const float end = fields.end_angle * 0.01f;
+    // An end angle below the start angle means the frame crosses 0 degrees.
+    const float span = end < angles.start ? (kFullCircle - angles.start) + end : end - angles.start;
+    const float step = span / (kPointsPerFrame - 1);
+    for (int i = 0; i < kPointsPerFrame; ++i) {
+        float angle = static_cast<float>(i) * step + angles.start;
+        angles.wrapped[i] = angle > kFullCircle;
+        if (angles.wrapped[i])
+            angle -= kFullCircle;
+        angles.angle[i] = angle;
+        angles.any_wrapped = angles.any_wrapped || angles.wrapped[i];
+    }
+    return angles;
+}
+
+// Position in the scan plane, metres: angle 0 on -y, 90 on -x.
+QVector3D scanPlanePosition(float angle, std::uint16_t distance)
+{
+    const float theta = (angle + 90.0f) / 180.0f * kPi;
+    const float r = distance * 0.001f;
+    return QVector3D(std::cos(theta) * r, -std::sin(theta) * r, 0.0f);
+}
+
+// The colour of a point that is not picked. Points held back for the next
+// round stay white.
+const QVector3D& pointColour(std::uint8_t intensity, bool next_round, bool color_flag)
+{
+    if (next_round || !color_flag)
+        return kWhite;
+    if (intensity == kSaturatedIntensity)
+        return kCyan;
+    if (intensity > kBrightIntensity)
+        return kYellow;
+    return kWhite;
+}
+
 QString hexText(const std::uint8_t* data, std::size_t length)
 {
     return QString::fromStdString(toHex(data, length));
@@ -115,94 +163,82 @@ void SerialData::parseFrame(const QByteArray& frame)
 
 void SerialData::decodeFrame(const std::uint8_t* frame)
 {
-    constexpr int count = kPointsPerFrame;
     const ScanFrameFields fields = decodeFrameFields(frame);
-    const int speed = fields.speed;
-    const float start = fields.start_angle * 0.01f;
-    const float end = fields.end_angle * 0.01f;
-    // An end angle below the start angle means the frame crosses 0 degrees.
-    const float span = end < start ? (kFullCircle - start) + end : end - start;
-    spot_counter_ += count;
-    const float step = span / (count - 1);
-
-    float angles[count];
-    bool wrapped[count];
-    bool frame_wraps = false;
-    for (int i = 0; i < count; ++i) {
-        float angle = static_cast<float>(i) * step + start;
-        wrapped[i] = angle > kFullCircle;
-        if (wrapped[i])
-            angle -= kFullCircle;
-        angles[i] = angle;
-        frame_wraps = frame_wraps || wrapped[i];
-    }
-
-    const bool round_end = start < last_start_angle_;
+    const FrameAngles angles = pointAngles(fields);
+    const bool round_end = angles.start < last_start_angle_;
     // The 0-degree crossing fell between the previous frame and this one.
-    if (round_end && !frame_wraps && !last_frame_wrapped_)
+    if (round_end && !angles.any_wrapped && !last_frame_wrapped_)
         recordRoundBoundary();
+    spot_counter_ += kPointsPerFrame;
 
     bool boundary_seen = false;
-    const float rotating_speed = speed / 6.0f;
-    for (int i = 0; i < count; ++i) {
-        const std::uint16_t distance = fields.points[i].distance;
-        const std::uint8_t intensity = fields.points[i].intensity;
-        const float angle = angles[i];
-
-        if (wrapped[i] && !boundary_seen) {
+    for (int i = 0; i < kPointsPerFrame; ++i) {
+        const ScanPoint point = fields.points[std::size_t(i)];
+        const float angle = angles.angle[i];
+        if (angles.wrapped[i] && !boundary_seen) {
             boundary_seen = true;
             recordRoundBoundary();
         }
-        if (recording_.load(std::memory_order_relaxed))
-            round_record_.push_back(PointRecord{float(intensity), float(distance), angle});
-
-        if (distance == 0)
-            continue;
-
-        const float theta = (angle + 90.0f) / 180.0f * kPi;
-        const float r = distance * 0.001f;
-        const float x = std::cos(theta) * r;
-        const float y = -std::sin(theta) * r;
-
+        recordPoint(point, angle);
+        if (point.distance == 0)
+            continue; // recorded, but neither drawn nor picked
+        const QVector3D position = scanPlanePosition(angle, point.distance);
         const bool next_round = angle < last_start_angle_;
-        auto& points = next_round ? next_points_ : round_points_;
-        auto& colors = next_round ? next_colors_ : round_colors_;
-        points.emplace_back(x, y, 0.0f);
-
-        if (std::fabs(angle - hover_angle_) < kHoverTolerance) {
-            hover_point_ = HoverPoint{x, y};
-            colors.push_back(kWhite);
-            if (show_data_callback_) {
-                ShowData data;
-                data.angle = angle;
-                data.distance = distance;
-                data.intensity = intensity;
-                data.speed = rotating_speed;
-                data.spot_frequency = spot_frequency_;
-                show_data_callback_(data);
-            }
-        } else if (!next_round && color_flag_ && intensity == kSaturatedIntensity) {
-            colors.push_back(kCyan);
-        } else if (!next_round && color_flag_ && intensity > kBrightIntensity) {
-            colors.push_back(kYellow);
-        } else {
-            colors.push_back(kWhite);
-        }
+        const bool picked = std::fabs(angle - hover_angle_) < kHoverTolerance;
+        if (picked)
+            pickPoint(point, angle, position, fields.speed);
+        const QVector3D& colour = picked ? kWhite : pointColour(point.intensity, next_round, color_flag_);
+        addDisplayPoint(next_round, position, colour);
     }
 
-    if (round_end) {
-        updateSpotFrequency(speed);
-        display_points_.assign(round_points_.begin(), round_points_.end());
-        display_colors_.assign(round_colors_.begin(), round_colors_.end());
-        if (round_callback_)
-            round_callback_();
-        round_points_.swap(next_points_);
-        round_colors_.swap(next_colors_);
-        next_points_.clear();
-        next_colors_.clear();
+    if (round_end)
+        publishRound(fields.speed);
+    last_start_angle_ = angles.start;
+    last_frame_wrapped_ = angles.any_wrapped;
+}
+
+inline void SerialData::recordPoint(ScanPoint point, float angle)
+{
+    if (recording_.load(std::memory_order_relaxed))
+        round_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
+}
+
+void SerialData::pickPoint(ScanPoint point, float angle, const QVector3D& position, int speed)
+{
+    hover_point_ = HoverPoint{position.x(), position.y()};
+    if (!show_data_callback_)
+        return;
+    ShowData data;
+    data.angle = angle;
+    data.distance = point.distance;
+    data.intensity = point.intensity;
+    data.speed = speed / 6.0f;
+    data.spot_frequency = spot_frequency_;
+    show_data_callback_(data);
+}
+
+inline void SerialData::addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour)
+{
+    if (next_round) {
+        next_points_.push_back(position);
+        next_colors_.push_back(colour);
+    } else {
+        round_points_.push_back(position);
+        round_colors_.push_back(colour);
     }
-    last_start_angle_ = start;
-    last_frame_wrapped_ = frame_wraps;
+}
+
+void SerialData::publishRound(int speed)
+{
+    updateSpotFrequency(speed);
+    display_points_.assign(round_points_.begin(), round_points_.end());
+    display_colors_.assign(round_colors_.begin(), round_colors_.end());
+    if (round_callback_)
+        round_callback_();
+    round_points_.swap(next_points_);
+    round_colors_.swap(next_colors_);
+    next_points_.clear();
+    next_colors_.clear();
 }
 
 void SerialData::recordRoundBoundary()

@@ -46,6 +46,7 @@ public:
     void parseFrame(const QByteArray& frame);
 
     void setHoverAngle(float angle) { hover_angle_ = angle; }
+    float hoverAngle() const { return hover_angle_; }
     HoverPoint hoverPoint() const { return hover_point_; }
 
     void setRoundCallback(std::function<void()> callback) { round_callback_ = std::move(callback); }
@@ -89,8 +90,14 @@ protected:
     void saveThread();
     bool createSaveFile();
 
-    // Decodes a frame already known to be 47 bytes with a correct CRC.
+    // Decodes a frame already known to be 47 bytes with a correct CRC, in
+    // these steps: angles, the round boundary, recording, position, the hover
+    // pick and colour, and at a round end the publication.
     void decodeFrame(const std::uint8_t* frame);
+    void recordPoint(tx710::ScanPoint point, float angle);
+    void pickPoint(tx710::ScanPoint point, float angle, const QVector3D& position, int speed);
+    void addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour);
+    void publishRound(int speed);
     // Called where one revolution ends and the next begins (0-degree crossing).
     void recordRoundBoundary();
     void closeRecordedRound();

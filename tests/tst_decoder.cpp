@@ -1,13 +1,16 @@
-// Point decoding and scan assembly: positions, rounds, colours, the hover pick, the spot frequency.
+// Point decoding and scan assembly, seen through what the decoder publishes: the display arrays
+// of each completed round, the round callback and the read-out records of picked points.
 
 #include <QtTest>
 
 #include <cmath>
 
-#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_data_p.h"
 #include "support/fixtures.h"
 
 using namespace tx710;
+
+namespace {
 
 QByteArray frame(int start, int end, int distance = 1000, int intensity = 100, int speed = 3600)
 {
@@ -20,13 +23,26 @@ QByteArray fixture(const char* name)
     return tx710test::hexFixture(QString::fromLatin1(name));
 }
 
-struct Decoder : SerialData {
-    using SerialData::frequency_ring_, SerialData::next_colors_, SerialData::next_points_, SerialData::round_colors_,
-        SerialData::round_points_, SerialData::spot_counter_, SerialData::spot_frequency_;
+using Vectors = std::vector<QVector3D>;
+const QVector3D kWhite(1, 1, 1), kYellow(1, 1, 0), kCyan(0, 1, 1);
+
+// A fresh decoder that keeps every round it publishes and every read-out record.
+struct Published {
+    SerialDataTestAccess::Decoder decoder = SerialDataTestAccess::create();
+    std::vector<Vectors> points, colours;
+    std::vector<ShowData> reports;
+    Published()
+    {
+        decoder->setRoundCallback([this] {
+            points.push_back(decoder->display_points_);
+            colours.push_back(decoder->display_colors_);
+        });
+        decoder->setShowDataCallback([this](ShowData data) { reports.push_back(data); });
+    }
+    void parse(const QByteArray& bytes) { decoder->parseFrame(bytes); }
 };
 
-using Colours = std::vector<QVector3D>;
-const QVector3D kWhite(1, 1, 1), kYellow(1, 1, 0), kCyan(0, 1, 1);
+} // namespace
 
 class DecoderTest : public QObject
 {
@@ -43,26 +59,28 @@ private slots:
         QTest::newRow("355 to 5 at 1800") << fixture("frame_reserved_set.hex") << 6;
         QTest::newRow("300 to 20 at 360") << frame(30000, 2000, 1000, 100, 360) << 0;
     }
-
     void pointPositions()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, next_round_points);
         const ScanFrameFields fields = decodeFrameFields(reinterpret_cast<const std::uint8_t*>(bytes.constData()));
         const double start = fields.start_angle / 100.0, span = std::fmod(fields.end_angle / 100.0 - start + 360, 360);
-        Colours expected; // metres; x = -r sin a, y = -r cos a
+        Vectors expected; // metres; x = -r sin a, y = -r cos a
         for (int i = 0; i < 12; ++i) {
             const double r = fields.points[std::size_t(i)].distance / 1000.0, a = (start + i * span / 11) * M_PI / 180;
             if (r > 0)
                 expected.emplace_back(-r * std::sin(a), -r * std::cos(a), 0);
         }
-        Decoder decoder;
+        Published published;
         if (next_round_points > 0)
-            decoder.parseFrame(frame(35000, 35400));
-        decoder.parseFrame(bytes);
-        QCOMPARE(int(decoder.next_points_.size()), next_round_points);
-        Colours points(decoder.round_points_.begin() + (next_round_points > 0 ? 12 : 0), decoder.round_points_.end());
-        points.insert(points.end(), decoder.next_points_.begin(), decoder.next_points_.end());
+            published.parse(frame(35000, 35400));
+        published.parse(bytes);
+        published.parse(frame(1, 401, 0)); // two round ends without points of their own
+        published.parse(frame(0, 400, 0));
+        QCOMPARE(published.points.size(), std::size_t(2));
+        QCOMPARE(int(published.points[1].size()), next_round_points);
+        Vectors points(published.points[0].begin() + (next_round_points > 0 ? 12 : 0), published.points[0].end());
+        points.insert(points.end(), published.points[1].begin(), published.points[1].end());
         QCOMPARE(points.size(), expected.size());
         for (std::size_t i = 0; i < points.size(); ++i)
             QVERIFY2((points[i] - expected[i]).length() < 1e-4f, qPrintable(QStringLiteral("point %1").arg(i)));
@@ -70,89 +88,92 @@ private slots:
 
     void roundPublishedWhenComplete()
     {
-        Decoder decoder;
-        Colours expected; // one round of 30 frames, every third without returns
-        int rounds = 0;
-        decoder.setRoundCallback([&] {
-            ++rounds;
-            QVERIFY(decoder.display_points_ == expected);
-        });
-        for (int k = 0; k < 30; ++k) {
-            decoder.parseFrame(frame(50 + k * 1200, 1150 + k * 1200, k % 3 == 2 ? 0 : 1000 + k));
-            if (k % 3 != 2)
-                expected.insert(expected.end(), decoder.round_points_.end() - 12, decoder.round_points_.end());
-        }
-        QVERIFY(rounds == 0 && decoder.display_points_.empty());
-        // The first frame of the next revolution ends the round and opens the next.
-        decoder.parseFrame(frame(50, 1150, 500));
-        QVERIFY(rounds == 1 && decoder.display_colors_.size() == expected.size() && decoder.round_points_.size() == 12);
+        Published published; // one round of 30 frames, every third without returns
+        for (int k = 0; k < 30; ++k)
+            published.parse(frame(50 + k * 1200, 1150 + k * 1200, k % 3 == 2 ? 0 : 1000 + k));
+        QCOMPARE(published.points.size(), std::size_t(0));
+        // The first frame of the next revolution ends the round.
+        published.parse(frame(50, 1150, 500));
+        QCOMPARE(published.points.size(), std::size_t(1));
+        QCOMPARE(published.points[0].size(), std::size_t(20 * 12));
+        QCOMPARE(published.colours[0].size(), std::size_t(20 * 12));
+        const float a = 0.5f * float(M_PI) / 180, r = 1.0f;
+        QVERIFY((published.points[0][0] - QVector3D(-r * std::sin(a), -r * std::cos(a), 0)).length() < 1e-5f);
     }
 
     void coloursAndHoverPick()
     {
         // Intensities 0 100 210 211 230 254 255 255 211 210 1 255, one degree apart from 20 degrees.
-        Decoder coloured, plain;
-        coloured.setColorFlag(true);
-        std::vector<ShowData> reports;
-        coloured.setShowDataCallback([&](ShowData data) { reports.push_back(data); });
-        coloured.setHoverAngle(25.1f); // point 5 (254, yellow) is the only one within 0.2: it turns white
-        coloured.parseFrame(fixture("frame_intensities.hex"));
-        plain.parseFrame(fixture("frame_intensities.hex"));
-        QVERIFY(coloured.round_colors_
-                == Colours(
-                    {kWhite, kWhite, kWhite, kYellow, kYellow, kWhite, kCyan, kCyan, kYellow, kWhite, kWhite, kCyan}));
-        QVERIFY(plain.round_colors_ == Colours(12, kWhite));
-        QVERIFY(reports.size() == 1 && std::fabs(reports[0].angle - 25.0f) < 1e-4f && reports[0].speed == 600); // RPM
-        QVERIFY(reports[0].distance == 2000 && reports[0].intensity == 254 && reports[0].spot_frequency == 4500);
-        QCOMPARE(QVector3D(coloured.hoverPoint().x, coloured.hoverPoint().y, 0), coloured.round_points_[5]);
+        Published coloured, plain;
+        coloured.decoder->setColorFlag(true);
+        coloured.decoder->setHoverAngle(25.1f); // point 5 (254, yellow) is the only one within 0.2: it turns white
+        for (Published* published : {&coloured, &plain}) {
+            published->parse(fixture("frame_intensities.hex"));
+            published->parse(frame(100, 500, 0)); // ends the round
+        }
+        QCOMPARE(
+            coloured.colours[0],
+            Vectors({kWhite, kWhite, kWhite, kYellow, kYellow, kWhite, kCyan, kCyan, kYellow, kWhite, kWhite, kCyan}));
+        QCOMPARE(plain.colours[0], Vectors(12, kWhite));
+        QCOMPARE(coloured.reports.size(), std::size_t(1));
+        const ShowData report = coloured.reports[0];
+        QVERIFY(std::fabs(report.angle - 25.0f) < 1e-4f);
+        QCOMPARE(report.distance, 2000.0f);
+        QCOMPARE(report.intensity, 254.0f);
+        QCOMPARE(report.speed, 600.0f); // RPM
+        QCOMPARE(report.spot_frequency, 4500);
+        QCOMPARE(QVector3D(coloured.decoder->hoverPoint().x, coloured.decoder->hoverPoint().y, 0),
+                 coloured.points[0][5]);
 
         // Several points within 0.2: one report each, the last is the hover point; none without a return.
-        coloured.setHoverAngle(200.1f);
-        coloured.parseFrame(frame(20000, 20022, 800, 30));
-        coloured.parseFrame(frame(20000, 20022, 0, 30));
-        QCOMPARE(reports.size(), std::size_t(1 + 12));
-        QCOMPARE(QVector3D(coloured.hoverPoint().x, coloured.hoverPoint().y, 0), coloured.round_points_.back());
+        coloured.decoder->setHoverAngle(200.1f);
+        coloured.parse(frame(20000, 20022, 800, 30));
+        coloured.parse(frame(20000, 20022, 0, 30));
+        QCOMPARE(coloured.reports.size(), std::size_t(1 + 12));
+        coloured.parse(frame(100, 500, 0));
+        QCOMPARE(QVector3D(coloured.decoder->hoverPoint().x, coloured.decoder->hoverPoint().y, 0),
+                 coloured.points[1].back());
 
         // Points held back for the next round stay white, and so do those of the frame ending it.
-        coloured.setShowDataCallback(nullptr); // picks and round ends below run without callbacks
-        coloured.setHoverAngle(1.0f);
-        coloured.parseFrame(frame(34000, 35000, 1000, 255));
-        coloured.parseFrame(frame(35500, 500, 1000, 255)); // half of it past 0
-        QVERIFY(coloured.next_colors_ == Colours(6, kWhite));
+        coloured.decoder->setHoverAngle(1.0f);
+        coloured.parse(frame(34000, 35000, 1000, 255));
+        coloured.parse(frame(35500, 500, 1000, 255)); // half of it past 0
         for (int start : {600, 1800, 100})
-            coloured.parseFrame(frame(start, start + 1100, 1000, 255));
-        Colours expected(18, kWhite);
+            coloured.parse(frame(start, start + 1100, 1000, 255));
+        Vectors expected(18, kWhite);
         expected.resize(30, kCyan);
-        QVERIFY(coloured.display_colors_ == expected);
+        QCOMPARE(coloured.colours.back(), expected);
     }
 
     void spotFrequency()
     {
-        Decoder decoder;
-        for (int k = 1; k <= 380; ++k) { // ten rounds of 38 frames (456 points) at 3600
-            decoder.parseFrame(frame(50 + k % 38 * 940, 950 + k % 38 * 940));
-            if (k % 38 == 0) // the ring starts full of 4500
-                QCOMPARE(decoder.spot_frequency_, ((10 - k / 38) * 4500 + k / 38 * 4560) / 10);
-        }
-        QVERIFY(decoder.frequency_ring_ == std::vector<float>(10, 4560.0f));
+        Published published;
+        published.decoder->setHoverAngle(10.0f); // one pick a round, in the frame after the round end
+        for (int k = 1; k <= 418; ++k)           // eleven rounds of 38 frames (456 points) at 3600
+            published.parse(frame(50 + k % 38 * 940, 950 + k % 38 * 940));
+        QCOMPARE(published.reports.size(), std::size_t(11));
+        for (int round = 1; round <= 10; ++round) // the ring starts full of 4500
+            QCOMPARE(published.reports[std::size_t(round)].spot_frequency, ((10 - round) * 4500 + round * 4560) / 10);
 
         // Ten million points before a round end: the product no longer fits in 32 bits.
-        Decoder late;
-        late.parseFrame(frame(10000, 10400));
-        late.spot_counter_ = 10000000;
-        late.parseFrame(frame(5000, 5400));
-        QCOMPARE(late.frequency_ring_[0], float(std::int64_t(10000012) * 3600 / 360));
-        QCOMPARE(late.spot_frequency_, std::int32_t((9 * 4500 + 100000120LL) / 10));
+        Published late;
+        late.decoder->setHoverAngle(50.0f);
+        for (int k = 0; k < 833334; ++k)
+            late.parse(frame(10000, 10400));
+        late.parse(frame(5000, 5400)); // the round end
+        late.parse(frame(5000, 5400)); // picks report the new average
+        QCOMPARE(late.reports.back().spot_frequency, std::int32_t((9 * 4500 + 10000020LL * 3600 / 360) / 10));
     }
 
     void malformedFrameIgnored()
     {
-        Decoder decoder;
-        QByteArray wrong_count = fixture("example_frame.hex");
-        wrong_count[1] = char(0x3F); // 31 points would run past the frame
+        Published published;
+        published.parse(frame(20000, 20400));
+        QByteArray wrong_count = fixture("example_frame.hex"); // 100 degrees: would end the round
+        wrong_count[1] = char(0x3F);                           // 31 points would run past the frame
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("parseFrame.*size 47$")));
-        decoder.parseFrame(wrong_count);
-        QVERIFY(decoder.round_points_.empty() && decoder.spot_counter_ == 0);
+        published.parse(wrong_count);
+        QCOMPARE(published.points.size(), std::size_t(0));
     }
 };
 

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_data_p.h"
 #include "support/fixtures.h"
 #include "support/modal_watcher.h"
 
@@ -96,8 +96,8 @@ private slots:
 
     void decoderLogsRejectedFrames()
     {
-        struct Decoder : SerialData {
-        } decoder;
+        const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create();
+        SerialData& decoder = *owner;
         const QByteArray bad = fixture("example_frame.hex").left(46) + '\0', next = frameAt(1500);
         tx710test::LogCapture log;
         decoder.findFrame(bad);

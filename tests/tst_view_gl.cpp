@@ -17,12 +17,6 @@ const QColor kWhite(255, 255, 255), kYellow(255, 255, 0), kCyan(0, 255, 255), kG
 const int kRoundIntensities[3] = {255, 220, 100};
 const QColor kRoundColours[3] = {kCyan, kYellow, kWhite}; // with the colour map
 
-// Reaches the decoder's hover state, which only the view and the decoder touch.
-struct DecoderProbe : SerialData {
-    static float hoverAngle() { return instance()->*(&DecoderProbe::hover_angle_); }
-    static void setHoverPoint(QPointF p) { instance()->*(&DecoderProbe::hover_point_) = {float(p.x()), float(p.y())}; }
-};
-
 struct ProbeView : LidarGLWidget {
     int paints = 0;
     QString font_path;
@@ -173,8 +167,7 @@ private slots:
         } cases[] = {{true, true, true}, {false, true, false}, {true, false, true}};
         for (const auto& c : cases) {
             decoder()->setColorFlag(c.colour_map);
-            feedRound();
-            DecoderProbe::setHoverPoint(polar(297.5, 0.36)); // between two frames
+            feedRound(293.0f); // picks the point at 292 + 3 * 4/11 degrees
             auto view = makeView();
             hub()->setPlayFlag(c.playing);
             setMouseInside(*view, c.inside);
@@ -189,8 +182,8 @@ private slots:
                 for (const QColor& hue : {kWhite, kYellow, kCyan})
                     QVERIFY2(colourNear(image, p, hue, 1) == (c.playing && hue == want), QByteArray::number(k));
             }
-            for (const double r : {0.18, 0.33}) // the hover line
-                QCOMPARE(colourNear(image, toScreen(*view, polar(297.5, r)), kYellow), c.playing && c.inside);
+            for (const double r : {0.1, 0.18}) // the hover line
+                QCOMPARE(colourNear(image, toScreen(*view, polar(292 + 12.0 / 11, r)), kYellow), c.playing && c.inside);
             QVERIFY(colourNear(image, toScreen(*view, QPointF(-0.2, 0.001)), kGrey)); // ring of 0.2 m to the left
         }
     }
@@ -210,7 +203,8 @@ private slots:
                      {{cx, cy}, 0.0001f, 1}};
         for (const auto& c : cases) {
             sendMouse(*view, QEvent::MouseMove, c.pos);
-            QVERIFY(DecoderProbe::hoverAngle() >= c.low && DecoderProbe::hoverAngle() <= c.high);
+            QVERIFY(decoder()->hoverAngle() >= c.low);
+            QVERIFY(decoder()->hoverAngle() <= c.high);
         }
         auto* panel = view->findChild<ShowDataWidget*>();
         auto* logo = view->findChild<LogoWidget*>();
