@@ -8,6 +8,7 @@ TX710_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev libqt5serialport5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   libfreetype-dev libgl-dev libgl1-mesa-dri
+  libzstd-dev zlib1g-dev
 )
 TX710_TEST_PACKAGES=(
   xvfb xauth clang libclang-rt-14-dev libbenchmark-dev

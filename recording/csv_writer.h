@@ -1,0 +1,39 @@
+#pragma once
+
+// The recordings' CSV file, for pandas and spreadsheets: the header
+// "round,time,angle_deg,distance_mm,intensity,x_m,y_m", then one row per
+// point. time is the round's receive time in seconds since the Unix epoch
+// (6 decimals); angle, distance and intensity are written as in the data
+// file; x and y are recording/point_coordinates.h's, to the micrometre.
+// Rounds are written whole: a failed write is cut back to where its round
+// began, so the file never holds part of a round.
+
+#include <QByteArray>
+#include <QString>
+
+#include "recording/output_file.h"
+#include "recording/scan_round.h"
+
+namespace tx710::csv {
+
+QByteArray headerLine();
+void appendRound(QByteArray& text, const ScanRound& round);
+
+class Writer
+{
+public:
+    // Creates the file and writes the header line.
+    bool open(const QString& path);
+    // On failure the file ends after the previous round; later rounds may
+    // still be written (when space has come back).
+    bool writeRound(const ScanRound& round);
+    bool close();
+    // The last failure: "cannot write /path/a.csv: No space left on device".
+    const QString& errorString() const { return error_; }
+
+private:
+    OutputFile file_;
+    QString error_;
+};
+
+} // namespace tx710::csv

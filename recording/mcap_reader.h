@@ -1,0 +1,27 @@
+#pragma once
+
+// Reads back what the MCAP writer writes: the /scan rounds in log-time order,
+// for replay. Reads the file front to back, so a recording cut short (no
+// summary, a torn last record) still gives every whole chunk before the cut.
+// Malformed input gives an error, never a read outside the bytes.
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+#include "recording/scan_round.h"
+
+namespace tx710::mcap {
+
+struct Contents {
+    std::vector<ScanRound> rounds; // number = the message's sequence
+    std::size_t status_messages = 0;
+    // False when the file stops before its footer and closing magic.
+    bool complete = false;
+};
+
+bool parse(const QByteArray& bytes, Contents& contents, QString& error);
+bool readFile(const QString& path, Contents& contents, QString& error);
+
+} // namespace tx710::mcap

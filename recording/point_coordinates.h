@@ -1,0 +1,20 @@
+#pragma once
+
+// Where a point lies in the device frame, x forward, y left, z up (metres).
+// The device measures angles clockwise seen from above with 0 forward, hence
+// the sign of y. Both values are rounded to the micrometre so that the CSV's
+// decimals and the MCAP file's floats name the same number.
+
+#include "recording/data_file.h"
+
+namespace tx710::coordinates {
+
+struct PlanePoint {
+    double x_m = 0;
+    double y_m = 0;
+};
+
+// A point without a return (distance 0) lies at the origin.
+PlanePoint fromPolar(const PointRecord& point);
+
+} // namespace tx710::coordinates

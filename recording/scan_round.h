@@ -1,0 +1,14 @@
+#pragma once
+
+// One completed revolution as the recording outputs (CSV, MCAP, live server) see it.
+
+#include <cstdint>
+#include <vector>
+
+#include "recording/data_file.h"
+
+struct ScanRound {
+    int number = 0;
+    std::int64_t receive_time_ns = 0; // since the Unix epoch
+    std::vector<PointRecord> points;
+};

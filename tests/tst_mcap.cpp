@@ -1,0 +1,294 @@
+// The recording formats: point coordinates, the point cloud message, the CSV
+// rows, the MCAP file written and read back, damaged files and a full disk.
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "recording/csv_writer.h"
+#include "recording/mcap_reader.h"
+#include "recording/mcap_writer.h"
+#include "recording/point_cloud_message.h"
+#include "recording/point_coordinates.h"
+#include "support/fixtures.h"
+
+using namespace tx710;
+
+namespace {
+
+constexpr std::int64_t kStartNs = 1780000000123456789LL;
+
+ScanRound tinyRound()
+{
+    return ScanRound{7, kStartNs, {{200, 1000, 90}, {0, 0, 0.8f}, {17, 2500.5f, 180}}};
+}
+
+// The data file fixture's rounds, 100 ms apart.
+std::vector<ScanRound> fixtureRounds()
+{
+    datafile::Contents contents;
+    datafile::ReadError error;
+    datafile::readFile(tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")), contents, error);
+    std::vector<ScanRound> rounds;
+    for (const datafile::RecordedRound& round : contents.rounds)
+        rounds.push_back(ScanRound{round.number, kStartNs + std::int64_t(rounds.size()) * 100000000, round.points});
+    return rounds;
+}
+
+// Rounds of 450 points that compress about as badly as real ones.
+ScanRound busyRound(int number)
+{
+    ScanRound round{number, kStartNs + number * 100000000LL, {}};
+    for (int i = 0; i < 450; ++i)
+        round.points.push_back(
+            PointRecord{float((i * 37 + number) % 256), float(300 + (i * 7919 + number) % 9000), float(i * 0.8)});
+    return round;
+}
+
+QByteArray writtenMcap(const QString& path, const std::vector<ScanRound>& rounds, int chunk_bytes = 1 << 20)
+{
+    mcap::WriterOptions options;
+    options.chunk_bytes = chunk_bytes;
+    mcap::Writer writer(options);
+    writer.open(path);
+    for (const ScanRound& round : rounds)
+        writer.writeRound(round);
+    writer.close();
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Offsets of the top-level records with `opcode`, after the magic.
+std::vector<int> recordOffsets(const QByteArray& file, std::uint8_t opcode)
+{
+    std::vector<int> offsets;
+    for (int at = 8; at + 9 <= file.size(); at += 9 + int(qFromLittleEndian<quint64>(file.constData() + at + 1))) {
+        if (std::uint8_t(file[at]) == opcode)
+            offsets.push_back(at);
+    }
+    return offsets;
+}
+
+QByteArray patched(QByteArray bytes, int at, const QByteArray& with)
+{
+    return bytes.replace(at, with.size(), with);
+}
+
+QByteArray littleEndian64(quint64 value)
+{
+    QByteArray bytes(8, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+class TestMcap : public QObject
+{
+    Q_OBJECT
+private slots:
+    // x forward, y left: the device's angles grow clockwise seen from above.
+    void coordinates_data()
+    {
+        QTest::addColumn<float>("angle");
+        QTest::addColumn<float>("distance");
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("y");
+        QTest::newRow("forward") << 0.0f << 1000.0f << 1.0 << 0.0;
+        QTest::newRow("right") << 90.0f << 2000.0f << 0.0 << -2.0;
+        QTest::newRow("behind") << 180.0f << 500.0f << -0.5 << 0.0;
+        QTest::newRow("left") << 270.0f << 1500.0f << 0.0 << 1.5;
+        QTest::newRow("no return") << 45.0f << 0.0f << 0.0 << 0.0;
+    }
+    void coordinates()
+    {
+        QFETCH(float, angle);
+        QFETCH(float, distance);
+        QFETCH(double, x);
+        QFETCH(double, y);
+        const coordinates::PlanePoint point = coordinates::fromPolar(PointRecord{1, distance, angle});
+        QCOMPARE(point.x_m, x);
+        QCOMPARE(point.y_m, y);
+    }
+
+    void pointCloudOfTinyRound()
+    {
+        QFile fixture(tx710test::fixturePath(QStringLiteral("point_cloud_tiny_round.json")));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        QCOMPARE(pointcloud::encode(tinyRound()), fixture.readAll().trimmed());
+    }
+
+    void csvRowsOfTinyRound()
+    {
+        QByteArray text = csv::headerLine();
+        csv::appendRound(text, tinyRound());
+        QCOMPARE(text,
+                 QByteArray("round,time,angle_deg,distance_mm,intensity,x_m,y_m\n"
+                            "7,1780000000.123456,90.000,1000,200,0.000000,-1.000000\n"
+                            "7,1780000000.123456,0.800,0,0,0.000000,0.000000\n"
+                            "7,1780000000.123456,180.000,2500.5,17,-2.500500,0.000000\n"));
+    }
+
+    // Data file -> rounds -> MCAP -> reader gives the data file's rounds.
+    void dataFileRoundsSurviveMcap()
+    {
+        QTemporaryDir folder;
+        const std::vector<ScanRound> written = fixtureRounds();
+        QCOMPARE(written.size(), std::size_t(3));
+        writtenMcap(folder.filePath(QStringLiteral("a.mcap")), written);
+        mcap::Contents contents;
+        QString error;
+        QVERIFY2(mcap::readFile(folder.filePath(QStringLiteral("a.mcap")), contents, error), qPrintable(error));
+        QVERIFY(contents.complete);
+        QCOMPARE(contents.rounds.size(), written.size());
+        for (std::size_t r = 0; r < written.size(); ++r) {
+            QCOMPARE(contents.rounds[r].number, written[r].number);
+            QCOMPARE(contents.rounds[r].receive_time_ns, written[r].receive_time_ns);
+            QCOMPARE(contents.rounds[r].points.size(), written[r].points.size());
+            for (std::size_t p = 0; p < written[r].points.size(); ++p) {
+                QCOMPARE(contents.rounds[r].points[p].angle, written[r].points[p].angle);
+                QCOMPARE(contents.rounds[r].points[p].distance, written[r].points[p].distance);
+                QCOMPARE(contents.rounds[r].points[p].intensity, written[r].points[p].intensity);
+            }
+        }
+    }
+
+    // A power cut loses at most the last second: each second's chunk is on
+    // disk before close(), and a file without its end still reads.
+    void chunkReachesDiskEverySecondOfData()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("a.mcap"));
+        mcap::Writer writer;
+        QVERIFY(writer.open(path));
+        for (int number = 1; number <= 13; ++number)
+            QVERIFY(writer.writeRound(busyRound(number)));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        mcap::Contents contents;
+        QString error;
+        QVERIFY2(mcap::parse(file.readAll(), contents, error), qPrintable(error));
+        QCOMPARE(contents.rounds.size(), std::size_t(11)); // rounds 1..11 span one second
+        QVERIFY(!contents.complete);
+        QVERIFY(writer.close());
+    }
+
+    void damagedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason"); // empty: reads, but incomplete
+        QTemporaryDir folder;
+        std::vector<ScanRound> rounds;
+        for (int number = 1; number <= 8; ++number)
+            rounds.push_back(busyRound(number));
+        const QByteArray good = writtenMcap(folder.filePath(QStringLiteral("a.mcap")), rounds, 40000);
+        const int chunk = recordOffsets(good, 0x06).at(0);
+        QTest::newRow("empty") << QByteArray() << "no magic";
+        QTest::newRow("no magic") << patched(good, 0, "\x88") << "no magic";
+        QTest::newRow("no header") << patched(good, 8, "\x05") << "header";
+        QTest::newRow("data section changed") << patched(good, 30, "X") << "data section's checksum";
+        QTest::newRow("chunk checksum") << patched(good, chunk + 9 + 24, "XXXX") << "checksum";
+        QTest::newRow("compressed bytes damaged") << patched(good, chunk + 80, "XXXXXXXX") << "chunk";
+        QTest::newRow("huge chunk size") << patched(good, chunk + 9 + 16, littleEndian64(quint64(1) << 40)) << "claims";
+        QTest::newRow("record past the end")
+            << patched(good, chunk + 1, littleEndian64(quint64(1) << 40)) << "past the end";
+        QTest::newRow("cut in a chunk") << good.left(chunk + 100) << QString();
+    }
+    void damagedFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        mcap::Contents contents;
+        QString error;
+        QCOMPARE(mcap::parse(bytes, contents, error), reason.isEmpty());
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QVERIFY(!contents.complete);
+    }
+
+    void openFailureNamesPathAndReason()
+    {
+        QTemporaryDir folder;
+        QFile blocker(folder.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        const QString path = folder.filePath(QStringLiteral("file/a.mcap"));
+        mcap::Writer writer;
+        QVERIFY(!writer.open(path));
+        QCOMPARE(writer.errorString(), QStringLiteral("cannot create %1: Not a directory").arg(path));
+    }
+
+    // The disk fills up mid-recording (a file size limit in a child process):
+    // the writers report path and reason, the MCAP file still reads up to the
+    // last whole chunk, the CSV holds whole rounds only.
+    void fullDisk()
+    {
+        QTemporaryDir folder;
+        const QString mcap_path = folder.filePath(QStringLiteral("a.mcap"));
+        const QString csv_path = folder.filePath(QStringLiteral("a.csv"));
+        std::vector<ScanRound> rounds;
+        for (int number = 1; number <= 40; ++number)
+            rounds.push_back(busyRound(number));
+        // Room for two chunks and the summary, not for the third chunk.
+        const QByteArray reference = writtenMcap(folder.filePath(QStringLiteral("reference.mcap")), rounds, 100000);
+        const std::vector<int> chunks = recordOffsets(reference, 0x06);
+        QVERIFY(chunks.size() > 3);
+        QVERIFY(chunks[3] - chunks[2] > 12000);
+        const rlim_t size_limit = rlim_t(chunks[2]) + 12000;
+        mcap::Contents expected;
+        QString error;
+        QVERIFY(mcap::parse(reference.left(chunks[2]), expected, error));
+        int pipe_ends[2];
+        QCOMPARE(::pipe(pipe_ends), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{size_limit, size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            mcap::WriterOptions options;
+            options.chunk_bytes = 100000;
+            mcap::Writer mcap(options);
+            csv::Writer csv;
+            mcap.open(mcap_path);
+            csv.open(csv_path);
+            bool mcap_ok = true;
+            bool csv_ok = true;
+            for (const ScanRound& round : rounds) {
+                mcap_ok = mcap_ok && mcap.writeRound(round);
+                csv_ok = csv_ok && csv.writeRound(round);
+            }
+            const QByteArray report = QByteArray(mcap.close() ? "closed" : "failed") + '\n'
+                + mcap.errorString().toUtf8() + '\n' + csv.errorString().toUtf8();
+            (void)!::write(pipe_ends[1], report.constData(), std::size_t(report.size()));
+            ::_exit(0);
+        }
+        ::close(pipe_ends[1]);
+        QByteArray report;
+        char buffer[512];
+        for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, int(got));
+        ::close(pipe_ends[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const QList<QByteArray> lines = report.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QByteArray("failed"));
+        QCOMPARE(QString::fromUtf8(lines[1]), QStringLiteral("cannot write %1: File too large").arg(mcap_path));
+        QCOMPARE(QString::fromUtf8(lines[2]), QStringLiteral("cannot write %1: File too large").arg(csv_path));
+
+        mcap::Contents contents;
+        QVERIFY2(mcap::readFile(mcap_path, contents, error), qPrintable(error));
+        QVERIFY(contents.complete);
+        QCOMPARE(contents.rounds.size(), expected.rounds.size());
+
+        QFile csv_file(csv_path);
+        QVERIFY(csv_file.open(QIODevice::ReadOnly));
+        const int rows = csv_file.readAll().count('\n') - 1;
+        QVERIFY(rows > 0);
+        QCOMPARE(rows % 450, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMcap)
+#include "tst_mcap.moc"
