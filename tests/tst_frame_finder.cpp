@@ -46,12 +46,16 @@ private slots:
         QCOMPARE(crc8(dataOf("123456789"), 9), std::uint8_t(0xC3));
         for (const QString& name : QDir(TX710_FIXTURES_DIR).entryList({QStringLiteral("*.hex")})) {
             const QByteArray frame = tx710test::hexFixture(name);
-            QVERIFY2(frame.size() == 47 && frameCrcMatches(dataOf(frame)), qPrintable(name));
+            QCOMPARE(frame.size(), 47);
+            QVERIFY2(frameCrcMatches(dataOf(frame)), qPrintable(name));
             QCOMPARE(bytesOf(encodeFrame(decodeFrameFields(dataOf(frame))).data(), 47), frame);
         }
         const ScanFrameFields example = decodeFrameFields(dataOf(fixture("example_frame.hex")));
-        QVERIFY(example.speed == 3600 && example.start_angle == 10000 && example.end_angle == 10400);
-        QVERIFY(example.points[11].distance == 1000 && example.points[11].intensity == 200);
+        QCOMPARE(example.speed, std::uint16_t(3600));
+        QCOMPARE(example.start_angle, std::uint16_t(10000));
+        QCOMPARE(example.end_angle, std::uint16_t(10400));
+        QCOMPARE(example.points[11].distance, std::uint16_t(1000));
+        QCOMPARE(example.points[11].intensity, std::uint8_t(200));
     }
 
     void verdictsAtEveryCut_data()
@@ -108,7 +112,8 @@ private slots:
         auto quotedHex = [](const QByteArray& bytes) { return QString('"' + bytes.toHex().toUpper() + '"'); };
         QCOMPARE(lines.mid(1, 3), QStringList({quotedHex(bad), "frame find error", "error"}));
         QCOMPARE(lines.mid(6), QStringList({"frame find error", "++++ " + quotedHex(next.left(17))}));
-        QVERIFY(decoder.acceptedFrameCount() == 1 && decoder.rejectedFrameCount() == 2);
+        QCOMPARE(decoder.acceptedFrameCount(), std::uint64_t(1));
+        QCOMPARE(decoder.rejectedFrameCount(), std::uint64_t(2));
     }
 };
 
