@@ -5,9 +5,14 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <csignal>
+
+#include "SerialPort/serial_logic.h"
 #include "app/log.h"
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "support/modal_watcher.h"
+#include "support/pty.h"
 
 using namespace tx710test;
 
@@ -75,6 +80,53 @@ private slots:
         QVERIFY(!session.mainWindow());
         QCOMPARE(watcher.seen(), boxes);
         QCOMPARE(countLines(log, R"(\[ @ \])"), 1); // the way out logs a bare stamp
+    }
+
+    void everyWayOutClosesThePort_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("Cancel") << "cancel" << QStringList{};
+        QTest::newRow("no LiDAR, silent port") << "silent" << QStringList{kNoLidarBox};
+        QTest::newRow("main window closed") << "close" << QStringList{};
+        QTest::newRow("connection lost") << "hang up" << QStringList{kLinkLostBox};
+        QTest::newRow("signal") << "signal" << QStringList{};
+    }
+
+    void everyWayOutClosesThePort()
+    {
+        QFETCH(QString, way);
+        QFETCH(QStringList, boxes);
+        PseudoTerminal pty;
+        ModalWatcher watcher;
+        tx710::SimulatedLidar lidar;
+        const bool streams = way != "cancel" && way != "silent";
+        QVERIFY(!streams || pty.write(frameBytes(lidar)));
+        QStringList locks_while_open;
+        {
+            tx710::StartupSession session;
+            session.dialog().findChild<QComboBox*>()->setEditText(pty.slavePath());
+            QObject guard; // 99 when nothing ends the loop
+            QTimer::singleShot(100, &guard, [&] {
+                session.dialog().findChild<QPushButton*>(way == "cancel" ? "cancel_button" : "ok_button")->click();
+            });
+            QTimer::singleShot(600, &guard, [&] {
+                if (!streams)
+                    return;
+                locks_while_open = serialLockFiles(pty.slavePath());
+                if (way == "close")
+                    session.mainWindow()->close();
+                else if (way == "hang up")
+                    pty.hangUp();
+                else
+                    session.quitForSignal(SIGTERM);
+            });
+            QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(watcher.seen(), boxes);
+        }
+        QCOMPARE(locks_while_open.size(), streams ? 1 : 0);
+        QCOMPARE(serialLockFiles(pty.slavePath()), QStringList());
     }
 };
 
