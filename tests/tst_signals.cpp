@@ -13,7 +13,17 @@ using namespace tx710test;
 class TestSignals : public QObject
 {
     Q_OBJECT
+    // The main window's tool bar makes Screenshots/ beside the program.
+    const QString screenshots_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots");
+    const bool screenshots_existed_ = QDir(screenshots_).exists();
+
 private slots:
+    void cleanupTestCase()
+    {
+        if (!screenshots_existed_)
+            QDir().rmdir(screenshots_);
+    }
+
     void signalQuitsWithZero_data()
     {
         QTest::addColumn<int>("signal_number");

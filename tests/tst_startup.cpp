@@ -30,7 +30,17 @@ int countLines(const LogCapture& log, const char* pattern)
 class TestStartup : public QObject
 {
     Q_OBJECT
+    // The main window's tool bar makes Screenshots/ beside the program.
+    const QString screenshots_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots");
+    const bool screenshots_existed_ = QDir(screenshots_).exists();
+
 private slots:
+    void cleanupTestCase()
+    {
+        if (!screenshots_existed_)
+            QDir().rmdir(screenshots_);
+    }
+
     void logLineFormat()
     {
         LogCapture log;
