@@ -30,8 +30,9 @@ const char* errorName(QSerialPort::SerialPortError error)
     return name ? name : "UnknownError";
 }
 
-// After a hang-up Qt reports the read of end-of-file with whatever errno a
-// former call left ("File exists"), so the system's own hang-up flag is asked.
+// After a hang-up Qt reports the read of end-of-file with the text of whatever
+// errno an earlier call left ("File exists", "Inappropriate ioctl for
+// device"), so the system's own hang-up flag is asked instead.
 bool hungUp(const QSerialPort& port)
 {
     pollfd fd{int(port.handle()), POLLIN, 0};
@@ -88,7 +89,8 @@ bool SerialLogic::open(const QString& port_name)
     serial_port_->setFlowControl(QSerialPort::NoFlowControl);
 
     if (!serial_port_->open(QIODevice::ReadWrite)) {
-        TX_LOG << "open" << port_name << "failed:" << serial_port_->errorString();
+        TX_LOG << "open" << port_name
+               << "failed:" << qUtf8Printable(describeError(*serial_port_, serial_port_->error()));
         // Same thread, so this runs before open() returns.
         QMetaObject::invokeMethod(
             this, [this] { reportNoLidar(); }, Qt::AutoConnection);
