@@ -139,6 +139,8 @@ void SerialData::frameAccepted(const std::uint8_t* frame)
 
 void SerialData::frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length)
 {
+    if (!rejection_log_budget_.admit())
+        return;
     TX_LOG_PLAIN << logStamp();
     TX_LOG_PLAIN << hexText(frame, kFrameLength);
     TX_LOG_PLAIN << "frame find error";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "SerialPort/frame_finder.h"
+#include "SerialPort/rejection_log_budget.h"
 #include "recording/data_file.h"
 
 // The read-out record handed to the read-out panel for a picked point.
@@ -109,6 +110,7 @@ protected:
     void frameAccepted(const std::uint8_t* frame) override;
     void frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length) override;
     tx710::FrameFinder finder_{this};
+    tx710::RejectionLogBudget rejection_log_budget_;
     QByteArray last_frame_;
 
     // Scan assembly (GUI thread).
