@@ -20,7 +20,15 @@ bool DataFileWriter::appendRound(int number, const std::vector<PointRecord>& poi
         return false;
     }
     const qint64 start = file.size();
-    const bool written = file.write(text_) == text_.size();
+    // A short write is retried: the next attempt reports the system's reason.
+    qint64 done = 0;
+    while (done < text_.size()) {
+        const qint64 count = file.write(text_.constData() + done, text_.size() - done);
+        if (count <= 0)
+            break;
+        done += count;
+    }
+    const bool written = done == text_.size();
     if (!written)
         error_ = QStringLiteral("cannot write: %1").arg(file.errorString());
     file.close();
