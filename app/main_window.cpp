@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "ui_main_window.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -82,17 +83,29 @@ void MainWindow::saveScreenshot()
 
 QString MainWindow::writeScreenshotFile(const QImage& image, const QString& path)
 {
-    // Written beside the target and renamed into place on commit: a failed
-    // write leaves neither a torn nor an empty picture.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    QImageWriter writer(&file, "PNG");
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "PNG");
     writer.setQuality(100);
-    if (!writer.write(image)) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
-        file.cancelWriting();
-        return reason;
+    if (!writer.write(image))
+        return writer.errorString();
+
+    // Written beside the target and renamed into place on commit: a failed
+    // write leaves neither a torn nor an empty picture. Unbuffered, and a
+    // short write retried, so that the system's reason is seen.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    qint64 done = 0;
+    while (done < png.size()) {
+        const qint64 count = file.write(png.constData() + done, png.size() - done);
+        if (count <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        done += count;
     }
     if (!file.commit())
         return file.errorString();

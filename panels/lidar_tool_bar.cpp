@@ -52,12 +52,17 @@ QString folderNote(const SaveOutcome& outcome)
 QString saveMessage(const SaveOutcome& outcome)
 {
     if (outcome.ok)
-        return QObject::tr("Saved %n round(s) to %1", nullptr, outcome.rounds).arg(outcome.path) + folderNote(outcome);
+        return QObject::tr("Saved %1 %2 to %3")
+                   .arg(outcome.rounds)
+                   .arg(outcome.rounds == 1 ? QObject::tr("round") : QObject::tr("rounds"), outcome.path)
+            + folderNote(outcome);
     if (outcome.path.isEmpty())
         return QObject::tr("Save failed: %1").arg(outcome.error);
-    return QObject::tr("Save failed: %1: %2\nThe file keeps the %n whole round(s) written before.", nullptr,
-                       outcome.rounds)
+    if (outcome.rounds == 0)
+        return QObject::tr("Save failed: %1: %2").arg(outcome.path, outcome.error) + folderNote(outcome);
+    return QObject::tr("Save failed: %1: %2\nThe file keeps the %3 whole rounds written before.")
                .arg(outcome.path, outcome.error)
+               .arg(outcome.rounds)
         + folderNote(outcome);
 }
 

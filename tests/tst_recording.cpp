@@ -2,12 +2,11 @@
 
 #include <QtTest>
 
-#include <csignal>
 #include <mutex>
-#include <sys/resource.h>
 
 #include "SerialPort/serial_data_p.h"
 #include "recording/output_folder.h"
+#include "support/fixtures.h"
 #include "support/modal_watcher.h"
 
 using namespace tx710;
@@ -55,24 +54,6 @@ QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, the
 {
     return counted(rounds) + QStringLiteral("100 idle ");
 }
-
-// Files grow no larger than `bytes` while alive: a full disk for every file of the process.
-struct FileSizeLimit {
-    rlimit before_{};
-    void (*signal_before_)(int) = nullptr;
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &before_);
-        signal_before_ = signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
-        const rlimit limit{bytes, before_.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &before_);
-        signal(SIGXFSZ, signal_before_);
-    }
-};
 
 // A head turning `step` hundredths of a degree per point, twelve points a frame at 3600;
 // point n lies at first + n * step on the unwound circle. Every seventh point has no return.
@@ -198,10 +179,10 @@ private slots:
         Head head{80, 40};
         tx710test::LogCapture log;
         {
-            const FileSizeLimit limit(50000); // about five rounds
+            const tx710test::FileSizeLimit limit(50000); // about five rounds
             recorder.decoder_->startSaveData();
             recorder.feed(head.until(12));
-            QTRY_VERIFY_WITH_TIMEOUT(recorder.reports().endsWith(QStringLiteral("failed 0 ")), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(recorder.reports().endsWith(QLatin1String("failed 0 ")), 30000);
         }
         const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
         QVERIFY(outcome.rounds > 0);

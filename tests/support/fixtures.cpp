@@ -1,5 +1,7 @@
 #include "support/fixtures.h"
 
+#include <csignal>
+
 #include <QFile>
 
 namespace tx710test {
@@ -20,6 +22,20 @@ QByteArray hexFixture(const QString& name)
         hex += (comment >= 0 ? line.left(comment) : line).simplified().replace(" ", "");
     }
     return QByteArray::fromHex(hex);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    getrlimit(RLIMIT_FSIZE, &before_);
+    signal_before_ = signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, before_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &before_);
+    signal(SIGXFSZ, signal_before_);
 }
 
 } // namespace tx710test
