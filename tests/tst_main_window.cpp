@@ -6,7 +6,6 @@
 
 #include <random>
 
-#include "SerialPort/frame_protocol.h"
 #include "SerialPort/serial_data.h"
 #include "app/main_window.h"
 #include "recording/output_folder.h"
@@ -103,14 +102,7 @@ private slots:
         const QString data = tx710::besideExecutable("data");
         const QStringList before = QDir(data).entryList(QDir::Files);
         QTest::mouseClick(window_->findChild<QToolButton*>("save_button"), Qt::LeftButton);
-        QByteArray frames; // four revolutions: two whole rounds between the first three crossings
-        for (int n = 0; n < 120; ++n) {
-            tx710::ScanFrameFields fields{
-                3600, std::uint16_t(n % 30 * 1200), std::uint16_t(n % 30 * 1200 + 1100), 0, {}};
-            fields.points.fill(tx710::ScanPoint{1000, 100});
-            frames.append(reinterpret_cast<const char*>(tx710::encodeFrame(fields).data()), tx710::kFrameLength);
-        }
-        SerialData::instance()->findFrame(frames);
+        SerialData::instance()->findFrame(tx710test::scanRevolutions(4)); // two whole rounds in between
         QTest::mouseClick(window_->findChild<QProgressDialog*>()->findChild<QPushButton*>(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(notice()->isVisible(), 5000);
         const QString path = SerialData::instance()->lastSaveOutcome().path;

@@ -116,11 +116,11 @@ private slots:
         QVERIFY(QRegularExpression(QRegularExpression::escape(recorder.directory_) + "/\\d{4}(_\\d\\d){5}\\.txt$")
                     .match(recorder.path())
                     .hasMatch());
-        recorder.feed(head.until(4));
         // A second save while the writer runs is refused; the first goes on undisturbed.
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ \".*\" \\] startSaveData")));
         recorder.decoder_->startSaveData();
         QCOMPARE(recorder.reports(), QStringLiteral("failed 0 "));
+        recorder.feed(head.until(4));
         recorder.feed(head.until(101), 4096);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), "failed 0 " + progress(100), 30000);
         // Collection began where the revolution under way ended: one revolution a round.

@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "SerialPort/frame_protocol.h"
 #include "SerialPort/serial_data.h"
 #include "panels/lidar_tool_bar.h"
+#include "support/fixtures.h"
 
 class TestToolBar : public QObject
 {
@@ -108,14 +108,7 @@ private slots:
         // The device is silent: the idle writer's end report brings the button back.
         QTRY_VERIFY_WITH_TIMEOUT(save_->isEnabled(), 5000);
         // The device comes back with three revolutions: the cancelled save writes nothing.
-        QByteArray frames;
-        for (int n = 0; n < 90; ++n) {
-            tx710::ScanFrameFields fields{
-                3600, std::uint16_t(n % 30 * 1200), std::uint16_t(n % 30 * 1200 + 1100), 0, {}};
-            fields.points.fill(tx710::ScanPoint{1000, 100});
-            frames.append(reinterpret_cast<const char*>(tx710::encodeFrame(fields).data()), tx710::kFrameLength);
-        }
-        SerialData::instance()->findFrame(frames);
+        SerialData::instance()->findFrame(tx710test::scanRevolutions(3));
         QTest::qWait(200);
         QCOMPARE(QDir(bin_ + "/data").entryList(QDir::Files), data_before_);
     }
