@@ -20,6 +20,7 @@
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
 #include "app/logo_widget.h"
+#include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
 #include "view/lidar_gl_function.h"
 
@@ -62,6 +63,7 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
     show_data_widget_->show();
     logo_widget_ = new LogoWidget(this);
     logo_widget_->show();
+    notice_widget_ = new NoticeWidget(this); // hidden until there is something to say
 
     zoom_levels_ = {1, 2, 3, 4, 5, 10, 20, 30, 50};
     grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
@@ -236,6 +238,14 @@ void LidarGLWidget::placeOverlays()
     show_data_widget_->raise();
     logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
     logo_widget_->raise();
+    notice_widget_->move(0, height() - notice_widget_->height());
+    notice_widget_->raise();
+}
+
+void LidarGLWidget::showNotice(const QString& text)
+{
+    notice_widget_->showNotice(text);
+    placeOverlays();
 }
 
 QString LidarGLWidget::fontFilePath() const

@@ -15,6 +15,7 @@
 class QOpenGLShaderProgram;
 class ShowDataWidget;
 class LogoWidget;
+class NoticeWidget;
 
 // One glyph of the ring-label font, made once when the GL context is set up.
 struct GlyphRecord {
@@ -43,6 +44,9 @@ public:
     float cameraDistance() const { return camera_distance_; }
     QPointF panOffset() const { return pan_.toPointF(); }
     float aspect() const { return aspect_; }
+
+    // A short message over the bottom-left corner of the view.
+    void showNotice(const QString& text);
 
 public slots:
     // Frees every GL object with the context made current; also run when the
@@ -98,6 +102,7 @@ private:
     bool mouse_in_view_ = false;
     ShowDataWidget* show_data_widget_ = nullptr;
     LogoWidget* logo_widget_ = nullptr;
+    NoticeWidget* notice_widget_ = nullptr;
 
     QOpenGLShaderProgram* program_ = nullptr;
     GLuint point_vao_ = 0;
