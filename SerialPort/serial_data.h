@@ -88,7 +88,7 @@ public:
 public slots:
     void setColorFlag(bool flag) { color_flag_ = flag; }
 
-protected:
+private:
     SerialData();
     // Waits for a data writer still running; only test and benchmark
     // decoders are ever destroyed.
