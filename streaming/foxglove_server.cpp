@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 #include <QtEndian>
@@ -34,6 +35,7 @@ const char* const kRefusedOps[] = {"advertise",
 constexpr quint8 kMessageDataOpcode = 0x01;
 constexpr quint8 kClientMessageDataOpcode = 0x01;
 constexpr quint8 kServiceCallOpcode = 0x02;
+constexpr int kHandshakeTimeoutMs = 10000;
 constexpr int kWarning = 1;
 constexpr int kError = 2;
 
@@ -57,6 +59,16 @@ public:
         // Connected before the WebSocket server's own (queued) handler, so
         // the request is seen before it is consumed.
         connect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
+        // Until the upgrade the socket is ours: one that never completes the
+        // handshake, or fails it, must not stay for the life of the server.
+        connect(this, &QAbstractSocket::disconnected, this, [this] {
+            if (!upgraded_)
+                deleteLater();
+        });
+        QTimer::singleShot(kHandshakeTimeoutMs, this, [this] {
+            if (!upgraded_)
+                abort();
+        });
     }
 
 protected:
@@ -68,7 +80,9 @@ protected:
         disconnect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
         QByteArray answer(data, int(size));
         const int end = answer.indexOf("\r\n\r\n");
-        if (!offered_ || !answer.startsWith("HTTP/1.1 101") || end < 0)
+        // From here on the WebSocket owns and deletes this socket.
+        upgraded_ = answer.startsWith("HTTP/1.1 101");
+        if (!offered_ || !upgraded_ || end < 0)
             return QTcpSocket::writeData(data, size);
         answer.insert(end + 2, QByteArray("Sec-WebSocket-Protocol: ") + FoxgloveServer::kSubprotocol + "\r\n");
         return QTcpSocket::writeData(answer.constData(), answer.size()) == answer.size() ? size : -1;
@@ -88,6 +102,7 @@ private:
 
     bool offered_ = false;
     bool answered_ = false;
+    bool upgraded_ = false;
 };
 
 class HandshakeServer : public QTcpServer
