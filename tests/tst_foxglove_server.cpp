@@ -278,47 +278,35 @@ private slots:
         QCOMPARE(peer.binaries.size(), 1);
     }
 
-    void badSubscriptionsAnswered_data()
-    {
-        QTest::addColumn<QJsonArray>("subscriptions");
-        QTest::addColumn<int>("level");
-        QTest::newRow("unknown channel") << QJsonArray{QJsonObject{{"id", 1}, {"channelId", 9}}} << 2;
-        QTest::newRow("id reused") << QJsonArray{QJsonObject{{"id", 5}, {"channelId", 2}}} << 2;
-        QTest::newRow("channel twice") << QJsonArray{QJsonObject{{"id", 6}, {"channelId", 1}}} << 1;
-    }
-    void badSubscriptionsAnswered()
-    {
-        QFETCH(QJsonArray, subscriptions);
-        QFETCH(int, level);
-        Peer peer(port);
-        peer.subscribe(5, FoxgloveServer::kScanChannel);
-        QTRY_COMPARE(peer.texts.size(), 2);
-        peer.send({{"op", "subscribe"}, {"subscriptions", subscriptions}});
-        QTRY_COMPARE(peer.texts.size(), 3);
-        QCOMPARE(peer.texts[2].value("op").toString(), QStringLiteral("status"));
-        QCOMPARE(peer.texts[2].value("level").toInt(), level);
-        server->publishRound(makeRound(1, 10)); // the first subscription stands
-        QTRY_COMPARE(peer.binaries.size(), 1);
-        QCOMPARE(qFromLittleEndian<quint32>(peer.binaries[0].constData() + 1), 5u);
-    }
-
-    void refusedRequestKeepsConnection_data()
+    // Requests the server answers with a status, keeping the connection
+    // and the client's first subscription (id 1 on /scan).
+    void answeredRequestKeepsConnection_data()
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<bool>("binary");
-        QTest::newRow("client advertise") << QByteArray(R"({"op":"advertise","channels":[]})") << false;
-        QTest::newRow("get parameters") << QByteArray(R"({"op":"getParameters","parameterNames":[]})") << false;
-        QTest::newRow("set parameters") << QByteArray(R"({"op":"setParameters","parameters":[]})") << false;
+        QTest::addColumn<int>("level");
+        QTest::newRow("client advertise") << QByteArray(R"({"op":"advertise","channels":[]})") << false << 2;
+        QTest::newRow("get parameters") << QByteArray(R"({"op":"getParameters","parameterNames":[]})") << false << 2;
+        QTest::newRow("set parameters") << QByteArray(R"({"op":"setParameters","parameters":[]})") << false << 2;
         QTest::newRow("parameter updates")
-            << QByteArray(R"({"op":"subscribeParameterUpdates","parameterNames":[]})") << false;
-        QTest::newRow("connection graph") << QByteArray(R"({"op":"subscribeConnectionGraph"})") << false;
-        QTest::newRow("client message data") << QByteArray::fromHex("0101000000ff") << true;
-        QTest::newRow("service call") << QByteArray::fromHex("02010000000100000000000000") << true;
+            << QByteArray(R"({"op":"subscribeParameterUpdates","parameterNames":[]})") << false << 2;
+        QTest::newRow("connection graph") << QByteArray(R"({"op":"subscribeConnectionGraph"})") << false << 2;
+        QTest::newRow("client message data") << QByteArray::fromHex("0101000000ff") << true << 2;
+        QTest::newRow("service call") << QByteArray::fromHex("02010000000100000000000000") << true << 2;
+        QTest::newRow("unknown channel") << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":2,"channelId":9}]})")
+                                         << false << 2;
+        QTest::newRow("subscription id reused")
+            << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":2}]})") << false << 2;
+        QTest::newRow("channel twice") << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":6,"channelId":1}]})")
+                                       << false << 1;
+        QTest::newRow("unknown subscription")
+            << QByteArray(R"({"op":"unsubscribe","subscriptionIds":[8]})") << false << 1;
     }
-    void refusedRequestKeepsConnection()
+    void answeredRequestKeepsConnection()
     {
         QFETCH(QByteArray, request);
         QFETCH(bool, binary);
+        QFETCH(int, level);
         Peer peer(port);
         peer.subscribe(1, FoxgloveServer::kScanChannel);
         QTRY_COMPARE(peer.texts.size(), 2);
@@ -328,9 +316,10 @@ private slots:
             peer.socket.sendTextMessage(QString::fromUtf8(request));
         QTRY_COMPARE(peer.texts.size(), 3);
         QCOMPARE(peer.texts[2].value("op").toString(), QStringLiteral("status"));
-        QCOMPARE(peer.texts[2].value("level").toInt(), 2);
+        QCOMPARE(peer.texts[2].value("level").toInt(), level);
         server->publishRound(makeRound(1, 10));
         QTRY_COMPARE(peer.binaries.size(), 1);
+        QCOMPARE(qFromLittleEndian<quint32>(peer.binaries[0].constData() + 1), 1u);
         QVERIFY(!peer.closed);
     }
 
