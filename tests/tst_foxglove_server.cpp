@@ -370,12 +370,12 @@ private slots:
         RawPeer slow(port, true);
         QVERIFY(slow.handshaken);
         slow.sendText(R"({"op":"subscribe","subscriptions":[{"id":4,"channelId":1}]})");
+        slow.sendText(R"({"op":"getParameters","parameterNames":[]})"); // its answer follows the subscription
+        QTRY_VERIFY((slow.read(), slow.texts.size() == 3));
+        slow.socket.setReadBufferSize(4096);
         Peer good(port);
         good.subscribe(1, FoxgloveServer::kScanChannel);
         QVERIFY(good.roundTrip());
-        QTRY_COMPARE(server->clientCount(), 2);
-        slow.socket.setReadBufferSize(4096);
-        QTest::qWait(100); // the subscription reaches the server
         for (int i = 0; i < kRounds; ++i) {
             server->publishRound(makeRound(i, 6000));
             QTRY_COMPARE(good.binaries.size(), i + 1);
