@@ -176,18 +176,18 @@ FoxgloveServer::~FoxgloveServer()
         entry.first->disconnect(this);
 }
 
-bool FoxgloveServer::listen(const QString& host_port_spec, QString* error)
+bool FoxgloveServer::listen(const QString& host_and_port, QString* error)
 {
-    const QString spec = host_port_spec.trimmed();
+    const QString given = host_and_port.trimmed();
     QString host = QStringLiteral("127.0.0.1");
-    QString port_text = spec;
-    if (spec.startsWith('[')) {
-        const int close = spec.indexOf(QLatin1String("]:"));
-        host = spec.mid(1, close - 1);
-        port_text = close < 0 ? QString() : spec.mid(close + 2);
-    } else if (spec.contains(':')) {
-        host = spec.left(spec.lastIndexOf(':'));
-        port_text = spec.mid(spec.lastIndexOf(':') + 1);
+    QString port_text = given;
+    if (given.startsWith('[')) {
+        const int close = given.indexOf(QLatin1String("]:"));
+        host = given.mid(1, close - 1);
+        port_text = close < 0 ? QString() : given.mid(close + 2);
+    } else if (given.contains(':')) {
+        host = given.left(given.lastIndexOf(':'));
+        port_text = given.mid(given.lastIndexOf(':') + 1);
     }
     auto fail = [&](const QString& reason) {
         if (error)
@@ -197,7 +197,7 @@ bool FoxgloveServer::listen(const QString& host_port_spec, QString* error)
     bool port_ok = false;
     const uint port = port_text.toUInt(&port_ok);
     if (!port_ok || port > 65535)
-        return fail(QStringLiteral("bad port in '%1': give PORT or HOST:PORT").arg(host_port_spec));
+        return fail(QStringLiteral("bad port in '%1': give PORT or HOST:PORT").arg(host_and_port));
     QHostAddress address;
     if (host == QLatin1String("localhost"))
         address = QHostAddress::LocalHost;

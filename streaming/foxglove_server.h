@@ -49,7 +49,7 @@ public:
     // "PORT" or "HOST:PORT" ("[v6]:PORT" too); without a host only the
     // loopback interface is bound. Port 0 picks a free port (serverPort()).
     // On failure returns false with the reason in `error`.
-    bool listen(const QString& host_port_spec, QString* error);
+    bool listen(const QString& host_and_port, QString* error);
     quint16 serverPort() const;
     QString serverAddress() const;
 

@@ -155,9 +155,9 @@ private slots:
     }
     void cleanup() { server.reset(); }
 
-    void listenSpecs_data()
+    void listenAddresses_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("address"); // empty: refused
         QTest::newRow("port only binds loopback") << "0"
                                                   << "127.0.0.1";
@@ -172,13 +172,13 @@ private slots:
         QTest::newRow("host not an address") << "no.such.host:0"
                                              << "";
     }
-    void listenSpecs()
+    void listenAddresses()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, given);
         QFETCH(QString, address);
         FoxgloveServer other;
         QString error;
-        QCOMPARE(other.listen(spec, &error), !address.isEmpty());
+        QCOMPARE(other.listen(given, &error), !address.isEmpty());
         QCOMPARE(error.isEmpty(), !address.isEmpty());
         if (!address.isEmpty())
             QCOMPARE(other.serverAddress(), address);
