@@ -7,6 +7,7 @@ TX710_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 TX710_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev libqt5serialport5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+  libqt5websockets5-dev
   libfreetype-dev libgl-dev libgl1-mesa-dri
   libzstd-dev zlib1g-dev
 )
