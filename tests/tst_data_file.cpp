@@ -49,6 +49,35 @@ private slots:
         QVERIFY(!contents.unterminated_tail);
     }
 
+    // The numbers a reader of the file gets back, exactly: decoder angles
+    // between steps, an exact tie at the third decimal, large and fractional values.
+    void asWrittenIsWhatTheReaderGets()
+    {
+        std::vector<PointRecord> points{{17, 65535, 0.0625f}, {255, 1234.5f, 0.79998779f}, {3, 1234567, 359.9995f},
+                                        {0.5f, 0, 0.0005f},   {1e7f, 0.125f, 12.34550f},   {0, 0, 0}};
+        for (int i = 0; i < 20000; ++i)
+            points.push_back(PointRecord{float(i % 256), float(i), float(i) * 0.0179999f});
+        QByteArray text = datafile::headerLine();
+        datafile::appendRound(text, 1, points);
+        datafile::Contents contents;
+        datafile::ReadError error;
+        QVERIFY(datafile::parse(text, contents, error));
+        std::vector<float> read[3], written[3];
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const PointRecord back = contents.rounds[0].points[i];
+            const PointRecord mine = datafile::asWritten(points[i]);
+            read[0].push_back(back.angle);
+            read[1].push_back(back.distance);
+            read[2].push_back(back.intensity);
+            written[0].push_back(mine.angle);
+            written[1].push_back(mine.distance);
+            written[2].push_back(mine.intensity);
+        }
+        QCOMPARE(written[0], read[0]);
+        QCOMPARE(written[1], read[1]);
+        QCOMPARE(written[2], read[2]);
+    }
+
     // A file cut in the middle of a line keeps what came before it.
     void unterminatedLastLineIsLeftOut()
     {

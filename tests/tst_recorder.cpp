@@ -181,8 +181,11 @@ private slots:
         QVERIFY(startSim({}));
         QProcess recorder;
         {
-            // Inherited by the recorder alone among the processes started here.
+            // Inherited by the recorder alone among the processes started
+            // here, with SIGXFSZ at its default: the recorder must ignore it.
             FileSizeLimit limit(300000);
+            const auto ignored = std::signal(SIGXFSZ, SIG_DFL);
+            const auto restore = qScopeGuard([ignored] { std::signal(SIGXFSZ, ignored); });
             recorder.start(program("tx710-record"), QStringList{QStringLiteral("--port"), port_} + outputs(dir.path()));
             QVERIFY(recorder.waitForStarted(5000));
         }

@@ -217,6 +217,9 @@ private:
         rejects_at_start_ = decoder->rejectedFrameCount();
         last_frames_ = frames_at_start_;
         decoder->startRoundStream([this](std::vector<PointRecord> points) {
+            // The numbers the text file gives, in every output alike.
+            for (PointRecord& point : points)
+                point = datafile::asWritten(point);
             handRound(ScanRound{0, nowNs(), std::move(points)});
         });
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
