@@ -143,6 +143,12 @@ std::int64_t nowNs()
     return QDateTime::currentMSecsSinceEpoch() * 1000000LL;
 }
 
+// "PATH: error", unless the error names the path already.
+QString withPath(const QString& path, const QString& error)
+{
+    return error.contains(path) ? error : QStringLiteral("%1: %2").arg(path, error);
+}
+
 QString sizeText(std::int64_t bytes)
 {
     if (bytes < 10 * 1024)
@@ -167,11 +173,14 @@ public:
     bool start()
     {
         elapsed_.start();
+        if (!(options_.port.isEmpty() ? startReplay() : startPort()))
+            return false;
+        // The time asked for counts from the first data.
         if (options_.duration > 0)
-            QTimer::singleShot(int(options_.duration * 1000.0), this, [this] { finish(0); });
+            QTimer::singleShot(int(options_.duration * 1000.0), Qt::PreciseTimer, this, [this] { finish(0); });
         connect(&tick_, &QTimer::timeout, this, &Recorder::tick);
         tick_.start(1000);
-        return options_.port.isEmpty() ? startReplay() : startPort();
+        return true;
     }
 
     void finish(int code)
@@ -236,7 +245,7 @@ private:
         if (suffix == QLatin1String("mcap")) {
             mcap::Contents contents;
             if (!mcap::readFile(options_.replay, contents, error)) {
-                fail(QStringLiteral("%1: %2").arg(options_.replay, error));
+                fail(withPath(options_.replay, error));
                 return false;
             }
             replay_ = std::move(contents.rounds);
@@ -244,7 +253,7 @@ private:
             datafile::Contents contents;
             datafile::ReadError read_error;
             if (!datafile::readFile(options_.replay, contents, read_error)) {
-                fail(QStringLiteral("%1: %2").arg(options_.replay, read_error.text()));
+                fail(withPath(options_.replay, read_error.text()));
                 return false;
             }
             // No times in a data file: the device's pace from now on.
