@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "recording/number_text.h"
+
 namespace tx710::datafile {
 
 namespace {
@@ -74,11 +76,11 @@ void appendRound(QByteArray& text, int round_number, const std::vector<PointReco
     for (const PointRecord& point : points) {
         text += round_field;
         text += ' ';
-        text += QByteArray::number(double(point.angle), 'f', 3);
+        numbertext::appendFixed(text, double(point.angle), 3);
         text += ' ';
-        text += QByteArray::number(double(point.distance), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.distance));
         text += ' ';
-        text += QByteArray::number(double(point.intensity), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.intensity));
         text += '\n';
     }
 }
