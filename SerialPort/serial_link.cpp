@@ -81,8 +81,19 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
         return OpenResult::NoData;
     }
 
-    connect(port_.get(), &QSerialPort::readyRead, this, &SerialLink::readData);
     connect(port_.get(), &QSerialPort::errorOccurred, this, &SerialLink::handleError);
+    if (read_interval_ms_ > 0) {
+        // A one-byte buffer stops the port's own reads once it holds a byte,
+        // so that the rest waits in the system until the next batch.
+        port_->setReadBufferSize(1);
+        if (!batch_timer_) {
+            batch_timer_ = new QTimer(this);
+            connect(batch_timer_, &QTimer::timeout, this, &SerialLink::readBatch);
+        }
+        batch_timer_->start(read_interval_ms_);
+    } else {
+        connect(port_.get(), &QSerialPort::readyRead, this, &SerialLink::readData);
+    }
     // The bytes that ended the wait raised no ready-read that anybody saw:
     // read them from the event loop rather than waiting for the next chunk.
     // The reference keeps the port alive until then, even when a later
@@ -97,7 +108,22 @@ void SerialLink::close()
     if (!port_)
         return;
     QObject::disconnect(port_.get(), nullptr, this, nullptr);
+    if (batch_timer_)
+        batch_timer_->stop();
     port_->close();
+}
+
+void SerialLink::readBatch()
+{
+    const std::shared_ptr<QSerialPort> port = port_;
+    if (!port || !port->isOpen())
+        return;
+    // One read of everything the system holds, then back to the small buffer.
+    port->setReadBufferSize(0);
+    port->waitForReadyRead(0);
+    readBuffered(port.get());
+    if (port == port_ && port->isOpen())
+        port->setReadBufferSize(1);
 }
 
 void SerialLink::readData()

@@ -231,6 +231,8 @@ private:
                 point = datafile::asWritten(point);
             handRound(ScanRound{0, nowNs(), std::move(points)});
         });
+        // Nothing is drawn: reading ten times a second is soon enough.
+        link_.setReadInterval(100);
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
             fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
             return false;
