@@ -222,9 +222,8 @@ private:
             fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
         });
         SerialData* decoder = SerialData::instance();
-        frames_at_start_ = decoder->acceptedFrameCount();
         rejects_at_start_ = decoder->rejectedFrameCount();
-        last_frames_ = frames_at_start_;
+        last_frames_ = decoder->acceptedFrameCount();
         decoder->startRoundStream([this](std::vector<PointRecord> points) {
             // The numbers the text file gives, in every output alike.
             for (PointRecord& point : points)
@@ -382,7 +381,6 @@ private:
     bool finished_ = false;
     bool finished_pending_ = false;
     QString error_;
-    std::uint64_t frames_at_start_ = 0;
     std::uint64_t rejects_at_start_ = 0;
     std::uint64_t last_frames_ = 0;
     status::Sample last_sample_;
