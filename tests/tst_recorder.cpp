@@ -189,6 +189,7 @@ private slots:
             << QStringList{"--port", "/dev/null", "--rounds", "3", "--duration", "1", out, txt};
         QTest::newRow("rounds not a count") << QStringList{"--port", "/dev/null", "--rounds", "0", out, txt};
         QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--serial", out, txt};
+        QTest::newRow("replay of a CSV file") << QStringList{"--replay", "a.csv", out, txt};
         QTest::newRow("realtime from a port") << QStringList{"--port", "/dev/null", "--realtime", out, txt};
     }
 

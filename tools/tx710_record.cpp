@@ -129,6 +129,9 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(QString::fromLocal8Bit(argv[optind])));
     if (options.port.isEmpty() == options.replay.isEmpty())
         return usageError(QStringLiteral("give one source: --port PATH or --replay FILE"));
+    const QString replay_suffix = QFileInfo(options.replay).suffix().toLower();
+    if (!options.replay.isEmpty() && replay_suffix != QLatin1String("txt") && replay_suffix != QLatin1String("mcap"))
+        return usageError(QStringLiteral("%1: --replay takes a .txt or an .mcap file").arg(options.replay));
     if (options.rounds > 0 && options.duration > 0)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
@@ -168,6 +171,9 @@ public:
         sinks_.push_back(&outputs_);
         progress_ = !options_.quiet && ::isatty(STDERR_FILENO);
     }
+
+    // Another consumer of every round and status sample (a live server).
+    void addSink(RoundSink* sink) { sinks_.push_back(sink); }
 
     // Starts the source; false when it failed at once (reported already).
     bool start()
