@@ -88,6 +88,18 @@ class TestRecorder : public QObject
             QVERIFY(mcap.rounds.size() >= 3);
         QCOMPARE(contents(dir + QStringLiteral("/a.csv")), csvOf(mcap.rounds));
         QCOMPARE(contents(dir + QStringLiteral("/a.txt")), txtOf(mcap.rounds));
+        // The MCAP file's floats are the numbers the text file gives.
+        datafile::Contents txt;
+        datafile::ReadError txt_error;
+        QVERIFY(datafile::readFile(dir + QStringLiteral("/a.txt"), txt, txt_error));
+        std::vector<float> txt_angles, mcap_angles;
+        for (const auto& round : txt.rounds)
+            for (const PointRecord& point : round.points)
+                txt_angles.push_back(point.angle);
+        for (const ScanRound& round : mcap.rounds)
+            for (const PointRecord& point : round.points)
+                mcap_angles.push_back(point.angle);
+        QCOMPARE(mcap_angles, txt_angles);
     }
 
     // Waits until the text file holds a few rounds.
