@@ -162,6 +162,7 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 {
     const ScanFrameFields fields = decodeFrameFields(frame);
     const FrameAngles angles = pointAngles(fields);
+    last_speed_ = fields.speed;
     const bool round_end = angles.start < last_start_angle_;
     // The 0-degree crossing fell between the previous frame and this one.
     if (round_end && !angles.any_wrapped && !last_frame_wrapped_)
@@ -254,6 +255,16 @@ void SerialData::recordRoundBoundary()
 
 void SerialData::closeRecordedRound()
 {
+    if (round_sink_) {
+        std::vector<PointRecord> round;
+        round.swap(round_record_);
+        round_record_.reserve(kRoundCapacity);
+        // A copy: the sink may end the stream while it runs.
+        const RoundSink sink = round_sink_;
+        if (!round.empty())
+            sink(std::move(round));
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // The writer may have ended the save meanwhile (a failed write).
@@ -288,9 +299,33 @@ void SerialData::updateSpotFrequency(int speed)
 
 // ---------------------------------------------------------------- recording
 
+bool SerialData::startRoundStream(RoundSink sink)
+{
+    if (!sink || writer_running_ || round_sink_ || record_request_ || recording_)
+        return false;
+    round_sink_ = std::move(sink);
+    round_record_.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_request_ = true;
+    return true;
+}
+
+void SerialData::stopRoundStream()
+{
+    if (!round_sink_)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_request_ = false;
+        recording_ = false;
+    }
+    round_sink_ = nullptr;
+    round_record_.clear();
+}
+
 void SerialData::startSaveData()
 {
-    if (writer_running_) {
+    if (writer_running_ || round_sink_) {
         TX_LOG << "startSaveData: a save is still running, request refused";
         reportSaveProgress(false, 0);
         return;

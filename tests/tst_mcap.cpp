@@ -171,6 +171,24 @@ private slots:
         QVERIFY(writer.close());
     }
 
+    // Rounds that do not fall on the second still make chunks of at most a second.
+    void chunkSpansAtMostASecond()
+    {
+        QTemporaryDir folder;
+        std::vector<ScanRound> rounds;
+        for (int number = 1; number <= 12; ++number) {
+            rounds.push_back(busyRound(number));
+            rounds.back().receive_time_ns = kStartNs + number * 300000000LL;
+        }
+        const QByteArray file = writtenMcap(folder.filePath(QStringLiteral("a.mcap")), rounds);
+        quint64 longest = 0;
+        for (const int chunk : recordOffsets(file, 0x06)) {
+            const quint64 start = qFromLittleEndian<quint64>(file.constData() + chunk + 9);
+            longest = std::max(longest, qFromLittleEndian<quint64>(file.constData() + chunk + 17) - start);
+        }
+        QCOMPARE(longest, quint64(900000000));
+    }
+
     void damagedFiles_data()
     {
         QTest::addColumn<QByteArray>("bytes");
