@@ -197,8 +197,11 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 
 inline void SerialData::recordPoint(ScanPoint point, float angle)
 {
+    const PointRecord record{float(point.intensity), float(point.distance), angle};
     if (recording_.load(std::memory_order_relaxed))
-        round_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
+        round_record_.push_back(record);
+    if (stream_started_)
+        stream_record_.push_back(record);
 }
 
 void SerialData::pickPoint(ScanPoint point, float angle, const QVector3D& position, int speed)
@@ -241,6 +244,7 @@ void SerialData::publishRound(int speed)
 
 void SerialData::recordRoundBoundary()
 {
+    streamRoundBoundary();
     if (recording_) {
         closeRecordedRound();
     } else if (record_request_) {
@@ -253,18 +257,25 @@ void SerialData::recordRoundBoundary()
     }
 }
 
-void SerialData::closeRecordedRound()
+void SerialData::streamRoundBoundary()
 {
-    if (round_sink_) {
+    if (!round_sink_)
+        return;
+    if (stream_started_ && !stream_record_.empty()) {
         std::vector<PointRecord> round;
-        round.swap(round_record_);
-        round_record_.reserve(kRoundCapacity);
+        round.swap(stream_record_);
         // A copy: the sink may end the stream while it runs.
         const RoundSink sink = round_sink_;
-        if (!round.empty())
-            sink(std::move(round));
-        return;
+        sink(std::move(round));
     }
+    stream_record_.clear();
+    stream_record_.reserve(kRoundCapacity);
+    // The first revolution starts here, where a save started now would start.
+    stream_started_ = bool(round_sink_);
+}
+
+void SerialData::closeRecordedRound()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // The writer may have ended the save meanwhile (a failed write).
@@ -301,31 +312,24 @@ void SerialData::updateSpotFrequency(int speed)
 
 bool SerialData::startRoundStream(RoundSink sink)
 {
-    if (!sink || writer_running_ || round_sink_ || record_request_ || recording_)
+    if (!sink || round_sink_)
         return false;
     round_sink_ = std::move(sink);
-    round_record_.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_request_ = true;
+    stream_record_.clear();
+    stream_started_ = false;
     return true;
 }
 
 void SerialData::stopRoundStream()
 {
-    if (!round_sink_)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        record_request_ = false;
-        recording_ = false;
-    }
     round_sink_ = nullptr;
-    round_record_.clear();
+    stream_record_.clear();
+    stream_started_ = false;
 }
 
 void SerialData::startSaveData()
 {
-    if (writer_running_ || round_sink_) {
+    if (writer_running_) {
         TX_LOG << "startSaveData: a save is still running, request refused";
         reportSaveProgress(false, 0);
         return;

@@ -80,8 +80,8 @@ public:
     // Every recorded round, without the save's 100-round limit and without
     // the data writer: from the next round end on, each revolution is handed
     // to `sink` (on the decoding thread) where a save would queue it. Rounds
-    // without points are skipped, as a save skips them. False while a save
-    // or another stream runs.
+    // without points are skipped, as a save skips them. Independent of
+    // saves, which may run at the same time. False while another stream runs.
     using RoundSink = std::function<void(std::vector<PointRecord>)>;
     bool startRoundStream(RoundSink sink);
     // Ends the stream; the revolution under way is dropped.
@@ -126,6 +126,7 @@ private:
     // Called where one revolution ends and the next begins (0-degree crossing).
     void recordRoundBoundary();
     void closeRecordedRound();
+    void streamRoundBoundary();
     void updateSpotFrequency(int speed);
     void reportSaveProgress(bool ok, int value);
     void writeRecordedRounds(QString file_name);
@@ -179,7 +180,10 @@ private:
     std::mutex callback_mutex_; // guards save_progress_callback_
     std::function<void(bool, int)> save_progress_callback_;
     std::shared_future<void> writer_finished_;
-    RoundSink round_sink_; // set while a round stream runs (decoding thread)
+    // The round stream, beside any save (decoding thread).
+    RoundSink round_sink_;
+    bool stream_started_ = false; // past the stream's first revolution boundary
+    std::vector<PointRecord> stream_record_;
 
     static constexpr int kRoundsPerSave = 100;
 };

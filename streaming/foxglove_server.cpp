@@ -232,6 +232,26 @@ void FoxgloveServer::publishStatus(const status::Sample& sample)
     publish(kStatusChannel, sample.time_ns, status::encode(sample));
 }
 
+bool FoxgloveServer::writeRound(const ScanRound& round)
+{
+    publishRound(round);
+    return true;
+}
+
+bool FoxgloveServer::writeStatus(const status::Sample& sample)
+{
+    publishStatus(sample);
+    return true;
+}
+
+bool FoxgloveServer::close()
+{
+    // No new clients; those connected see the end when the program ends.
+    if (tcp_server_)
+        tcp_server_->close();
+    return true;
+}
+
 void FoxgloveServer::acceptConnection()
 {
     while (ws_server_->hasPendingConnections()) {

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 
+#include "recording/round_sink.h"
 #include "recording/scan_round.h"
 #include "recording/status_message.h"
 
@@ -26,7 +27,7 @@ class QWebSocketServer;
 
 namespace tx710 {
 
-class FoxgloveServer : public QObject
+class FoxgloveServer : public QObject, public RoundSink
 {
     Q_OBJECT
 public:
@@ -57,6 +58,13 @@ public:
     void publishStatus(const status::Sample& sample);
 
     int clientCount() const { return int(clients_.size()); }
+
+    // As a sink of a recording: publishing never fails; closing stops
+    // taking new clients.
+    bool writeRound(const ScanRound& round) override;
+    bool writeStatus(const status::Sample& sample) override;
+    bool close() override;
+    QString errorString() const override { return QString(); }
 
 signals:
     void clientCountChanged(int count);

@@ -128,8 +128,8 @@ private slots:
         QCOMPARE(recorder.decoder_->lastSaveOutcome().rounds, 100);
     }
 
-    // The recorder's stream: the revolutions a save would record from the same
-    // moment, past a save's 100, none after the stream ends.
+    // The live stream: the revolutions a save started at the same moment records (the save runs
+    // beside it), past a save's 100, none after the stream ends.
     void roundStreamGivesSaveRoundsWithoutLimit()
     {
         Recorder recorder;
@@ -141,10 +141,13 @@ private slots:
             datafile::appendRound(text, ++rounds, points);
             lines += QString::fromLatin1(text).split(QLatin1Char('\n')).mid(0, int(points.size()));
         }));
+        recorder.decoder_->startSaveData();
         recorder.feed(head.until(4));
         recorder.feed(head.until(121), 4096);
         QCOMPARE(rounds, 120);
         QCOMPARE(lines, head.lines(1, 120));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), progress(100), 30000);
+        QCOMPARE(fileLines(recorder.path()), head.lines(1, 100) << QString());
         recorder.decoder_->stopRoundStream();
         recorder.feed(head.until(124));
         QCOMPARE(rounds, 120);

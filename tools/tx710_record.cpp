@@ -25,6 +25,8 @@
 #include "recording/data_file.h"
 #include "recording/mcap_reader.h"
 #include "recording/recording_outputs.h"
+#include "streaming/foxglove_server.h"
+#include "streaming/live_feed.h"
 
 using namespace tx710;
 
@@ -33,7 +35,7 @@ namespace {
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
 const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                      "                    [--out FILE]... [--quiet] [--realtime]\n"
+                      "                    [--out FILE]... [--serve [HOST:]PORT] [--quiet] [--realtime]\n"
                       "Records whole LiDAR revolutions without a display.\n"
                       "\n"
                       "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
@@ -44,6 +46,8 @@ const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--roun
                       "  --duration SECONDS  stop after this time (default: until interrupted)\n"
                       "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
                       "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
+                      "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                      "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
                       "  --quiet             no progress line and no summary\n"
                       "  --help              show this text\n"
                       "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
@@ -55,6 +59,7 @@ struct Options {
     long long rounds = 0; // 0: no limit
     double duration = 0;  // 0: no limit
     QStringList outputs;
+    QString serve; // [HOST:]PORT of the live server, empty: none
     bool quiet = false;
     bool realtime = false;
 };
@@ -68,17 +73,13 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kQuiet, kRealtime, kHelp };
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp };
     static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},
-        {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds},
-        {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},
-        {"quiet", no_argument, nullptr, kQuiet},
-        {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
+        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},           {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -111,6 +112,9 @@ int parseOptions(int argc, char** argv, Options& options)
             options.outputs.append(value);
             break;
         }
+        case kServe:
+            options.serve = value;
+            break;
         case kQuiet:
             options.quiet = true;
             break;
@@ -136,8 +140,8 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
-    if (options.outputs.isEmpty())
-        return usageError(QStringLiteral("nothing to record to: give --out FILE"));
+    if (options.outputs.isEmpty() && options.serve.isEmpty())
+        return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
     return -1;
 }
 
@@ -196,7 +200,7 @@ public:
         finished_ = true;
         tick_.stop();
         replay_timer_.stop();
-        SerialData::instance()->stopRoundStream();
+        feed_.stop();
         link_.close();
         for (RoundSink* sink : sinks_) {
             if (!sink->close() && code == 0) {
@@ -227,15 +231,9 @@ private:
         connect(&link_, &SerialLink::linkLost, this, [this](const QString& reason) {
             fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
         });
-        SerialData* decoder = SerialData::instance();
-        rejects_at_start_ = decoder->rejectedFrameCount();
-        last_frames_ = decoder->acceptedFrameCount();
-        decoder->startRoundStream([this](std::vector<PointRecord> points) {
-            // The numbers the text file gives, in every output alike.
-            for (PointRecord& point : points)
-                point = datafile::asWritten(point);
-            handRound(ScanRound{0, nowNs(), std::move(points)});
-        });
+        connect(&feed_, &LiveFeed::roundReady, this, [this](const ScanRound& round) { handRound(round); });
+        connect(&feed_, &LiveFeed::statusReady, this, &Recorder::handStatus);
+        feed_.start();
         // Nothing is drawn: reading ten times a second is soon enough.
         link_.setReadInterval(100);
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
@@ -302,7 +300,7 @@ private:
         round.number = ++rounds_;
         for (RoundSink* sink : sinks_) {
             if (!sink->writeRound(round)) {
-                SerialData::instance()->stopRoundStream();
+                feed_.stop();
                 // Not from inside the decoder: the link closes from the event loop.
                 const QString error = sink->errorString();
                 QMetaObject::invokeMethod(
@@ -312,36 +310,28 @@ private:
             }
         }
         if (options_.rounds > 0 && rounds_ >= options_.rounds) {
-            SerialData::instance()->stopRoundStream();
+            feed_.stop();
             finished_pending_ = true;
             QMetaObject::invokeMethod(
                 this, [this] { finish(0); }, Qt::QueuedConnection);
         }
     }
 
-    void tick()
+    void handStatus(const status::Sample& sample)
     {
         if (finished_ || finished_pending_)
             return;
-        if (!options_.port.isEmpty()) {
-            const SerialData* decoder = SerialData::instance();
-            const std::uint64_t frames = decoder->acceptedFrameCount();
-            status::Sample sample;
-            sample.time_ns = nowNs();
-            sample.frames_per_second = double(frames - last_frames_);
-            sample.crc_rejects = decoder->rejectedFrameCount() - rejects_at_start_;
-            sample.rpm = decoder->lastSpeedRpm();
-            sample.points_per_second = decoder->spotFrequency();
-            last_frames_ = frames;
-            last_sample_ = sample;
-            for (RoundSink* sink : sinks_) {
-                if (!sink->writeStatus(sample)) {
-                    fail(sink->errorString());
-                    return;
-                }
+        for (RoundSink* sink : sinks_) {
+            if (!sink->writeStatus(sample)) {
+                fail(sink->errorString());
+                return;
             }
         }
-        if (progress_)
+    }
+
+    void tick()
+    {
+        if (progress_ && !finished_ && !finished_pending_)
             std::fprintf(stderr, "\r%s\x1b[K", qUtf8Printable(progressText()));
     }
 
@@ -358,9 +348,9 @@ private:
         QString text = QStringLiteral("rounds %1").arg(rounds_);
         if (!options_.port.isEmpty())
             text += QStringLiteral("  frames/s %1  CRC rejects %2  RPM %3")
-                        .arg(last_sample_.frames_per_second, 0, 'f', 0)
-                        .arg(last_sample_.crc_rejects)
-                        .arg(last_sample_.rpm, 0, 'f', 1);
+                        .arg(feed_.lastStatus().frames_per_second, 0, 'f', 0)
+                        .arg(feed_.rejects())
+                        .arg(feed_.lastStatus().rpm, 0, 'f', 1);
         return text + QStringLiteral("  ") + filesText();
     }
 
@@ -368,15 +358,16 @@ private:
     {
         QString text = QStringLiteral("%1 rounds in %2 s").arg(rounds_).arg(elapsed_.elapsed() / 1000.0, 0, 'f', 1);
         if (!options_.port.isEmpty())
-            text += QStringLiteral(", %1 CRC rejects")
-                        .arg(SerialData::instance()->rejectedFrameCount() - rejects_at_start_);
-        return text + QStringLiteral(": ") + filesText();
+            text += QStringLiteral(", %1 CRC rejects").arg(feed_.rejects());
+        const QString files = filesText();
+        return files.isEmpty() ? text : text + QStringLiteral(": ") + files;
     }
 
     const Options& options_;
     RecordingOutputs& outputs_;
     std::vector<RoundSink*> sinks_;
     SerialLink link_;
+    LiveFeed feed_;
     QTimer tick_;
     QTimer replay_timer_;
     QElapsedTimer elapsed_;
@@ -387,9 +378,6 @@ private:
     bool finished_ = false;
     bool finished_pending_ = false;
     QString error_;
-    std::uint64_t rejects_at_start_ = 0;
-    std::uint64_t last_frames_ = 0;
-    status::Sample last_sample_;
 };
 
 // The log lines of the link and the decoder are for the viewer's log; here
@@ -423,6 +411,20 @@ int main(int argc, char** argv)
     }
 
     Recorder recorder(options, outputs);
+    FoxgloveServer server;
+    if (!options.serve.isEmpty()) {
+        QString error;
+        if (!server.listen(options.serve, &error)) {
+            outputs.close();
+            std::fprintf(stderr, "tx710-record: --serve %s: %s\n", qUtf8Printable(options.serve),
+                         qUtf8Printable(error));
+            return 1;
+        }
+        if (!options.quiet)
+            std::fprintf(stderr, "tx710-record: serving on ws://%s:%u\n", qUtf8Printable(server.serverAddress()),
+                         unsigned(server.serverPort()));
+        recorder.addSink(&server);
+    }
     UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
     QObject::connect(&watcher, &UnixSignalWatcher::unixSignal, &recorder, [&recorder](int) { recorder.finish(0); });
     if (!recorder.start())

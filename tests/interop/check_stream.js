@@ -122,7 +122,8 @@ async function main() {
         );
         for (const value of [x, y, z, intensity, angle, distance]) assert.ok(Number.isFinite(value));
         assert.equal(z, 0);
-        assert.ok(angle > previousAngle && angle < 360, `angle ${angle} after ${previousAngle}`);
+        // A point exactly at 360 degrees closes a turn.
+        assert.ok(angle > previousAngle && angle <= 360, `angle ${angle} after ${previousAngle}`);
         previousAngle = angle;
         assert.ok(distance >= 0 && intensity >= 0);
         // x forward, y left; the device turns clockwise seen from above.
