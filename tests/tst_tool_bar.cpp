@@ -14,9 +14,8 @@ class TestToolBar : public QObject
 {
     Q_OBJECT
 
-    const QString bin_ = QCoreApplication::applicationDirPath();
-    const QStringList data_before_ = QDir(bin_ + "/data").entryList(QDir::Files);
-    const bool screenshots_existed_ = QDir(bin_ + "/Screenshots").exists(); // made with the tool bar
+    const tx710test::FolderCleanup data_{QCoreApplication::applicationDirPath() + "/data"};
+    const tx710test::FolderCleanup screenshots_{QCoreApplication::applicationDirPath() + "/Screenshots"};
     std::unique_ptr<LidarToolBar> bar_;
     QToolButton* save_ = nullptr;
     QProgressDialog* dialog_ = nullptr;
@@ -35,13 +34,7 @@ private slots:
         SerialData::instance()->stopSaveData(); // the idle writer sees the stop, reports its end and finishes
         QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 5000);
         bar_.reset(); // a late end report finds no tool bar
-        for (const QString& name : QDir(bin_ + "/data").entryList(QDir::Files))
-            if (!data_before_.contains(name))
-                QFile::remove(bin_ + "/data/" + name);
-        if (data_before_.isEmpty())
-            QDir().rmdir(bin_ + "/data");
-        if (!screenshots_existed_)
-            QDir().rmdir(bin_ + "/Screenshots");
+        data_.clean();
     }
 
     void idleBarShowsNoProgressAndIgnoresReports()
@@ -49,7 +42,8 @@ private slots:
         QTest::qWait(dialog_->minimumDuration() + 300); // the dialog must not pop up by itself
         for (int value : {50, 100, -1})
             bar_->showSaveProgress(value >= 0, std::max(value, 0));
-        QVERIFY(save_->isEnabled() && !dialog_->isVisible());
+        QVERIFY(save_->isEnabled());
+        QVERIFY(!dialog_->isVisible());
     }
 
     void saveReportsMoveDialogAndButton_data()
@@ -110,7 +104,7 @@ private slots:
         // The device comes back with three revolutions: the cancelled save writes nothing.
         SerialData::instance()->findFrame(tx710test::scanRevolutions(3));
         QTest::qWait(200);
-        QCOMPARE(QDir(bin_ + "/data").entryList(QDir::Files), data_before_);
+        QCOMPARE(data_.added(), QStringList());
     }
 };
 
