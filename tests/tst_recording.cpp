@@ -197,8 +197,7 @@ private slots:
         QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
         const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.value(0).contains(outcome.path) && lines.value(0).contains(QStringLiteral("File too large")),
-                 qPrintable(lines.value(0)));
+        QCOMPARE(lines.filter(outcome.path).filter(QStringLiteral("File too large")).size(), 1);
         // The collection has ended: later rounds are neither queued nor written.
         recorder.feed(head.until(16));
         QTest::qWait(100);
@@ -223,8 +222,7 @@ private slots:
         QCOMPARE(recorder.reports(), QStringLiteral("failed 0 ")); // nothing more collected or reported
         const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.value(0).contains(recorder.path()) && lines.value(0).contains(QStringLiteral("Is a directory")),
-                 qPrintable(lines.value(0)));
+        QCOMPARE(lines.filter(recorder.path()).filter(QStringLiteral("Is a directory")).size(), 1);
     }
 
     void dataFolderFallsBackToUserLocation_data()

@@ -39,7 +39,8 @@ private slots:
         LogCapture log;
         tx710::SimulatedLidar lidar;
         const auto before = SerialData::instance()->acceptedFrameCount();
-        QVERIFY(pty.write(frameBytes(lidar)) && SerialLogic::instance()->open(pty.slavePath()));
+        QVERIFY(pty.write(frameBytes(lidar)));
+        QVERIFY(SerialLogic::instance()->open(pty.slavePath()));
         const auto port = SerialLogic::instance()->serialPort(); // a full device path, 230400 8N1
         QCOMPARE(
             QVector<int>({port->baudRate(), port->dataBits(), port->parity(), port->stopBits(), port->flowControl()}),
@@ -50,7 +51,8 @@ private slots:
 
         // Qt reports NoError after successful operations: no lost link.
         emit port->errorOccurred(QSerialPort::NoError);
-        QVERIFY(watcher.seen().isEmpty() && port->isOpen());
+        QCOMPARE(watcher.seen(), QStringList());
+        QVERIFY(port->isOpen());
 
         // A hang-up: logged, closed, one box, and the event loop ends with 0.
         QTimer::singleShot(100, [&] { pty.hangUp(); });
@@ -116,7 +118,8 @@ private slots:
         QVERIFY(SerialLogic::instance()->open(port));
         QCOMPARE(runEventLoop(60000), 0); // the simulator hangs up when done
         QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
-        QVERIFY(sim.exitCode() == 0 && sim.readAllStandardOutput().contains("frames sent: 2450\n"));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.readAllStandardOutput().contains("frames sent: 2450\n"));
         const auto good = decoder.acceptedFrameCount() - accepted_before;
         const auto bad = decoder.rejectedFrameCount() - rejected_before;
         qInfo("full line rate: %d frames sent, %d corrupted; accepted %llu, rejected %llu", frames, corrupted,
