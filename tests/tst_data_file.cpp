@@ -101,6 +101,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("reason");
+        QTest::newRow("three fields") << QByteArray("1 1.0 100")
+                                      << "expected four fields: round angle distance intensity";
         QTest::newRow("five fields") << QByteArray("1 1.0 100 5 9")
                                      << "expected four fields: round angle distance intensity";
         QTest::newRow("round") << QByteArray("x 1.0 100 5") << "round \"x\" is not a whole number";
