@@ -70,6 +70,8 @@ public:
                 abort();
         });
     }
+    // QAbstractSocket's destructor disconnects: none of our handlers may run on what is left of us.
+    ~HandshakeSocket() override { disconnect(this, nullptr, this, nullptr); }
 
 protected:
     qint64 writeData(const char* data, qint64 size) override

@@ -9,19 +9,10 @@
 #include "support/fixtures.h"
 
 using namespace tx710;
+using tx710test::hexFixture;
+using tx710test::scanFrame;
 
 namespace {
-
-QByteArray frame(int start, int end, int distance = 1000, int intensity = 100, int speed = 3600)
-{
-    ScanFrameFields fields{std::uint16_t(speed), std::uint16_t(start), std::uint16_t(end), 0, {}};
-    fields.points.fill(ScanPoint{std::uint16_t(distance), std::uint8_t(intensity)});
-    return QByteArray(reinterpret_cast<const char*>(encodeFrame(fields).data()), 47);
-}
-QByteArray fixture(const char* name)
-{
-    return tx710test::hexFixture(QString::fromLatin1(name));
-}
 
 using Vectors = std::vector<QVector3D>;
 const QVector3D kWhite(1, 1, 1), kYellow(1, 1, 0), kCyan(0, 1, 1);
@@ -52,12 +43,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("next_round_points"); // when parsed after a frame at 350 degrees
-        QTest::newRow("100 to 104") << fixture("example_frame.hex") << 0;
+        QTest::newRow("100 to 104") << hexFixture("example_frame.hex") << 0;
         // Wrapped points lie below the previous start: they belong to the next round.
-        QTest::newRow("359 to 3, point 3 without return") << fixture("frame_crossing_359_3.hex") << 8;
+        QTest::newRow("359 to 3, point 3 without return") << hexFixture("frame_crossing_359_3.hex") << 8;
         // Any end below the start crosses 0 degrees, whatever the speed.
-        QTest::newRow("355 to 5 at 1800") << fixture("frame_reserved_set.hex") << 6;
-        QTest::newRow("300 to 20 at 360") << frame(30000, 2000, 1000, 100, 360) << 0;
+        QTest::newRow("355 to 5 at 1800") << hexFixture("frame_reserved_set.hex") << 6;
+        QTest::newRow("300 to 20 at 360") << scanFrame(30000, 2000, 1000, 100, 360) << 0;
     }
     void pointPositions()
     {
@@ -73,32 +64,17 @@ private slots:
         }
         Published published;
         if (next_round_points > 0)
-            published.parse(frame(35000, 35400));
+            published.parse(scanFrame(35000, 35400));
         published.parse(bytes);
-        published.parse(frame(1, 401, 0)); // two round ends without points of their own
-        published.parse(frame(0, 400, 0));
-        QCOMPARE(published.points.size(), std::size_t(2));
+        published.parse(scanFrame(1, 401, 0)); // two round ends without points of their own
+        published.parse(scanFrame(0, 400, 0));
+        QCOMPARE(published.points.size(), std::size_t(2)); // none before a round's end
         QCOMPARE(int(published.points[1].size()), next_round_points);
         Vectors points(published.points[0].begin() + (next_round_points > 0 ? 12 : 0), published.points[0].end());
         points.insert(points.end(), published.points[1].begin(), published.points[1].end());
         QCOMPARE(points.size(), expected.size());
         for (std::size_t i = 0; i < points.size(); ++i)
             QVERIFY2((points[i] - expected[i]).length() < 1e-4f, qPrintable(QStringLiteral("point %1").arg(i)));
-    }
-
-    void roundPublishedWhenComplete()
-    {
-        Published published; // one round of 30 frames, every third without returns
-        for (int k = 0; k < 30; ++k)
-            published.parse(frame(50 + k * 1200, 1150 + k * 1200, k % 3 == 2 ? 0 : 1000 + k));
-        QCOMPARE(published.points.size(), std::size_t(0));
-        // The first frame of the next revolution ends the round.
-        published.parse(frame(50, 1150, 500));
-        QCOMPARE(published.points.size(), std::size_t(1));
-        QCOMPARE(published.points[0].size(), std::size_t(20 * 12));
-        QCOMPARE(published.colours[0].size(), std::size_t(20 * 12));
-        const float a = 0.5f * float(M_PI) / 180, r = 1.0f;
-        QVERIFY((published.points[0][0] - QVector3D(-r * std::sin(a), -r * std::cos(a), 0)).length() < 1e-5f);
     }
 
     void coloursAndHoverPick()
@@ -108,8 +84,8 @@ private slots:
         coloured.decoder->setColorFlag(true);
         coloured.decoder->setHoverAngle(25.1f); // point 5 (254, yellow) is the only one within 0.2: it turns white
         for (Published* published : {&coloured, &plain}) {
-            published->parse(fixture("frame_intensities.hex"));
-            published->parse(frame(100, 500, 0)); // ends the round
+            published->parse(hexFixture("frame_intensities.hex"));
+            published->parse(scanFrame(100, 500, 0)); // ends the round
         }
         QCOMPARE(
             coloured.colours[0],
@@ -127,19 +103,19 @@ private slots:
 
         // Several points within 0.2: one report each, the last is the hover point; none without a return.
         coloured.decoder->setHoverAngle(200.1f);
-        coloured.parse(frame(20000, 20022, 800, 30));
-        coloured.parse(frame(20000, 20022, 0, 30));
+        coloured.parse(scanFrame(20000, 20022, 800, 30));
+        coloured.parse(scanFrame(20000, 20022, 0, 30));
         QCOMPARE(coloured.reports.size(), std::size_t(1 + 12));
-        coloured.parse(frame(100, 500, 0));
+        coloured.parse(scanFrame(100, 500, 0));
         QCOMPARE(QVector3D(coloured.decoder->hoverPoint().x, coloured.decoder->hoverPoint().y, 0),
                  coloured.points[1].back());
 
         // Points held back for the next round stay white, and so do those of the frame ending it.
         coloured.decoder->setHoverAngle(1.0f);
-        coloured.parse(frame(34000, 35000, 1000, 255));
-        coloured.parse(frame(35500, 500, 1000, 255)); // half of it past 0
+        coloured.parse(scanFrame(34000, 35000, 1000, 255));
+        coloured.parse(scanFrame(35500, 500, 1000, 255)); // half of it past 0
         for (int start : {600, 1800, 100})
-            coloured.parse(frame(start, start + 1100, 1000, 255));
+            coloured.parse(scanFrame(start, start + 1100, 1000, 255));
         Vectors expected(18, kWhite);
         expected.resize(30, kCyan);
         QCOMPARE(coloured.colours.back(), expected);
@@ -150,7 +126,7 @@ private slots:
         Published published;
         published.decoder->setHoverAngle(10.0f); // one pick a round, in the frame after the round end
         for (int k = 1; k <= 418; ++k)           // eleven rounds of 38 frames (456 points) at 3600
-            published.parse(frame(50 + k % 38 * 940, 950 + k % 38 * 940));
+            published.parse(scanFrame(50 + k % 38 * 940, 950 + k % 38 * 940));
         QCOMPARE(published.reports.size(), std::size_t(11));
         for (int round = 1; round <= 10; ++round) // the ring starts full of 4500
             QCOMPARE(published.reports[std::size_t(round)].spot_frequency, ((10 - round) * 4500 + round * 4560) / 10);
@@ -159,18 +135,18 @@ private slots:
         Published late;
         late.decoder->setHoverAngle(50.0f);
         for (int k = 0; k < 833334; ++k)
-            late.parse(frame(10000, 10400));
-        late.parse(frame(5000, 5400)); // the round end
-        late.parse(frame(5000, 5400)); // picks report the new average
+            late.parse(scanFrame(10000, 10400));
+        late.parse(scanFrame(5000, 5400)); // the round end
+        late.parse(scanFrame(5000, 5400)); // picks report the new average
         QCOMPARE(late.reports.back().spot_frequency, std::int32_t((9 * 4500 + 10000020LL * 3600 / 360) / 10));
     }
 
     void malformedFrameIgnored()
     {
         Published published;
-        published.parse(frame(20000, 20400));
-        QByteArray wrong_count = fixture("example_frame.hex"); // 100 degrees: would end the round
-        wrong_count[1] = char(0x3F);                           // 31 points would run past the frame
+        published.parse(scanFrame(20000, 20400));
+        QByteArray wrong_count = hexFixture("example_frame.hex"); // 100 degrees: would end the round
+        wrong_count[1] = char(0x3F);                              // 31 points would run past the frame
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("parseFrame.*size 47$")));
         published.parse(wrong_count);
         QCOMPARE(published.points.size(), std::size_t(0));

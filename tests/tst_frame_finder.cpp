@@ -8,6 +8,7 @@
 #include "support/modal_watcher.h"
 
 using namespace tx710;
+using tx710test::hexFixture;
 
 QByteArray bytesOf(const std::uint8_t* data, std::size_t length)
 {
@@ -16,10 +17,6 @@ QByteArray bytesOf(const std::uint8_t* data, std::size_t length)
 const std::uint8_t* dataOf(const QByteArray& bytes)
 {
     return reinterpret_cast<const std::uint8_t*>(bytes.constData());
-}
-QByteArray fixture(const char* name)
-{
-    return tx710test::hexFixture(QString::fromLatin1(name));
 }
 
 struct Collector : FrameConsumer { // verdicts in order: "A" + frame, or "R" + frame + "K" + the bytes kept
@@ -33,9 +30,7 @@ struct Collector : FrameConsumer { // verdicts in order: "A" + frame, or "R" + f
 
 QByteArray frameAt(int start, int distance = 1000, int intensity = 100)
 {
-    ScanFrameFields fields{3600, std::uint16_t(start), std::uint16_t(start + 400), 0, {}};
-    fields.points.fill(ScanPoint{std::uint16_t(distance), std::uint8_t(intensity)});
-    return bytesOf(encodeFrame(fields).data(), 47);
+    return tx710test::scanFrame(start, start + 400, distance, intensity);
 }
 
 class FrameFinderTest : public QObject
@@ -51,7 +46,7 @@ private slots:
             QVERIFY2(frameCrcMatches(dataOf(frame)), qPrintable(name));
             QCOMPARE(bytesOf(encodeFrame(decodeFrameFields(dataOf(frame))).data(), 47), frame);
         }
-        const ScanFrameFields example = decodeFrameFields(dataOf(fixture("example_frame.hex")));
+        const ScanFrameFields example = decodeFrameFields(dataOf(hexFixture("example_frame.hex")));
         QCOMPARE(example.speed, std::uint16_t(3600));
         QCOMPARE(example.start_angle, std::uint16_t(10000));
         QCOMPARE(example.end_angle, std::uint16_t(10400));
@@ -63,7 +58,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<QByteArrayList>("events");
-        const QByteArray one = fixture("example_frame.hex"), two = frameAt(1500), bad = one.left(46) + '\xCF';
+        const QByteArray one = hexFixture("example_frame.hex"), two = frameAt(1500), bad = one.left(46) + '\xCF';
         const QByteArray cut = frameAt(1000).left(20), lost_byte = frameAt(1000).remove(10, 1);
         const QByteArray pair = frameAt(1000, 0x2C54, 0x54); // distance stored as 54 2C
         QTest::newRow("bad CRC, no header inside") << bad + two << QByteArrayList{"R" + bad + "K", "A" + two};
@@ -103,7 +98,7 @@ private slots:
     {
         const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create();
         SerialData& decoder = *owner;
-        const QByteArray bad = fixture("example_frame.hex").left(46) + '\0', next = frameAt(1500);
+        const QByteArray bad = hexFixture("example_frame.hex").left(46) + '\0', next = frameAt(1500);
         tx710test::LogCapture log;
         decoder.findFrame(bad);
         decoder.findFrame(frameAt(1000).left(30) + next);
@@ -121,7 +116,7 @@ private slots:
     {
         const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create();
         SerialData& decoder = *owner;
-        const QByteArray bad = fixture("example_frame.hex").left(46) + '\0';
+        const QByteArray bad = hexFixture("example_frame.hex").left(46) + '\0';
         tx710test::LogCapture log;
         decoder.findFrame(bad.repeated(300));
         QCOMPARE(decoder.rejectedFrameCount(), std::uint64_t(300));

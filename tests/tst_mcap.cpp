@@ -1,5 +1,6 @@
-// The recording formats: point coordinates, the point cloud message, the CSV
-// rows, the MCAP file written and read back, damaged files and a full disk.
+// The recording formats: the point cloud message, the CSV rows, the MCAP
+// file's chunks, damaged files and a full disk. Files through MCAP and back
+// are checked byte for byte by the recorder's tests.
 
 #include <QtTest>
 
@@ -7,7 +8,6 @@
 #include "recording/mcap_reader.h"
 #include "recording/mcap_writer.h"
 #include "recording/point_cloud_message.h"
-#include "recording/point_coordinates.h"
 #include "support/fixtures.h"
 
 using namespace tx710;
@@ -19,18 +19,6 @@ constexpr std::int64_t kStartNs = 1780000000123456789LL;
 ScanRound tinyRound()
 {
     return ScanRound{7, kStartNs, {{200, 1000, 90}, {0, 0, 0.8f}, {17, 2500.5f, 180}}};
-}
-
-// The data file fixture's rounds, 100 ms apart.
-std::vector<ScanRound> fixtureRounds()
-{
-    datafile::Contents contents;
-    datafile::ReadError error;
-    datafile::readFile(tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")), contents, error);
-    std::vector<ScanRound> rounds;
-    for (const datafile::RecordedRound& round : contents.rounds)
-        rounds.push_back(ScanRound{round.number, kStartNs + std::int64_t(rounds.size()) * 100000000, round.points});
-    return rounds;
 }
 
 // Rounds of 450 points that compress about as badly as real ones.
@@ -52,8 +40,7 @@ QByteArray writtenMcap(const QString& path, const std::vector<ScanRound>& rounds
     for (const ScanRound& round : rounds)
         writer.writeRound(round);
     writer.close();
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return tx710test::fileBytes(path);
 }
 
 // Offsets of the top-level records with `opcode`, after the magic.
@@ -85,35 +72,10 @@ class TestMcap : public QObject
 {
     Q_OBJECT
 private slots:
-    // x forward, y left: the device's angles grow clockwise seen from above.
-    void coordinates_data()
-    {
-        QTest::addColumn<float>("angle");
-        QTest::addColumn<float>("distance");
-        QTest::addColumn<double>("x");
-        QTest::addColumn<double>("y");
-        QTest::newRow("forward") << 0.0f << 1000.0f << 1.0 << 0.0;
-        QTest::newRow("right") << 90.0f << 2000.0f << 0.0 << -2.0;
-        QTest::newRow("behind") << 180.0f << 500.0f << -0.5 << 0.0;
-        QTest::newRow("left") << 270.0f << 1500.0f << 0.0 << 1.5;
-        QTest::newRow("no return") << 45.0f << 0.0f << 0.0 << 0.0;
-    }
-    void coordinates()
-    {
-        QFETCH(float, angle);
-        QFETCH(float, distance);
-        QFETCH(double, x);
-        QFETCH(double, y);
-        const coordinates::PlanePoint point = coordinates::fromPolar(PointRecord{1, distance, angle});
-        QCOMPARE(point.x_m, x);
-        QCOMPARE(point.y_m, y);
-    }
-
     void pointCloudOfTinyRound()
     {
-        QFile fixture(tx710test::fixturePath(QStringLiteral("point_cloud_tiny_round.json")));
-        QVERIFY(fixture.open(QIODevice::ReadOnly));
-        QCOMPARE(pointcloud::encode(tinyRound()), fixture.readAll().trimmed());
+        QCOMPARE(pointcloud::encode(tinyRound()),
+                 tx710test::fileBytes(tx710test::fixturePath(QStringLiteral("point_cloud_tiny_round.json"))).trimmed());
     }
 
     void csvRowsOfTinyRound()
@@ -127,30 +89,6 @@ private slots:
                             "7,1780000000.123456,180.000,2500.5,17,-2.500500,0.000000\n"));
     }
 
-    // Data file -> rounds -> MCAP -> reader gives the data file's rounds.
-    void dataFileRoundsSurviveMcap()
-    {
-        QTemporaryDir folder;
-        const std::vector<ScanRound> written = fixtureRounds();
-        QCOMPARE(written.size(), std::size_t(3));
-        writtenMcap(folder.filePath(QStringLiteral("a.mcap")), written);
-        mcap::Contents contents;
-        QString error;
-        QVERIFY2(mcap::readFile(folder.filePath(QStringLiteral("a.mcap")), contents, error), qPrintable(error));
-        QVERIFY(contents.complete);
-        QCOMPARE(contents.rounds.size(), written.size());
-        for (std::size_t r = 0; r < written.size(); ++r) {
-            QCOMPARE(contents.rounds[r].number, written[r].number);
-            QCOMPARE(contents.rounds[r].receive_time_ns, written[r].receive_time_ns);
-            QCOMPARE(contents.rounds[r].points.size(), written[r].points.size());
-            for (std::size_t p = 0; p < written[r].points.size(); ++p) {
-                QCOMPARE(contents.rounds[r].points[p].angle, written[r].points[p].angle);
-                QCOMPARE(contents.rounds[r].points[p].distance, written[r].points[p].distance);
-                QCOMPARE(contents.rounds[r].points[p].intensity, written[r].points[p].intensity);
-            }
-        }
-    }
-
     // A power cut loses at most the last second: each second's chunk is on
     // disk before close(), and a file without its end still reads.
     void chunkReachesDiskEverySecondOfData()
@@ -161,11 +99,9 @@ private slots:
         QVERIFY(writer.open(path));
         for (int number = 1; number <= 13; ++number)
             QVERIFY(writer.writeRound(busyRound(number)));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
         mcap::Contents contents;
         QString error;
-        QVERIFY2(mcap::parse(file.readAll(), contents, error), qPrintable(error));
+        QVERIFY2(mcap::parse(tx710test::fileBytes(path), contents, error), qPrintable(error));
         QCOMPARE(contents.rounds.size(), std::size_t(11)); // rounds 1..11 span one second
         QVERIFY(!contents.complete);
         QVERIFY(writer.close());
@@ -274,9 +210,7 @@ private slots:
         QVERIFY(contents.complete);
         QCOMPARE(contents.rounds.size(), expected.rounds.size());
 
-        QFile csv_file(csv_path);
-        QVERIFY(csv_file.open(QIODevice::ReadOnly));
-        const int rows = csv_file.readAll().count('\n') - 1;
+        const int rows = tx710test::fileBytes(csv_path).count('\n') - 1;
         QVERIFY(rows > 0);
         QCOMPARE(rows % 450, 0);
     }

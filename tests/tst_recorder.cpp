@@ -19,18 +19,6 @@ using namespace tx710test;
 
 namespace {
 
-// The programs sit beside the test.
-QString program(const char* name)
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("cannot read");
-}
-
 // The CSV and the text file that the rounds of an MCAP file make.
 QByteArray csvOf(const std::vector<ScanRound>& rounds)
 {
@@ -59,12 +47,8 @@ class TestRecorder : public QObject
 
     bool startSim(const QStringList& arguments)
     {
-        sim_.start(program("tx710-sim"), arguments);
-        while (!sim_.canReadLine())
-            if (!sim_.waitForReadyRead(5000))
-                return false;
-        port_ = QString::fromLocal8Bit(sim_.readLine()).trimmed();
-        return true;
+        port_ = startSimulator(sim_, arguments);
+        return !port_.isEmpty();
     }
 
     static QStringList outputs(const QString& dir)
@@ -86,20 +70,15 @@ class TestRecorder : public QObject
             QCOMPARE(int(mcap.rounds.size()), rounds);
         else
             QVERIFY(mcap.rounds.size() >= 3);
-        QCOMPARE(contents(dir + QStringLiteral("/a.csv")), csvOf(mcap.rounds));
-        QCOMPARE(contents(dir + QStringLiteral("/a.txt")), txtOf(mcap.rounds));
+        QCOMPARE(fileBytes(dir + QStringLiteral("/a.csv")), csvOf(mcap.rounds));
+        QCOMPARE(fileBytes(dir + QStringLiteral("/a.txt")), txtOf(mcap.rounds));
         // The MCAP file's floats are the numbers the text file gives.
         datafile::Contents txt;
         datafile::ReadError txt_error;
         QVERIFY(datafile::readFile(dir + QStringLiteral("/a.txt"), txt, txt_error));
-        std::vector<float> txt_angles, mcap_angles;
-        for (const auto& round : txt.rounds)
-            for (const PointRecord& point : round.points)
-                txt_angles.push_back(point.angle);
-        for (const ScanRound& round : mcap.rounds)
-            for (const PointRecord& point : round.points)
-                mcap_angles.push_back(point.angle);
-        QCOMPARE(mcap_angles, txt_angles);
+        for (std::size_t r = 0; r < txt.rounds.size(); ++r) // as many as the text above holds
+            for (std::size_t p = 0; p < txt.rounds[r].points.size(); ++p)
+                QCOMPARE(mcap.rounds[r].points[p].angle, txt.rounds[r].points[p].angle);
     }
 
     // Waits until the text file holds a few rounds.
@@ -150,7 +129,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(startSim(sim_arguments));
         QProcess recorder;
-        recorder.start(program("tx710-record"),
+        recorder.start(programPath("tx710-record"),
                        QStringList{QStringLiteral("--port"), port_} + arguments + outputs(dir.path()));
         if (signal_number != 0) {
             QVERIFY(waitForRounds(dir.path()));
@@ -176,7 +155,8 @@ private slots:
             FileSizeLimit limit(300000);
             const auto ignored = std::signal(SIGXFSZ, SIG_DFL);
             const auto restore = qScopeGuard([ignored] { std::signal(SIGXFSZ, ignored); });
-            recorder.start(program("tx710-record"), QStringList{QStringLiteral("--port"), port_} + outputs(dir.path()));
+            recorder.start(programPath("tx710-record"),
+                           QStringList{QStringLiteral("--port"), port_} + outputs(dir.path()));
             QVERIFY(recorder.waitForStarted(5000));
         }
         QVERIFY(recorder.waitForFinished(20000));
@@ -209,7 +189,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QProcess recorder;
-        recorder.start(program("tx710-record"), arguments);
+        recorder.start(programPath("tx710-record"), arguments);
         QVERIFY(recorder.waitForFinished(10000));
         QCOMPARE(recorder.exitCode(), 2);
         QVERIFY(recorder.readAllStandardError().contains("Usage: tx710-record"));
@@ -220,25 +200,23 @@ private slots:
     void replayRoundTrip()
     {
         QTemporaryDir dir;
-        QFile fixture(fixturePath(QStringLiteral("data_file_two_saves.txt")));
-        QVERIFY(fixture.open(QIODevice::ReadOnly));
-        const QByteArray two_saves = fixture.readAll();
+        const QString fixture = fixturePath(QStringLiteral("data_file_two_saves.txt"));
+        const QByteArray two_saves = fileBytes(fixture);
         const QByteArray first_save = two_saves.left(two_saves.indexOf(datafile::headerLine(), 1));
         const QString a = dir.filePath(QStringLiteral("a.txt"));
         const QString b = dir.filePath(QStringLiteral("b.mcap"));
         const QString c = dir.filePath(QStringLiteral("c.txt"));
         const QString d = dir.filePath(QStringLiteral("d.txt"));
         QFile input(a);
-        QVERIFY(input.open(QIODevice::WriteOnly) && input.write(first_save) == first_save.size());
+        QVERIFY(input.open(QIODevice::WriteOnly));
+        QCOMPARE(input.write(first_save), qint64(first_save.size()));
         input.close();
-        const QString recorder = program("tx710-record");
+        const QString recorder = programPath("tx710-record");
         QCOMPARE(QProcess::execute(recorder, {"--quiet", "--replay", a, "--out", b}), 0);
         QCOMPARE(QProcess::execute(recorder, {"--quiet", "--replay", b, "--out", c}), 0);
-        QFile output(c);
-        QVERIFY(output.open(QIODevice::ReadOnly));
-        QCOMPARE(output.readAll(), first_save);
+        QCOMPARE(fileBytes(c), first_save);
 
-        QCOMPARE(QProcess::execute(recorder, {"--quiet", "--replay", fixture.fileName(), "--out", d}), 0);
+        QCOMPARE(QProcess::execute(recorder, {"--quiet", "--replay", fixture, "--out", d}), 0);
         datafile::Contents contents;
         datafile::ReadError error;
         QVERIFY(datafile::readFile(d, contents, error));

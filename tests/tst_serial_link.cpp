@@ -8,21 +8,13 @@
 
 #include "SerialPort/serial_data.h"
 #include "SerialPort/serial_logic.h"
+#include "support/fixtures.h"
 #include "support/modal_watcher.h"
 #include "support/pty.h"
 
 using namespace tx710test;
 
 namespace {
-
-std::uint64_t accepted()
-{
-    return SerialData::instance()->acceptedFrameCount();
-}
-std::uint64_t rejected()
-{
-    return SerialData::instance()->rejectedFrameCount();
-}
 
 // Runs the event loop as main() does; 99 when nothing ends it in time.
 int runEventLoop(int guard_ms)
@@ -46,18 +38,21 @@ private slots:
         ModalWatcher watcher;
         LogCapture log;
         tx710::SimulatedLidar lidar;
-        const auto before = accepted();
-        QVERIFY(pty.write(frameBytes(lidar)) && SerialLogic::instance()->open(pty.slavePath()));
+        const auto before = SerialData::instance()->acceptedFrameCount();
+        QVERIFY(pty.write(frameBytes(lidar)));
+        QVERIFY(SerialLogic::instance()->open(pty.slavePath()));
         const auto port = SerialLogic::instance()->serialPort(); // a full device path, 230400 8N1
         QCOMPARE(
             QVector<int>({port->baudRate(), port->dataBits(), port->parity(), port->stopBits(), port->flowControl()}),
             QVector<int>(
                 {230400, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop, QSerialPort::NoFlowControl}));
-        QTRY_COMPARE(accepted() - before, std::uint64_t(1)); // the frame that ended the wait, no more coming
+        QTRY_COMPARE(SerialData::instance()->acceptedFrameCount() - before,
+                     std::uint64_t(1)); // the frame that ended the wait, no more coming
 
         // Qt reports NoError after successful operations: no lost link.
         emit port->errorOccurred(QSerialPort::NoError);
-        QVERIFY(watcher.seen().isEmpty() && port->isOpen());
+        QCOMPARE(watcher.seen(), QStringList());
+        QVERIFY(port->isOpen());
 
         // A hang-up: logged, closed, one box, and the event loop ends with 0.
         QTimer::singleShot(100, [&] { pty.hangUp(); });
@@ -113,18 +108,20 @@ private slots:
         // the stream: no corrupted frame of it holds a 0x54 0x2C pair starting a false frame.
         const int frames = 2450, corrupted = 245;
         QProcess sim;
-        sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tx710-sim"),
-                  QStringLiteral("--full-rate --frames 2450 --corrupt-every 10 --stray-bytes --seed 3").split(' '));
-        while (!sim.canReadLine())
-            QVERIFY2(sim.waitForReadyRead(5000), "tx710-sim prints its port");
+        const QString port = startSimulator(
+            sim, QStringLiteral("--full-rate --frames 2450 --corrupt-every 10 --stray-bytes --seed 3").split(' '));
+        QVERIFY2(!port.isEmpty(), "tx710-sim prints its port");
         ModalWatcher watcher;
         LogCapture log;
-        const auto accepted_before = accepted(), rejected_before = rejected();
-        QVERIFY(SerialLogic::instance()->open(QString::fromLocal8Bit(sim.readLine()).trimmed()));
+        SerialData& decoder = *SerialData::instance();
+        const auto accepted_before = decoder.acceptedFrameCount(), rejected_before = decoder.rejectedFrameCount();
+        QVERIFY(SerialLogic::instance()->open(port));
         QCOMPARE(runEventLoop(60000), 0); // the simulator hangs up when done
         QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
-        QVERIFY(sim.exitCode() == 0 && sim.readAllStandardOutput().contains("frames sent: 2450\n"));
-        const auto good = accepted() - accepted_before, bad = rejected() - rejected_before;
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.readAllStandardOutput().contains("frames sent: 2450\n"));
+        const auto good = decoder.acceptedFrameCount() - accepted_before;
+        const auto bad = decoder.rejectedFrameCount() - rejected_before;
         qInfo("full line rate: %d frames sent, %d corrupted; accepted %llu, rejected %llu", frames, corrupted,
               qulonglong(good), qulonglong(bad));
         QCOMPARE(good, std::uint64_t(frames - corrupted));

@@ -1,16 +1,16 @@
-// Start-up: log line, font, and every way out: exit code 0 and the serial port closed.
+// Start-up: log line, font, and every way out: exit code 0 and the serial port closed. Signals
+// are sent to the real program in tst_signals.
 
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QPushButton>
 #include <QtTest>
 
-#include <csignal>
-
 #include "SerialPort/serial_logic.h"
 #include "app/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "support/fixtures.h"
 #include "support/modal_watcher.h"
 #include "support/pty.h"
 
@@ -30,16 +30,9 @@ int countLines(const LogCapture& log, const char* pattern)
 class TestStartup : public QObject
 {
     Q_OBJECT
-    // The main window's tool bar makes Screenshots/ beside the program.
-    const QString screenshots_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots");
-    const bool screenshots_existed_ = QDir(screenshots_).exists();
+    const FolderCleanup screenshots_{QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots")};
 
 private slots:
-    void cleanupTestCase()
-    {
-        if (!screenshots_existed_)
-            QDir().rmdir(screenshots_);
-    }
 
     void logLineFormat()
     {
@@ -53,7 +46,8 @@ private slots:
                                     R"(\[ tests/tst_startup\.cpp : \d+ : logLineFormat @ \] created)"})
             QVERIFY2(countLines(log, pattern) == 1, pattern);
         const QDateTime stamp = QDateTime::fromString(log.lines()[0].mid(3, 23), "yyyy-MM-dd hh:mm:ss:zzz");
-        QVERIFY(stamp.isValid() && qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time
+        QVERIFY(stamp.isValid());
+        QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time
     }
 
     void applicationFontComesFromTheResource()
@@ -77,7 +71,6 @@ private slots:
         QTest::newRow("Ok, silent port") << "silent" << QStringList{kNoLidarBox} << 1;
         QTest::newRow("main window closed") << "close" << QStringList{} << 0;
         QTest::newRow("connection lost") << "hang up" << QStringList{kLinkLostBox} << 0;
-        QTest::newRow("signal") << "signal" << QStringList{} << 0;
     }
 
     void everyWayOutEndsWithZeroAndClosesThePort()
@@ -89,7 +82,7 @@ private slots:
         ModalWatcher watcher;
         LogCapture log;
         tx710::SimulatedLidar lidar;
-        const bool streams = way == "close" || way == "hang up" || way == "signal";
+        const bool streams = way == "close" || way == "hang up";
         QVERIFY(!streams || pty.write(frameBytes(lidar)));
         QStringList locks_while_open;
         {
@@ -105,10 +98,8 @@ private slots:
                 locks_while_open = serialLockFiles(pty.slavePath());
                 if (way == "close")
                     session.mainWindow()->close();
-                else if (way == "hang up")
-                    pty.hangUp();
                 else
-                    session.quitForSignal(SIGTERM);
+                    pty.hangUp();
             });
             QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
             QCOMPARE(QCoreApplication::exec(), 0);

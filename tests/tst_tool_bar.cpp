@@ -14,9 +14,8 @@ class TestToolBar : public QObject
 {
     Q_OBJECT
 
-    const QString bin_ = QCoreApplication::applicationDirPath();
-    const QStringList data_before_ = QDir(bin_ + "/data").entryList(QDir::Files);
-    const bool screenshots_existed_ = QDir(bin_ + "/Screenshots").exists(); // made with the tool bar
+    const tx710test::FolderCleanup data_{QCoreApplication::applicationDirPath() + "/data"};
+    const tx710test::FolderCleanup screenshots_{QCoreApplication::applicationDirPath() + "/Screenshots"};
     std::unique_ptr<LidarToolBar> bar_;
     QToolButton* save_ = nullptr;
     QProgressDialog* dialog_ = nullptr;
@@ -35,13 +34,7 @@ private slots:
         SerialData::instance()->stopSaveData(); // the idle writer sees the stop, reports its end and finishes
         QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 5000);
         bar_.reset(); // a late end report finds no tool bar
-        for (const QString& name : QDir(bin_ + "/data").entryList(QDir::Files))
-            if (!data_before_.contains(name))
-                QFile::remove(bin_ + "/data/" + name);
-        if (data_before_.isEmpty())
-            QDir().rmdir(bin_ + "/data");
-        if (!screenshots_existed_)
-            QDir().rmdir(bin_ + "/Screenshots");
+        data_.clean();
     }
 
     void idleBarShowsNoProgressAndIgnoresReports()
@@ -49,7 +42,8 @@ private slots:
         QTest::qWait(dialog_->minimumDuration() + 300); // the dialog must not pop up by itself
         for (int value : {50, 100, -1})
             bar_->showSaveProgress(value >= 0, std::max(value, 0));
-        QVERIFY(save_->isEnabled() && !dialog_->isVisible());
+        QVERIFY(save_->isEnabled());
+        QVERIFY(!dialog_->isVisible());
     }
 
     void saveReportsMoveDialogAndButton_data()
@@ -84,9 +78,10 @@ private slots:
             // At its maximum the dialog closes itself; once cancelled it stays hidden.
             const bool ended = end_at >= 0 && i >= end_at;
             const bool shown = !ended && reports[i] < 100 && (cancel_after < 0 || i <= cancel_after);
-            QVERIFY2(save_->isEnabled() == ended && dialog_->isVisible() == shown
-                         && (!shown || dialog_->value() == reports[i]),
-                     QByteArray::number(i));
+            const QByteArray at = "after report " + QByteArray::number(i);
+            QVERIFY2(save_->isEnabled() == ended, at);
+            QVERIFY2(dialog_->isVisible() == shown, at);
+            QVERIFY2(!shown || dialog_->value() == reports[i], at);
             if (i == cancel_after) { // later rounds come in even past the dialog's minimum duration
                 QTest::mouseClick(dialog_->findChild<QPushButton*>(), Qt::LeftButton);
                 QTest::qWait(dialog_->minimumDuration() + 200);
@@ -96,7 +91,8 @@ private slots:
             if (cancel_after < 0)
                 SerialData::instance()->stopSaveData(); // else the cancel did
             QTRY_VERIFY_WITH_TIMEOUT(save_->isEnabled(), 5000);
-            QVERIFY(!dialog_->isVisible() && !dialog_->wasCanceled());
+            QVERIFY(!dialog_->isVisible());
+            QVERIFY(!dialog_->wasCanceled());
         }
     }
 
@@ -110,7 +106,7 @@ private slots:
         // The device comes back with three revolutions: the cancelled save writes nothing.
         SerialData::instance()->findFrame(tx710test::scanRevolutions(3));
         QTest::qWait(200);
-        QCOMPARE(QDir(bin_ + "/data").entryList(QDir::Files), data_before_);
+        QCOMPARE(data_.added(), QStringList());
     }
 };
 

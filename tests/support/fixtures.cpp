@@ -1,6 +1,9 @@
 #include "support/fixtures.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <csignal>
 
@@ -26,15 +29,64 @@ QByteArray hexFixture(const QString& name)
     return QByteArray::fromHex(hex);
 }
 
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "cannot read " + path.toLocal8Bit();
+}
+
+QStringList fileLines(const QString& path)
+{
+    return QString::fromLatin1(fileBytes(path)).split(QLatin1Char('\n'));
+}
+
+QByteArray scanFrame(int start, int end, int distance, int intensity, int speed)
+{
+    tx710::ScanFrameFields fields{std::uint16_t(speed), std::uint16_t(start), std::uint16_t(end), 0, {}};
+    fields.points.fill(tx710::ScanPoint{std::uint16_t(distance), std::uint8_t(intensity)});
+    return QByteArray(reinterpret_cast<const char*>(tx710::encodeFrame(fields).data()), int(tx710::kFrameLength));
+}
+
 QByteArray scanRevolutions(int revolutions)
 {
     QByteArray frames;
-    for (int n = 0; n < revolutions * 30; ++n) {
-        tx710::ScanFrameFields fields{3600, std::uint16_t(n % 30 * 1200), std::uint16_t(n % 30 * 1200 + 1100), 0, {}};
-        fields.points.fill(tx710::ScanPoint{1000, 100});
-        frames.append(reinterpret_cast<const char*>(tx710::encodeFrame(fields).data()), tx710::kFrameLength);
-    }
+    for (int n = 0; n < revolutions * 30; ++n)
+        frames += scanFrame(n % 30 * 1200, n % 30 * 1200 + 1100);
     return frames;
+}
+
+QString programPath(const char* name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+QString startSimulator(QProcess& sim, const QStringList& arguments)
+{
+    sim.start(programPath("tx710-sim"), arguments);
+    while (!sim.canReadLine())
+        if (!sim.waitForReadyRead(5000))
+            return QString();
+    return QString::fromLocal8Bit(sim.readLine()).trimmed();
+}
+
+FolderCleanup::FolderCleanup(const QString& path)
+    : path_(path), before_(QDir(path).entryList(QDir::Files)), existed_(QDir(path).exists())
+{}
+
+QStringList FolderCleanup::added() const
+{
+    QStringList added = QDir(path_).entryList(QDir::Files);
+    for (const QString& name : before_)
+        added.removeOne(name);
+    return added;
+}
+
+void FolderCleanup::clean() const
+{
+    for (const QString& name : added())
+        QFile::remove(path_ + QLatin1Char('/') + name);
+    if (!existed_)
+        QDir().rmdir(path_);
 }
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes)

@@ -13,7 +13,6 @@ ModalWatcher::ModalWatcher(int poll_ms)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        boxes_.append({box->windowTitle(), box->text()});
         seen_.append(
             QStringList{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning ? "warning" : "other"}
                 .join('|'));

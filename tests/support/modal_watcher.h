@@ -5,11 +5,6 @@
 
 namespace tx710test {
 
-struct SeenMessageBox {
-    QString title;
-    QString text;
-};
-
 // How seen() lists the link's two warnings: titled "Error", with a warning icon.
 inline const QString kNoLidarBox =
     "Error|No Lidar detected. please check the connection and restart the software.|warning";
@@ -22,12 +17,10 @@ class ModalWatcher : public QObject
     Q_OBJECT
 public:
     explicit ModalWatcher(int poll_ms = 50);
-    const QList<SeenMessageBox>& boxes() const { return boxes_; }
     const QStringList& seen() const { return seen_; } // "title|text|icon" each
 
 private:
     QTimer timer_;
-    QList<SeenMessageBox> boxes_;
     QStringList seen_;
 };
 
