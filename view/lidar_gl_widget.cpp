@@ -1,12 +1,19 @@
 #include "view/lidar_gl_widget.h"
 
+#include <QChildEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QOpenGLPaintDevice>
 #include <QOpenGLShaderProgram>
+#include <QOpenGLWindow>
+#include <QPainter>
 #include <QPointer>
 #include <QTextCodec>
+#include <QTimer>
 #include <QVector4D>
 #include <QWheelEvent>
 
@@ -53,10 +60,51 @@ std::string ringLabel(float radius)
     return QString::number(radius * 1000.0f, 'g', 6).toUtf8().toStdString();
 }
 
+// How long the software-renderer note stays in the view.
+constexpr int kRendererNoteMs = 15000;
+
 } // namespace
 
-LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
+// The native GL window filling the view: it draws through the view's GL code
+// and hands all mouse input to the view.
+class SceneWindow : public QOpenGLWindow
 {
+public:
+    explicit SceneWindow(LidarGLWidget* view) : view_(view) {}
+
+protected:
+    void initializeGL() override { view_->initializeGL(); }
+    void resizeGL(int w, int h) override { view_->resizeGL(w, h); }
+    void paintGL() override { view_->paintGL(); }
+    bool event(QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::Enter:
+        case QEvent::Leave:
+            // Same origin as the view: the window fills it.
+            return QCoreApplication::sendEvent(view_, event);
+        default:
+            return QOpenGLWindow::event(event);
+        }
+    }
+
+private:
+    LidarGLWidget* view_;
+};
+
+LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
+{
+    scene_window_ = new SceneWindow(this);
+    // Parented once known, so that it is not taken for an overlay.
+    container_ = QWidget::createWindowContainer(scene_window_);
+    container_->setParent(this);
+    container_->setGeometry(rect());
+
     // The overlays are children, deleted with the view.
     show_data_widget_ = new ShowDataWidget(this);
     show_data_widget_->show();
@@ -67,6 +115,7 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
     grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
 
     show_data_widget_->setSpacing(2);
+    showRendererNote();
 
     // The decoder outlives any view; a round that completes after this view
     // is gone must not reach it.
@@ -75,7 +124,7 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
         if (view.isNull())
             return;
         view->show_data_widget_->showPendingData();
-        view->update();
+        view->scheduleFrame();
     });
 
     LidarGLFunction* hub = LidarGLFunction::instance();
@@ -95,6 +144,46 @@ LidarGLWidget::~LidarGLWidget()
     cleanup();
 }
 
+void LidarGLWidget::scheduleFrame()
+{
+    scene_window_->update();
+}
+
+QImage LidarGLWidget::grabFramebuffer()
+{
+    if (!scene_window_->isValid() && isVisible()) {
+        // The GL window is made on its first exposure, shortly after the view's.
+        QEventLoop loop;
+        connect(scene_window_, &QOpenGLWindow::frameSwapped, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        scheduleFrame();
+        loop.exec();
+    }
+    if (!scene_window_->isValid())
+        return QImage();
+    scene_window_->makeCurrent();
+    paintGL();
+    // Read from the back buffer just drawn; the screen gets the next frame.
+    QImage image = scene_window_->grabFramebuffer();
+    scheduleFrame();
+    return image;
+}
+
+void LidarGLWidget::makeCurrent()
+{
+    scene_window_->makeCurrent();
+}
+
+void LidarGLWidget::doneCurrent()
+{
+    scene_window_->doneCurrent();
+}
+
+QOpenGLContext* LidarGLWidget::context() const
+{
+    return scene_window_->context();
+}
+
 void LidarGLWidget::cleanup()
 {
     if (!gl_ready_)
@@ -102,6 +191,8 @@ void LidarGLWidget::cleanup()
     makeCurrent();
     delete program_;
     program_ = nullptr;
+    delete paint_device_;
+    paint_device_ = nullptr;
     const GLuint arrays[] = {point_vao_, text_vao_};
     glDeleteVertexArrays(2, arrays);
     const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_};
@@ -121,7 +212,7 @@ void LidarGLWidget::originView()
 {
     pan_ = QVector2D(0.0f, 0.0f);
     model_.setToIdentity();
-    repaint();
+    scheduleFrame();
 }
 
 void LidarGLWidget::zoomIn()
@@ -171,7 +262,7 @@ void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
     last_mouse_y_ = py;
     const float step = pan_factor_ * camera_distance_;
     pan_ -= QVector2D(static_cast<float>(dx) * step, static_cast<float>(dy) * step);
-    repaint();
+    scheduleFrame();
 }
 
 void LidarGLWidget::updateHoverAngle(int px, int py)
@@ -206,7 +297,7 @@ void LidarGLWidget::wheelEvent(QWheelEvent* event)
         zoomOut();
     else
         zoomIn();
-    repaint();
+    scheduleFrame();
     QWidget::wheelEvent(event);
 }
 
@@ -226,8 +317,106 @@ void LidarGLWidget::leaveEvent(QEvent* event)
 
 void LidarGLWidget::resizeEvent(QResizeEvent* event)
 {
+    container_->setGeometry(rect());
     placeOverlays();
-    QOpenGLWidget::resizeEvent(event);
+    QWidget::resizeEvent(event);
+}
+
+void LidarGLWidget::childEvent(QChildEvent* event)
+{
+    auto* child = qobject_cast<QWidget*>(event->child());
+    if (child != nullptr && child != container_) {
+        if (event->added())
+            watchOverlay(child);
+        if (event->removed())
+            overlay_images_.erase(child);
+        scheduleFrame();
+    }
+    QWidget::childEvent(event);
+}
+
+void LidarGLWidget::watchOverlay(QObject* object)
+{
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        watchOverlay(child);
+}
+
+QWidget* LidarGLWidget::overlayOf(QObject* object) const
+{
+    while (object != nullptr && object->parent() != this)
+        object = object->parent();
+    return static_cast<QWidget*>(object);
+}
+
+bool LidarGLWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ChildAdded:
+        watchOverlay(static_cast<QChildEvent*>(event)->child());
+        break;
+    case QEvent::Paint:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::ChildRemoved:
+        // The overlay's own rendering into its image sends these too.
+        if (!rendering_overlays_) {
+            if (QWidget* overlay = overlayOf(watched))
+                overlay_images_.erase(overlay);
+            scheduleFrame();
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void LidarGLWidget::drawOverlays()
+{
+    const qreal ratio = scene_window_->devicePixelRatio();
+    QList<QWidget*> shown;
+    rendering_overlays_ = true;
+    for (QObject* child : children()) { // bottom to top
+        auto* overlay = qobject_cast<QWidget*>(child);
+        if (overlay == nullptr || overlay == container_ || overlay->isHidden())
+            continue;
+        shown.append(overlay);
+        QImage& image = overlay_images_[overlay];
+        if (!image.isNull())
+            continue;
+        image = QImage(overlay->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        // Its background only where the widget fills it on screen too.
+        overlay->render(&image, QPoint(), QRegion(),
+                        overlay->autoFillBackground() ? DrawWindowBackground | DrawChildren : DrawChildren);
+    }
+    rendering_overlays_ = false;
+    if (shown.isEmpty())
+        return;
+    paint_device_->setSize(scene_window_->size() * ratio);
+    paint_device_->setDevicePixelRatio(ratio);
+    QPainter painter(paint_device_);
+    for (QWidget* overlay : shown)
+        painter.drawImage(overlay->pos(), overlay_images_[overlay]);
+}
+
+void LidarGLWidget::showRendererNote()
+{
+    const QString text = LidarGLFunction::instance()->rendererNote();
+    if (text.isEmpty())
+        return;
+    auto* note = new QLabel(text, this);
+    note->setObjectName(QStringLiteral("renderer_note"));
+    note->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); background-color: rgba(160, 60, 0, 200);"
+                                       " padding: 4px;"));
+    note->adjustSize();
+    note->show();
+    QTimer::singleShot(kRendererNoteMs, note, &QWidget::hide);
+    placeOverlays();
 }
 
 void LidarGLWidget::placeOverlays()
@@ -236,6 +425,8 @@ void LidarGLWidget::placeOverlays()
     show_data_widget_->raise();
     logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
     logo_widget_->raise();
+    if (auto* note = findChild<QLabel*>(QStringLiteral("renderer_note"), Qt::FindDirectChildrenOnly))
+        note->move(width() - note->width(), 0);
 }
 
 QString LidarGLWidget::fontFilePath() const
@@ -253,10 +444,7 @@ void LidarGLWidget::initializeGL()
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &LidarGLWidget::cleanup, Qt::UniqueConnection);
 
     initGlyphs();
-
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    paint_device_ = new QOpenGLPaintDevice;
 
     program_ = new QOpenGLShaderProgram(this);
     program_->addShaderFromSourceFile(QOpenGLShader::Vertex, QStringLiteral(":/Shader/lider.vert"));
@@ -317,6 +505,13 @@ void LidarGLWidget::paintGL()
         f->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
+    // Set each frame: the overlays' painter leaves its own state behind.
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const qreal ratio = scene_window_->devicePixelRatio();
+    glViewport(0, 0, static_cast<GLsizei>(scene_window_->width() * ratio),
+               static_cast<GLsizei>(scene_window_->height() * ratio));
     glClearColor(0, 0, 0, 0);
     // Depth is cleared too: every figure lies in one plane, and depth left
     // from the last frame would hide this frame's figures.
@@ -327,6 +522,7 @@ void LidarGLWidget::paintGL()
         drawPoints();
     drawGrid();
     program_->release();
+    drawOverlays();
 }
 
 void LidarGLWidget::drawPoints()
