@@ -60,6 +60,13 @@ std::string ringLabel(float radius)
     return QString::number(radius * 1000.0f, 'g', 6).toUtf8().toStdString();
 }
 
+// Half the camera's vertical field of view (45 degrees).
+constexpr float kHalfFieldOfView = kPi / 8.0f;
+// Figures this close to the edge are still drawn: line width, antialiasing.
+constexpr float kCullMarginPixels = 4.0f;
+// A ring label's width bound in glyph heights (at most six characters).
+constexpr float kLabelBoundEms = 8.0f;
+
 // How long the software-renderer note stays in the view.
 constexpr int kRendererNoteMs = 15000;
 
@@ -362,11 +369,14 @@ bool LidarGLWidget::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Resize:
     case QEvent::ChildRemoved:
         // The overlay's own rendering into its image sends these too.
-        if (!rendering_overlays_) {
-            if (QWidget* overlay = overlayOf(watched))
-                overlay_images_.erase(overlay);
-            scheduleFrame();
-        }
+        if (rendering_overlays_)
+            break;
+        if (QWidget* overlay = overlayOf(watched))
+            overlay_images_.erase(overlay);
+        scheduleFrame();
+        // On screen the GL window hides the overlay: its paint is only a sign of change.
+        if (event->type() == QEvent::Paint)
+            return true;
         break;
     default:
         break;
@@ -568,10 +578,23 @@ void LidarGLWidget::drawGrid()
     if (glyphs_.empty())
         return; // no font, no labels
     const float scale = pan_factor_ * camera_distance_ * kLabelScale;
+    const float em = static_cast<float>(kGlyphPixelHeight) * scale;
+    const QRectF seen = visibleArea();
     for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
         const float radius = static_cast<float>(i) * spacing;
-        renderText(ringLabel(radius), radius, 0.0f, scale, kLabelColor);
+        // A label never reaches beyond a few glyph heights from its pen.
+        if (seen.intersects(QRectF(radius - em, -em, kLabelBoundEms * em, 2 * em)))
+            renderText(ringLabel(radius), radius, 0.0f, scale, kLabelColor);
     }
+}
+
+QRectF LidarGLWidget::visibleArea() const
+{
+    const float half_height = camera_distance_ * std::tan(kHalfFieldOfView);
+    const float half_width = half_height * aspect_;
+    const float margin = 2.0f * half_height * kCullMarginPixels / static_cast<float>(std::max(height(), 1));
+    return QRectF(pan_.x() - half_width - margin, pan_.y() - half_height - margin, 2 * (half_width + margin),
+                  2 * (half_height + margin));
 }
 
 void LidarGLWidget::drawLines(float spacing, float ring_limit)
@@ -593,8 +616,19 @@ void LidarGLWidget::drawLines(float spacing, float ring_limit)
         line(0.0f, 0.0f, hover.x, hover.y);
         program_->setUniformValue("vertexColor", kGridColor);
     }
+    // The rings that cross the visible area: nearer than its farthest corner
+    // and farther than its nearest point.
+    const QRectF seen = visibleArea();
+    const float far_x = std::max(std::abs(seen.left()), std::abs(seen.right()));
+    const float far_y = std::max(std::abs(seen.top()), std::abs(seen.bottom()));
+    const float near_x = seen.left() > 0 ? seen.left() : seen.right() < 0 ? -seen.right() : 0.0f;
+    const float near_y = seen.top() > 0 ? seen.top() : seen.bottom() < 0 ? -seen.bottom() : 0.0f;
+    const float farthest = std::hypot(far_x, far_y);
+    const float nearest = std::hypot(near_x, near_y);
     for (int i = 0; static_cast<float>(i) <= ring_limit; ++i) {
         const float radius = static_cast<float>(i) * spacing;
+        if (radius > farthest || radius < nearest)
+            continue;
         ::glBegin(GL_LINE_LOOP);
         for (int k = 0; k < kRingVertexCount; ++k) {
             const float a = static_cast<float>(k) * kRingAngleStep;

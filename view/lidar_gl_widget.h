@@ -4,6 +4,7 @@
 #include <QMatrix4x4>
 #include <QOpenGLFunctions_4_1_Core>
 #include <QPointF>
+#include <QRectF>
 #include <QVector2D>
 #include <QVector3D>
 #include <QWidget>
@@ -102,6 +103,9 @@ private:
     void setCamera();
     void drawPoints();
     void drawGrid();
+    // The part of the scan plane in view, a few pixels wider: figures wholly
+    // outside it are not sent to GL, which would only clip them.
+    QRectF visibleArea() const;
     void drawLines(float spacing, float ring_limit);
     void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
     void updateHoverAngle(int px, int py);
