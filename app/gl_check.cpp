@@ -17,9 +17,6 @@ namespace tx710 {
 
 namespace {
 
-// Set in the started-again run: what the first run found.
-constexpr char kRetriedVariable[] = "TX710_GL_FIRST_FOUND";
-
 QString found(const GlProbe& probe)
 {
     return probe.version.isEmpty() ? QStringLiteral("no OpenGL")
@@ -49,9 +46,9 @@ GlProbe probeGl()
 void ensureUsableGl(char** argv)
 {
     const GlProbe probe = probeGl();
-    const bool retried = qEnvironmentVariableIsSet(kRetriedVariable);
-    const QString first_found = qEnvironmentVariable(kRetriedVariable);
-    qunsetenv(kRetriedVariable); // not for programs this one starts
+    const bool retried = qEnvironmentVariableIsSet(kGlRetryVariable);
+    const QString first_found = qEnvironmentVariable(kGlRetryVariable);
+    qunsetenv(kGlRetryVariable); // not for programs this one starts
     if (probe.usable) {
         if (retried) {
             TX_LOG << "OpenGL 4.1 compatibility profile unavailable, found" << first_found
@@ -62,7 +59,7 @@ void ensureUsableGl(char** argv)
         return;
     }
     if (!retried) {
-        qputenv(kRetriedVariable, found(probe).toUtf8());
+        qputenv(kGlRetryVariable, found(probe).toUtf8());
         qputenv("LIBGL_ALWAYS_SOFTWARE", "1");
         qunsetenv("MESA_GL_VERSION_OVERRIDE");
         qunsetenv("MESA_GLSL_VERSION_OVERRIDE");

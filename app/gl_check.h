@@ -4,6 +4,9 @@
 
 namespace tx710 {
 
+// Set in the started-again run to what the first run found.
+inline constexpr char kGlRetryVariable[] = "TX710_GL_FIRST_FOUND";
+
 // What a throw-away context on this display offers.
 struct GlProbe {
     bool usable = false; // OpenGL 4.1 functions on a compatibility (not core-only) context
