@@ -200,6 +200,7 @@ void LidarGLWidget::cleanup()
     program_ = nullptr;
     delete paint_device_;
     paint_device_ = nullptr;
+    overlay_images_.clear(); // their textures in the painter's cache go now too
     const GLuint arrays[] = {point_vao_, text_vao_};
     glDeleteVertexArrays(2, arrays);
     const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_};
