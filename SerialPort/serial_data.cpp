@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "app/log.h"
+#include "recording/data_file_writer.h"
+#include "recording/output_folder.h"
 
 using namespace tx710;
 
@@ -116,13 +118,6 @@ SerialData::~SerialData()
         writer_finished_.wait();
 }
 
-QString SerialData::dataDirectoryPath() const
-{
-    if (!data_directory_override_.isEmpty())
-        return data_directory_override_;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/data");
-}
-
 // ---------------------------------------------------------------- frame finder
 
 void SerialData::findFrame(QByteArray bytes)
@@ -139,6 +134,8 @@ void SerialData::frameAccepted(const std::uint8_t* frame)
 
 void SerialData::frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length)
 {
+    if (!rejection_log_budget_.admit())
+        return;
     TX_LOG_PLAIN << logStamp();
     TX_LOG_PLAIN << hexText(frame, kFrameLength);
     TX_LOG_PLAIN << "frame find error";
@@ -246,8 +243,9 @@ void SerialData::recordRoundBoundary()
     if (recording_) {
         closeRecordedRound();
     } else if (record_request_) {
-        // Set recording_ before clearing the request: the writer must never
-        // see both clear while a save is starting.
+        // Both flags change together: the writer never sees both clear while
+        // a save is starting.
+        std::lock_guard<std::mutex> lock(mutex_);
         recording_ = true;
         record_request_ = false;
         round_record_.clear();
@@ -256,17 +254,22 @@ void SerialData::recordRoundBoundary()
 
 void SerialData::closeRecordedRound()
 {
-    if (!round_record_.empty()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The writer may have ended the save meanwhile (a failed write).
+        if (!recording_)
+            return;
+        if (!round_record_.empty()) {
             record_queue_.push_back(std::move(round_record_));
+            ++recorded_rounds_;
         }
-        round_record_ = std::vector<PointRecord>();
-        round_record_.reserve(kRoundCapacity);
-        ++recorded_rounds_;
+        // Queued and ended in one step, or the writer could end before the last round.
+        if (recorded_rounds_ >= kRoundsPerSave)
+            recording_ = false;
     }
-    if (recorded_rounds_ >= kRoundsPerSave)
-        recording_ = false;
+    queue_changed_.notify_one();
+    round_record_ = std::vector<PointRecord>();
+    round_record_.reserve(kRoundCapacity);
 }
 
 void SerialData::updateSpotFrequency(int speed)
@@ -295,26 +298,59 @@ void SerialData::startSaveData()
     // A writer that has just made its final report may still be returning.
     if (writer_finished_.valid())
         writer_finished_.wait();
-    header_written_ = false;
     recorded_rounds_ = 0;
     round_record_.clear();
-    record_request_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_queue_.clear(); // a new save starts from an empty queue
+        outcome_ = SaveOutcome();
+        record_request_ = true;
+    }
     saveThread();
 }
 
 void SerialData::stopSaveData()
 {
     // A save still waiting for its first round ends as well.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_request_ = false;
+        recording_ = false;
+    }
+    queue_changed_.notify_one();
+}
+
+void SerialData::endCollection()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
     record_request_ = false;
     recording_ = false;
+    record_queue_.clear();
+}
+
+SaveOutcome SerialData::lastSaveOutcome() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outcome_;
+}
+
+void SerialData::setOutcome(const SaveOutcome& outcome)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    outcome_ = outcome;
 }
 
 void SerialData::saveThread()
 {
     if (!createSaveFile()) {
-        record_request_ = false;
+        endCollection();
+        reportSaveProgress(false, 0);
         return;
     }
+    SaveOutcome outcome;
+    outcome.path = file_name_;
+    outcome.folder_note = folder_note_;
+    setOutcome(outcome);
     save_round_no_ = 1;
     writer_running_ = true;
     std::promise<void> finished;
@@ -330,13 +366,19 @@ void SerialData::saveThread()
 
 bool SerialData::createSaveFile()
 {
-    const QString directory = dataDirectoryPath();
-    if (!QDir(directory).exists() && !QDir().mkdir(directory)) {
-        TX_LOG_LOCATED << "data path create error:" << directory;
-        reportSaveProgress(false, 0);
+    const QString preferred =
+        data_directory_override_.isEmpty() ? besideExecutable(QStringLiteral("data")) : data_directory_override_;
+    const OutputFolder folder = prepareOutputFolder(preferred, QStringLiteral("data"));
+    if (folder.path.isEmpty()) {
+        TX_LOG_LOCATED << "data path create error:" << preferred;
+        SaveOutcome outcome;
+        outcome.ok = false;
+        outcome.error = QStringLiteral("cannot create a data folder: %1").arg(folder.reason);
+        setOutcome(outcome);
         return false;
     }
-    file_name_ = directory + QLatin1Char('/')
+    folder_note_ = folder.fallback ? folder.reason : QString();
+    file_name_ = folder.path + QLatin1Char('/')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + QStringLiteral(".txt");
     return true;
 }
@@ -350,42 +392,39 @@ void SerialData::reportSaveProgress(bool ok, int value)
 
 void SerialData::writeRecordedRounds(QString file_name)
 {
-    QByteArray text;
+    DataFileWriter file(file_name);
+    SaveOutcome outcome = lastSaveOutcome();
     for (;;) {
-        bool queue_empty;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queue_empty = record_queue_.empty();
-        }
-        if (!record_request_ && !recording_ && queue_empty)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-
         std::vector<PointRecord> round;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (record_queue_.empty())
+            std::unique_lock<std::mutex> lock(mutex_);
+            // Queue and both flags judged under the one lock: the decoder
+            // queues the last round and ends the collection in one step.
+            const auto finished = [this] { return !record_request_ && !recording_; };
+            queue_changed_.wait_for(lock, std::chrono::milliseconds(10),
+                                    [&] { return !record_queue_.empty() || finished(); });
+            if (record_queue_.empty()) {
+                if (finished())
+                    break;
                 continue;
+            }
             round = std::move(record_queue_.front());
             record_queue_.pop_front();
         }
 
-        QFile file(file_name);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            TX_LOG << "file_name_" << file_name;
-        } else {
-            text.clear();
-            // Every save starts its own lines with the header, even when
-            // its collection ended before this first write.
-            if (!header_written_)
-                text += datafile::headerLine();
-            datafile::appendRound(text, save_round_no_, round);
-            if (file.write(text) != text.size())
-                TX_LOG << "file_name_" << file_name << file.errorString();
-            else
-                header_written_ = true;
-            file.close();
+        // Every save starts its own lines with the header.
+        if (!file.appendRound(save_round_no_, round, save_round_no_ == 1)) {
+            TX_LOG << "file_name_" << file_name << file.errorString();
+            endCollection();
+            outcome.ok = false;
+            outcome.error = file.errorString();
+            setOutcome(outcome);
+            writer_running_ = false;
+            reportSaveProgress(false, 0);
+            return;
         }
+        outcome.rounds = save_round_no_;
+        setOutcome(outcome);
         reportSaveProgress(true, save_round_no_);
         ++save_round_no_;
     }

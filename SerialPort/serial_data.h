@@ -6,6 +6,7 @@
 #include <QVector3D>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "SerialPort/frame_finder.h"
+#include "SerialPort/rejection_log_budget.h"
 #include "recording/data_file.h"
 
 // The read-out record handed to the read-out panel for a picked point.
@@ -24,6 +26,15 @@ struct ShowData {
     float speed = 0;                 // RPM (speed field / 6)
     std::int32_t spot_frequency = 0; // points per second
     float reserved[5] = {0, 0, 0, 0, 0};
+};
+
+// How the last save ended, for telling the user.
+struct SaveOutcome {
+    bool ok = true;
+    int rounds = 0;      // whole rounds in the file
+    QString path;        // the data file; empty when the save could not start
+    QString error;       // what failed and why, when !ok
+    QString folder_note; // set when the folder beside the program could not be written
 };
 
 struct HoverPoint {
@@ -63,6 +74,8 @@ public:
     void stopSaveData();
     // True from the start of a data writer until just before its final report.
     bool saveRunning() const { return writer_running_; }
+    // Complete once saveRunning() is false or the final report has come.
+    SaveOutcome lastSaveOutcome() const;
 
     // Frames found by the frame finder since start-up.
     std::uint64_t acceptedFrameCount() const { return finder_.acceptedCount(); }
@@ -75,15 +88,13 @@ public:
 public slots:
     void setColorFlag(bool flag) { color_flag_ = flag; }
 
-protected:
+private:
     SerialData();
     // Waits for a data writer still running; only test and benchmark
     // decoders are ever destroyed.
     ~SerialData() override;
 
     friend class SerialDataTestAccess;
-    // Folder of the data files.
-    QString dataDirectoryPath() const;
     QString data_directory_override_; // set only through the test seam
 
     // Recording steps, on the GUI thread.
@@ -104,11 +115,15 @@ protected:
     void updateSpotFrequency(int speed);
     void reportSaveProgress(bool ok, int value);
     void writeRecordedRounds(QString file_name);
+    // Ends the collection and drops what is queued.
+    void endCollection();
+    void setOutcome(const SaveOutcome& outcome);
 
     // Frame finder.
     void frameAccepted(const std::uint8_t* frame) override;
     void frameRejected(const std::uint8_t* frame, const std::uint8_t* kept, std::size_t kept_length) override;
     tx710::FrameFinder finder_{this};
+    tx710::RejectionLogBudget rejection_log_budget_;
     QByteArray last_frame_;
 
     // Scan assembly (GUI thread).
@@ -134,12 +149,16 @@ protected:
     // Recording: collected on the GUI thread, written by the data writer.
     std::atomic<bool> record_request_{false};
     std::atomic<bool> recording_{false};
-    std::atomic<bool> header_written_{false};
     std::atomic<bool> writer_running_{false};
     int recorded_rounds_ = 0;
     std::vector<PointRecord> round_record_;
     std::deque<std::vector<PointRecord>> record_queue_;
-    std::mutex mutex_; // guards record_queue_
+    // Guards record_queue_ and every change of record_request_ and recording_
+    // on the way to the end of a save, so the writer judges all three at once.
+    mutable std::mutex mutex_;
+    std::condition_variable queue_changed_;
+    SaveOutcome outcome_; // guarded by mutex_
+    QString folder_note_;
     QString file_name_;
     int save_round_no_ = 0;     // data writer only, once it runs
     std::mutex callback_mutex_; // guards save_progress_callback_

@@ -1,11 +1,15 @@
 #include "SerialPort/serial_logic.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QSerialPortInfo>
 #include <QSound>
 
 #include <thread>
+
+#include <poll.h>
 
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
@@ -18,6 +22,32 @@ void warnUser(const QString& text)
 {
     QSound::play(kWarningSound);
     QMessageBox::warning(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+const char* errorName(QSerialPort::SerialPortError error)
+{
+    const char* name = QMetaEnum::fromType<QSerialPort::SerialPortError>().valueToKey(error);
+    return name ? name : "UnknownError";
+}
+
+// After a hang-up Qt reports the read of end-of-file with the text of whatever
+// errno an earlier call left ("File exists", "Inappropriate ioctl for
+// device"), so the system's own hang-up flag is asked instead.
+bool hungUp(const QSerialPort& port)
+{
+    pollfd fd{int(port.handle()), POLLIN, 0};
+    return fd.fd >= 0 && ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0;
+}
+
+// The error by its name, with the system's text where that text belongs to it.
+QString describeError(const QSerialPort& port, QSerialPort::SerialPortError error)
+{
+    const QString name = QString::fromLatin1(errorName(error));
+    if (hungUp(port))
+        return name + QStringLiteral(": the device hung up");
+    if (error == QSerialPort::TimeoutError || error == QSerialPort::NotOpenError)
+        return name;
+    return name + QStringLiteral(": ") + port.errorString();
 }
 
 } // namespace
@@ -59,15 +89,25 @@ bool SerialLogic::open(const QString& port_name)
     serial_port_->setFlowControl(QSerialPort::NoFlowControl);
 
     if (!serial_port_->open(QIODevice::ReadWrite)) {
-        TX_LOG << "open" << port_name << "failed:" << serial_port_->errorString();
+        TX_LOG << "open" << port_name
+               << "failed:" << qUtf8Printable(describeError(*serial_port_, serial_port_->error()));
         // Same thread, so this runs before open() returns.
         QMetaObject::invokeMethod(
             this, [this] { reportNoLidar(); }, Qt::AutoConnection);
         return false;
     }
 
+    QElapsedTimer waited;
+    waited.start();
     if (!serial_port_->waitForReadyRead(kDetectTimeoutMs)) {
-        TX_LOG << "no data from" << port_name << "within" << kDetectTimeoutMs << "ms";
+        const QSerialPort::SerialPortError error = serial_port_->error();
+        if (error == QSerialPort::TimeoutError)
+            TX_LOG << "no data from" << port_name << "within" << kDetectTimeoutMs << "ms";
+        else
+            TX_LOG << "port" << port_name << "closed after" << waited.elapsed() << "ms without data,"
+                   << qUtf8Printable(describeError(*serial_port_, error));
+        // Closing releases the port's lock file for the next program.
+        close();
         reportNoLidar();
         return false;
     }
@@ -90,6 +130,18 @@ bool SerialLogic::open(const QString& port_name)
             this, [this, port = std::move(port)] { readBuffered(port.get()); }, Qt::QueuedConnection);
     }).detach();
     return true;
+}
+
+void SerialLogic::close()
+{
+    if (!serial_port_)
+        return;
+    {
+        // Not while the connections of a fresh link are being made.
+        std::lock_guard<std::mutex> lock(mutex_);
+        QObject::disconnect(serial_port_.get(), nullptr, this, nullptr);
+    }
+    serial_port_->close();
 }
 
 void SerialLogic::readData()
@@ -118,10 +170,9 @@ void SerialLogic::handleError(QSerialPort::SerialPortError error)
         return;
     }
     TX_LOG << "serialPortError";
-    TX_LOG << "port" << port->portName() << "error" << int(error) << port->errorString();
+    TX_LOG << "port" << port->portName() << "error" << qUtf8Printable(describeError(*port, error));
     // Closing may raise further notifications; the first one ends the link.
-    QObject::disconnect(port, nullptr, this, nullptr);
-    port->close();
+    close();
     warnUser(QStringLiteral("Lidar connection fail,please check the connection"));
     QCoreApplication::exit(0);
 }

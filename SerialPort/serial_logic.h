@@ -34,6 +34,10 @@ public:
     // 3 s for data. On false the user has already been told.
     bool open(const QString& port_name);
 
+    // Ends the link: the port is closed, which also removes its lock file.
+    // Every way out of the program calls it; harmless when nothing is open.
+    void close();
+
     // The port of the last open(), or null before the first one.
     std::shared_ptr<QSerialPort> serialPort() const { return serial_port_; }
 

@@ -1,16 +1,19 @@
 #include "app/main_window.h"
 #include "ui_main_window.h"
 
-#include <QCoreApplication>
+#include <QBuffer>
 #include <QDateTime>
-#include <QDir>
 #include <QGuiApplication>
+#include <QImageWriter>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QScreen>
 
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
 #include "panels/lidar_tool_bar.h"
+#include "recording/output_folder.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainWindow)
 {
@@ -23,6 +26,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
 
     connect(tool_bar_.get(), &LidarToolBar::sig_screenshot_clicked, this, &MainWindow::saveScreenshot);
     connect(tool_bar_.get(), &LidarToolBar::sig_color, SerialData::instance(), &SerialData::setColorFlag);
+    connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
+            [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
 }
 
 MainWindow::~MainWindow()
@@ -41,22 +46,86 @@ void MainWindow::resizeEvent(QResizeEvent* /*event*/)
 void MainWindow::saveScreenshot()
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh_mm_ss_zzz-"));
-    const QString dir_path = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots/");
-    const QString file_path = dir_path + stamp + QStringLiteral("Screenshot.png");
-
-    // The folder is made with the tool bar; make it again if it went since.
-    if (!QDir(dir_path).exists() && !QDir().mkpath(dir_path))
-        TX_LOG << "screenshot path create error:" << dir_path;
+    const QString preferred = tx710::besideExecutable(QStringLiteral("Screenshots"));
+    const tx710::OutputFolder folder = tx710::prepareOutputFolder(preferred, QStringLiteral("Screenshots"));
+    const QString file_name = stamp + QStringLiteral("Screenshot.png");
+    const QString file_path = (folder.path.isEmpty() ? preferred : folder.path) + QLatin1Char('/') + file_name;
+    const QString failure_title = tr("Screenshot failed");
+    if (folder.path.isEmpty()) {
+        TX_LOG << "screenshot path create error:" << preferred + QLatin1Char('/');
+        TX_LOG << "screenshot save error:" << file_path;
+        showOutcome(false, failure_title, tr("Screenshot failed: cannot create a folder: %1").arg(folder.reason));
+        return;
+    }
 
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) {
         TX_LOG << "screenshot failed, no screen:" << file_path;
+        showOutcome(false, failure_title, tr("Screenshot failed: no screen to capture"));
         return;
     }
     // Whatever lies over the view on screen is captured too (read-out panel, logo).
     const QWidget* view = ui_->openGLWidget;
     const QPoint top_left = view->mapToGlobal(QPoint(0, 0));
     const QPixmap pixmap = screen->grabWindow(0, top_left.x(), top_left.y(), view->width(), view->height());
-    if (pixmap.isNull() || !pixmap.save(file_path, "PNG", 100))
-        TX_LOG << "screenshot save error:" << file_path;
+    const QString reason =
+        pixmap.isNull() ? tr("the screen could not be captured") : writeScreenshotFile(pixmap.toImage(), file_path);
+    if (!reason.isEmpty()) {
+        TX_LOG << "screenshot save error:" << file_path << reason;
+        showOutcome(false, failure_title, tr("Screenshot failed: %1: %2").arg(file_path, reason));
+        return;
+    }
+    QString message = tr("Screenshot saved to %1").arg(file_path);
+    if (folder.fallback)
+        message += tr("\n(the folder beside the program cannot be written: %1)").arg(folder.reason);
+    showOutcome(true, failure_title, message);
+}
+
+QString MainWindow::writeScreenshotFile(const QImage& image, const QString& path)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "PNG");
+    writer.setQuality(100);
+    if (!writer.write(image))
+        return writer.errorString();
+
+    // Written beside the target and renamed into place on commit: a failed
+    // write leaves neither a torn nor an empty picture. Unbuffered, and a
+    // short write retried, so that the system's reason is seen.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    qint64 done = 0;
+    while (done < png.size()) {
+        const qint64 count = file.write(png.constData() + done, png.size() - done);
+        if (count <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        done += count;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return QString();
+}
+
+void MainWindow::showOutcome(bool ok, const QString& failure_title, const QString& message)
+{
+    ui_->openGLWidget->showNotice(message);
+    if (ok)
+        return;
+    // One box, brought back with the latest failure; the view keeps running.
+    if (!failure_box_) {
+        failure_box_ = new QMessageBox(QMessageBox::Warning, failure_title, message, QMessageBox::Ok, this);
+        failure_box_->setObjectName(QStringLiteral("failure_box"));
+        failure_box_->setWindowModality(Qt::NonModal);
+        failure_box_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    failure_box_->setWindowTitle(failure_title);
+    failure_box_->setText(message);
+    failure_box_->show();
+    failure_box_->raise();
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
 class LidarToolBar;
+class QImage;
+class QMessageBox;
 
 namespace Ui {
 class MainWindow;
@@ -21,8 +24,17 @@ public:
     ~MainWindow() override;
 
     // Saves what the screen shows over the view as a PNG in Screenshots/
-    // beside the executable.
+    // beside the executable (or in the user's data location when that
+    // cannot be written), and tells the user where it went or why not.
     void saveScreenshot();
+
+    // Writes `image` as a PNG to `path`, all or nothing: returns the reason
+    // on failure, and then no file is left behind.
+    static QString writeScreenshotFile(const QImage& image, const QString& path);
+
+    // A notice over the view; a failure also in a warning box that does not
+    // block the view.
+    void showOutcome(bool ok, const QString& failure_title, const QString& message);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -30,4 +42,5 @@ protected:
 private:
     Ui::MainWindow* ui_ = nullptr;
     std::shared_ptr<LidarToolBar> tool_bar_;
+    QPointer<QMessageBox> failure_box_;
 };

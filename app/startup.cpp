@@ -4,7 +4,13 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QStringList>
+#include <QThread>
+#include <QTimer>
 
+#include <cstring>
+
+#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_logic.h"
 #include "app/log.h"
 #include "app/main_window.h"
 
@@ -29,9 +35,37 @@ StartupSession::StartupSession() : font_(installApplicationFont())
     dialog_.setCallback([this](bool opened) { handlePortResult(opened); });
 }
 
+StartupSession::StartupSession(const QString& port) : font_(installApplicationFont())
+{
+    if (auto* refresh = dialog_.findChild<QTimer*>(QStringLiteral("refresh_timer")))
+        refresh->stop(); // the dialog is never shown
+    // From the event loop, so that a failure's exit(0) ends it.
+    QTimer::singleShot(0, &dialog_, [this, port] { handlePortResult(SerialLogic::instance()->open(port)); });
+}
+
 StartupSession::~StartupSession()
 {
     main_window_.reset();
+    SerialLogic::instance()->close();
+}
+
+void StartupSession::quitForSignal(int signal_number)
+{
+    TX_LOG << "signal" << signal_number << strsignal(signal_number) << "received, quitting";
+    SerialData* data = SerialData::instance();
+    data->stopSaveData();
+    // The writer finishes the round it holds, then stops.
+    constexpr int kWriterWaitMs = 10000;
+    for (int waited = 0; data->saveRunning(); waited += 10) {
+        if (waited >= kWriterWaitMs) {
+            TX_LOG << "the data writer is still running after" << kWriterWaitMs << "ms, quitting without it";
+            break;
+        }
+        QThread::msleep(10);
+    }
+    main_window_.reset();
+    SerialLogic::instance()->close();
+    QCoreApplication::exit(0);
 }
 
 void StartupSession::handlePortResult(bool opened)
@@ -44,6 +78,7 @@ void StartupSession::handlePortResult(bool opened)
     }
     TX_LOG;
     main_window_.reset();
+    SerialLogic::instance()->close();
     QCoreApplication::exit(0);
 }
 

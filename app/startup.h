@@ -22,11 +22,15 @@ QFont installApplicationFont(const QString& resource = QString::fromLatin1(kAppl
 // The running session behind main(): the application font, the port dialog
 // (shown at once, with the result callback installed) and, once a port is
 // open, the main window. Needs a QApplication. Members are destroyed main
-// window first, then the dialog, then the font.
+// window first, then the dialog, then the font; the serial port is closed on
+// every way out, so that no lock file of it stays behind.
 class StartupSession
 {
 public:
     StartupSession();
+    // Opens `port` (a name or a device path) once the event loop runs, with
+    // the same detection and boxes as the dialog's Ok, and no dialog.
+    explicit StartupSession(const QString& port);
     ~StartupSession();
     StartupSession(const StartupSession&) = delete;
     StartupSession& operator=(const StartupSession&) = delete;
@@ -34,6 +38,10 @@ public:
     // The port dialog's result: true swaps the dialog for the main window,
     // false ends the application with exit code 0.
     void handlePortResult(bool opened);
+
+    // A quit asked for by a signal: lets the data writer finish the round it
+    // holds, closes the port and ends the application with exit code 0.
+    void quitForSignal(int signal_number);
 
     SerialDialog& dialog() { return dialog_; }
     const std::shared_ptr<MainWindow>& mainWindow() const { return main_window_; }

@@ -2,7 +2,6 @@
 #include "ui_lidar_tool_bar.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QIcon>
 #include <QPixmap>
 #include <QPointer>
@@ -12,6 +11,7 @@
 #include "SerialPort/serial_data.h"
 #include "app/copyright_dialog.h"
 #include "app/log.h"
+#include "recording/output_folder.h"
 #include "view/lidar_gl_function.h"
 
 void SaveProgressTracker::start()
@@ -40,6 +40,30 @@ namespace {
 QPixmap buttonIcon(const QString& resource)
 {
     return QPixmap(resource).scaled(32, 32, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+QString folderNote(const SaveOutcome& outcome)
+{
+    return outcome.folder_note.isEmpty()
+        ? QString()
+        : QObject::tr("\n(the folder beside the program cannot be written: %1)").arg(outcome.folder_note);
+}
+
+QString saveMessage(const SaveOutcome& outcome)
+{
+    if (outcome.ok)
+        return QObject::tr("Saved %1 %2 to %3")
+                   .arg(outcome.rounds)
+                   .arg(outcome.rounds == 1 ? QObject::tr("round") : QObject::tr("rounds"), outcome.path)
+            + folderNote(outcome);
+    if (outcome.path.isEmpty())
+        return QObject::tr("Save failed: %1").arg(outcome.error);
+    if (outcome.rounds == 0)
+        return QObject::tr("Save failed: %1: %2").arg(outcome.path, outcome.error) + folderNote(outcome);
+    return QObject::tr("Save failed: %1: %2\nThe file keeps the %3 whole rounds written before.")
+               .arg(outcome.path, outcome.error)
+               .arg(outcome.rounds)
+        + folderNote(outcome);
 }
 
 } // namespace
@@ -73,10 +97,9 @@ LidarToolBar::LidarToolBar(QWidget* parent) : QWidget(parent), ui_(new Ui::Lidar
 
     initConnect();
 
-    const QString screenshot_dir = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots/");
-    QDir dir(screenshot_dir);
-    if (!dir.exists() && !dir.mkpath(screenshot_dir))
-        TX_LOG << "screenshot path create error:" << screenshot_dir;
+    const QString screenshot_dir = tx710::besideExecutable(QStringLiteral("Screenshots"));
+    if (tx710::prepareOutputFolder(screenshot_dir, QStringLiteral("Screenshots")).path.isEmpty())
+        TX_LOG << "screenshot path create error:" << screenshot_dir + QLatin1Char('/');
 }
 
 LidarToolBar::~LidarToolBar()
@@ -107,6 +130,8 @@ void LidarToolBar::initConnect()
     });
 
     connect(ui_->save_button, &QToolButton::clicked, this, &LidarToolBar::saveButtonClicked);
+    // Cancel stops the save at once, whether or not rounds still arrive.
+    connect(progress_dialog_, &QProgressDialog::canceled, this, &LidarToolBar::cancelSave);
     connect(ui_->zoom_in_button, &QToolButton::clicked, this, [gl_function] { gl_function->emitZoomIn(); });
     connect(ui_->zoom_out_button, &QToolButton::clicked, this, [gl_function] { gl_function->emitZoomOut(); });
     connect(ui_->origin_button, &QToolButton::clicked, this, [gl_function] { gl_function->emitOriginView(); });
@@ -141,10 +166,10 @@ void LidarToolBar::showSaveProgress(bool ok, int value)
         return;
     case SaveProgressTracker::Report::Failure:
         TX_LOG << "save failed";
-        endSave();
+        endSave(false);
         return;
     case SaveProgressTracker::Report::Final:
-        endSave();
+        endSave(true);
         break;
     case SaveProgressTracker::Report::Round:
         if (progress_dialog_->wasCanceled()) {
@@ -160,17 +185,32 @@ void LidarToolBar::showSaveProgress(bool ok, int value)
         // 100 seen with no writer running is that end (or just before it,
         // and the end report that follows is then ignored).
         if (save_tracker_.reachedHundred() && !SerialData::instance()->saveRunning())
-            endSave();
+            endSave(true);
         break;
     }
     if (value == 99 || value == 100)
         QThread::msleep(100);
 }
 
-void LidarToolBar::endSave()
+void LidarToolBar::cancelSave()
+{
+    // The button comes back with the writer's end report, once it has
+    // written what it holds.
+    if (save_tracker_.active())
+        SerialData::instance()->stopSaveData();
+}
+
+void LidarToolBar::endSave(bool ok)
 {
     save_tracker_.finish();
     progress_dialog_->reset();
     progress_dialog_->hide();
     ui_->save_button->setEnabled(true);
+    SaveOutcome outcome = SerialData::instance()->lastSaveOutcome();
+    if (!ok && outcome.ok) { // a failure the writer did not describe
+        outcome.ok = false;
+        outcome.error = tr("the save could not start");
+    }
+    if (!outcome.ok || outcome.rounds > 0)
+        emit sig_save_ended(outcome.ok, saveMessage(outcome));
 }

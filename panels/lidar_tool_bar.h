@@ -29,6 +29,7 @@ public:
     // writer stopped after 99 rounds: then it is its end report.
     bool reachedHundred() const { return active_ && last_round_ == 100; }
     void finish() { active_ = false; }
+    bool active() const { return active_; }
 
 private:
     bool active_ = false;
@@ -49,12 +50,16 @@ public:
 signals:
     void sig_screenshot_clicked();
     void sig_color(bool flag);
+    // A save has ended: where its rounds went, or what failed and why.
+    // Not sent for a save that ended with nothing written and no failure.
+    void sig_save_ended(bool ok, const QString& message);
 
 private:
     void initConnect();
     void playButtonClicked(bool checked);
     void saveButtonClicked();
-    void endSave();
+    void cancelSave();
+    void endSave(bool ok);
 
     Ui::LidarToolBar* ui_ = nullptr;
     CopyRightDialog* about_dialog_ = nullptr;

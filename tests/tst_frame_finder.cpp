@@ -2,6 +2,7 @@
 
 #include <QtTest>
 
+#include "SerialPort/rejection_log_budget.h"
 #include "SerialPort/serial_data_p.h"
 #include "support/fixtures.h"
 #include "support/modal_watcher.h"
@@ -46,12 +47,16 @@ private slots:
         QCOMPARE(crc8(dataOf("123456789"), 9), std::uint8_t(0xC3));
         for (const QString& name : QDir(TX710_FIXTURES_DIR).entryList({QStringLiteral("*.hex")})) {
             const QByteArray frame = tx710test::hexFixture(name);
-            QVERIFY2(frame.size() == 47 && frameCrcMatches(dataOf(frame)), qPrintable(name));
+            QCOMPARE(frame.size(), 47);
+            QVERIFY2(frameCrcMatches(dataOf(frame)), qPrintable(name));
             QCOMPARE(bytesOf(encodeFrame(decodeFrameFields(dataOf(frame))).data(), 47), frame);
         }
         const ScanFrameFields example = decodeFrameFields(dataOf(fixture("example_frame.hex")));
-        QVERIFY(example.speed == 3600 && example.start_angle == 10000 && example.end_angle == 10400);
-        QVERIFY(example.points[11].distance == 1000 && example.points[11].intensity == 200);
+        QCOMPARE(example.speed, std::uint16_t(3600));
+        QCOMPARE(example.start_angle, std::uint16_t(10000));
+        QCOMPARE(example.end_angle, std::uint16_t(10400));
+        QCOMPARE(example.points[11].distance, std::uint16_t(1000));
+        QCOMPARE(example.points[11].intensity, std::uint8_t(200));
     }
 
     void verdictsAtEveryCut_data()
@@ -108,7 +113,56 @@ private slots:
         auto quotedHex = [](const QByteArray& bytes) { return QString('"' + bytes.toHex().toUpper() + '"'); };
         QCOMPARE(lines.mid(1, 3), QStringList({quotedHex(bad), "frame find error", "error"}));
         QCOMPARE(lines.mid(6), QStringList({"frame find error", "++++ " + quotedHex(next.left(17))}));
-        QVERIFY(decoder.acceptedFrameCount() == 1 && decoder.rejectedFrameCount() == 2);
+        QCOMPARE(decoder.acceptedFrameCount(), std::uint64_t(1));
+        QCOMPARE(decoder.rejectedFrameCount(), std::uint64_t(2));
+    }
+
+    void garbageStreamLogsAHundredFramesASecond()
+    {
+        const SerialDataTestAccess::Decoder owner = SerialDataTestAccess::create();
+        SerialData& decoder = *owner;
+        const QByteArray bad = fixture("example_frame.hex").left(46) + '\0';
+        tx710test::LogCapture log;
+        decoder.findFrame(bad.repeated(300));
+        QCOMPARE(decoder.rejectedFrameCount(), std::uint64_t(300));
+        QCOMPARE(log.lines().filter(QStringLiteral("frame find error")).size(), 100);
+    }
+
+    void rejectionLogBudget()
+    {
+        std::int64_t now = 0;
+        RejectionLogBudget budget([&now] { return now; });
+        tx710test::LogCapture log;
+        auto shown = [&](int frames, std::int64_t step_ms) {
+            int count = 0;
+            for (int i = 0; i < frames; ++i, now += step_ms)
+                count += budget.admit() ? 1 : 0;
+            return count;
+        };
+        auto summaries = [&] { // the counts of the summary lines
+            QStringList counts;
+            const QRegularExpression line(R"(^\[ )" + tx710test::kLogStamp
+                                          + R"( \] frame finder: (\d+) rejected frames not shown)");
+            for (const QString& text : log.lines())
+                if (const auto match = line.match(text); match.hasMatch())
+                    counts << match.captured(1);
+            return counts;
+        };
+        // One frame in ten corrupted at line rate, 49 a second: every one shown.
+        QCOMPARE(shown(3 * 49, 1000 / 49), 3 * 49);
+        QCOMPARE(summaries(), QStringList());
+        // A burst: 100 shown; the rest summed up when the next second's first rejection comes.
+        now = 10000;
+        QCOMPARE(shown(250, 0), 100);
+        QCOMPARE(summaries(), QStringList());
+        now = 11000;
+        QCOMPARE(shown(1, 0), 1);
+        QCOMPARE(summaries(), QStringList{"150"});
+        // Rejections stop: the timer writes the last summary when the second ends.
+        now = 11999;
+        QCOMPARE(shown(150, 0), 99);
+        now = 12000;
+        QTRY_COMPARE(summaries(), QStringList({"150", "51"}));
     }
 };
 

@@ -1,29 +1,141 @@
-// A screenshot the main window cannot write; the rest is tested end to end.
+// What the user learns of screenshots and saves: where they went, or what failed and why, without a
+// modal box stopping the view; and a screenshot written all or nothing. The rest is tested end to end.
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <random>
+
+#include "SerialPort/serial_data.h"
 #include "app/main_window.h"
+#include "recording/output_folder.h"
+#include "support/fixtures.h"
+
+namespace {
+
+// A plain file where a folder should be; a folder already there is kept aside meanwhile.
+struct BlockedFolder {
+    QString path;
+    bool existed = QDir(path).exists();
+    explicit BlockedFolder(const QString& folder) : path(folder)
+    {
+        QDir().mkpath(QFileInfo(path).path());
+        if (existed)
+            QDir().rename(path, path + ".aside");
+        QFile(path).open(QIODevice::WriteOnly);
+    }
+    ~BlockedFolder()
+    {
+        QFile::remove(path);
+        if (existed)
+            QDir().rename(path + ".aside", path);
+    }
+};
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
+    QTemporaryDir home_; // the user's data location lies in it
+    std::unique_ptr<MainWindow> window_;
+    QSize size_;
+
+    QLabel* notice() const { return window_->findChild<QLabel*>("notice_widget"); }
+    QMessageBox* failureBox() const { return window_->findChild<QMessageBox*>("failure_box"); }
 
 private slots:
-    void screenshotThatCannotBeWrittenIsLogged()
+    void initTestCase()
     {
-        const QString dir = QCoreApplication::applicationDirPath() + "/Screenshots", aside = dir + ".aside";
-        const bool existed = QDir(dir).exists();
-        MainWindow window(nullptr);
-        // A plain file where the folder should be: neither folder nor picture can be made.
-        QVERIFY(QDir().rename(dir, aside)); // made with the tool bar; its files are kept aside meanwhile
-        QFile blocker(dir);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot path create error:"));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot save error:.*Screenshot\\.png"));
-        window.saveScreenshot();
-        QVERIFY(blocker.remove());
-        QVERIFY(QDir().rename(aside, dir) && (existed || QDir().rmdir(dir)));
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", home_.path().toLocal8Bit());
+    }
+    void init()
+    {
+        window_ = std::make_unique<MainWindow>(nullptr);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        size_ = window_->size();
+        QVERIFY(!notice()->isVisible()); // nothing to say yet
+    }
+    void cleanup()
+    {
+        QCOMPARE(window_->size(), size_); // notices and boxes leave the window as it is
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        window_.reset();
+    }
+
+    void screenshotFallsBackOrFailsVisibly_data()
+    {
+        QTest::addColumn<bool>("user_folder_blocked");
+        QTest::newRow("user folder") << false;
+        QTest::newRow("no folder at all") << true;
+    }
+    void screenshotFallsBackOrFailsVisibly()
+    {
+        QFETCH(bool, user_folder_blocked);
+        const QString user_folder = tx710::userDataFolder("Screenshots");
+        QVERIFY(user_folder.startsWith(home_.path()));
+        const BlockedFolder beside(tx710::besideExecutable("Screenshots"));
+        std::unique_ptr<BlockedFolder> user(user_folder_blocked ? new BlockedFolder(user_folder) : nullptr);
+        if (user_folder_blocked) {
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot path create error:"));
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("screenshot save error:.*Screenshot\\.png"));
+        }
+        window_->saveScreenshot();
+        QVERIFY(notice()->isVisible());
+        if (user_folder_blocked) {
+            QVERIFY(failureBox() && failureBox()->isVisible());
+            QCOMPARE(failureBox()->windowTitle(), QStringLiteral("Screenshot failed"));
+            QVERIFY2(failureBox()->text().contains("Not a directory"), qPrintable(failureBox()->text()));
+        } else {
+            QCOMPARE(failureBox(), nullptr);
+            const QStringList files = QDir(user_folder).entryList(QDir::Files);
+            QCOMPARE(files.size(), 1);
+            QVERIFY2(notice()->text().contains(user_folder + '/' + files[0]), qPrintable(notice()->text()));
+            QVERIFY(QDir(user_folder).removeRecursively());
+        }
+    }
+
+    void saveOutcomeIsShown()
+    {
+        const QString data = tx710::besideExecutable("data");
+        const QStringList before = QDir(data).entryList(QDir::Files);
+        QTest::mouseClick(window_->findChild<QToolButton*>("save_button"), Qt::LeftButton);
+        SerialData::instance()->findFrame(tx710test::scanRevolutions(4)); // two whole rounds in between
+        QTest::mouseClick(window_->findChild<QProgressDialog*>()->findChild<QPushButton*>(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(notice()->isVisible(), 5000);
+        const QString path = SerialData::instance()->lastSaveOutcome().path;
+        QCOMPARE(notice()->text(), "Saved 2 rounds to " + path);
+        QCOMPARE(failureBox(), nullptr);
+        QVERIFY(QFile::remove(path));
+        if (before.isEmpty())
+            QDir().rmdir(data);
+
+        // Now with no folder to write in.
+        const BlockedFolder beside(data), user(tx710::userDataFolder("data"));
+        QTest::mouseClick(window_->findChild<QToolButton*>("save_button"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(failureBox() && failureBox()->isVisible(), 5000);
+        QCOMPARE(failureBox()->windowTitle(), QStringLiteral("Save failed"));
+        QVERIFY2(failureBox()->text().contains("Not a directory"), qPrintable(failureBox()->text()));
+        QVERIFY(notice()->text().startsWith("Save failed"));
+    }
+
+    void screenshotOnFullDiskLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        QImage image(300, 300, QImage::Format_RGB32); // noise: a PNG far larger than the disk's room
+        std::mt19937 random(7);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, random());
+        QString reason;
+        {
+            const tx710test::FileSizeLimit limit(8192);
+            reason = MainWindow::writeScreenshotFile(image, dir.path() + "/shot.png");
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(reason, QStringLiteral("File too large"));
     }
 };
 

@@ -4,31 +4,30 @@
 
 #include <mutex>
 
-#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_data_p.h"
+#include "recording/output_folder.h"
+#include "support/fixtures.h"
+#include "support/modal_watcher.h"
 
 using namespace tx710;
 
-struct Recorder : SerialData {
-    using SerialData::data_directory_override_, SerialData::file_name_, SerialData::recording_,
-        SerialData::round_record_;
+// A fresh decoder writing to a folder of its own, with its progress reports as text.
+struct Recorder {
     QTemporaryDir temporary_;
-    QString directory_ = temporary_.path() + QStringLiteral("/data");
+    QString directory_;
     std::mutex reports_mutex_;
-    std::string reports_; // the writer reports from its thread; no Qt sharing across
+    std::string reports_;                   // the writer reports from its thread; no Qt sharing across
+    SerialDataTestAccess::Decoder decoder_; // last: gone, and its writer ended, before the reports
 
-    Recorder()
+    explicit Recorder(const QString& directory = QString())
+        : directory_(directory.isEmpty() ? temporary_.path() + QStringLiteral("/data") : directory),
+          decoder_(SerialDataTestAccess::create(directory_))
     {
-        data_directory_override_ = directory_;
-        setSaveProgressCallback([this](bool ok, int value) {
+        decoder_->setSaveProgressCallback([this](bool ok, int value) {
             std::lock_guard<std::mutex> lock(reports_mutex_);
-            reports_ += (ok ? "" : "failed ") + std::to_string(value) + (ok && !saveRunning() ? " idle " : " ");
+            reports_ +=
+                (ok ? "" : "failed ") + std::to_string(value) + (ok && !decoder_->saveRunning() ? " idle " : " ");
         });
-    }
-    ~Recorder() override
-    {
-        stopSaveData(); // the writer reports to members gone before the decoder's own wait
-        if (writer_finished_.valid())
-            writer_finished_.wait();
     }
     QString reports() // "1 2 .. 100 idle ": "idle" once the writer no longer counts as running
     {
@@ -38,16 +37,22 @@ struct Recorder : SerialData {
     void feed(const QByteArray& bytes, int read_size = 93)
     {
         for (int at = 0; at < bytes.size(); at += read_size)
-            findFrame(bytes.mid(at, read_size));
+            decoder_->findFrame(bytes.mid(at, read_size));
     }
+    QString path() const { return decoder_->lastSaveOutcome().path; }
 };
 
-QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
+QString counted(int rounds) // "1 2 .. rounds "
 {
     QString reports;
     for (int round = 1; round <= rounds; ++round)
         reports += QString::number(round) + ' ';
-    return reports + QStringLiteral("100 idle ");
+    return reports;
+}
+
+QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
+{
+    return counted(rounds) + QStringLiteral("100 idle ");
 }
 
 // A head turning `step` hundredths of a degree per point, twelve points a frame at 3600;
@@ -93,26 +98,34 @@ QStringList fileLines(const QString& path)
 class RecordingTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir home_; // the user's data location lies in it
+
 private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", home_.path().toLocal8Bit());
+    }
+
     void hundredRoundsOneWriterAtATime()
     {
         // 0.8 degree apart, 37.5 frames a revolution: the crossing falls inside and between frames in turn.
         Recorder recorder;
         Head head{80, 19240}; // from 192.4 degrees
-        recorder.startSaveData();
+        recorder.decoder_->startSaveData();
         QVERIFY(QRegularExpression(QRegularExpression::escape(recorder.directory_) + "/\\d{4}(_\\d\\d){5}\\.txt$")
-                    .match(recorder.file_name_)
+                    .match(recorder.path())
                     .hasMatch());
-        recorder.feed(head.until(4));
         // A second save while the writer runs is refused; the first goes on undisturbed.
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\[ \".*\" \\] startSaveData")));
-        recorder.startSaveData();
+        recorder.decoder_->startSaveData();
         QCOMPARE(recorder.reports(), QStringLiteral("failed 0 "));
+        recorder.feed(head.until(4));
         recorder.feed(head.until(101), 4096);
-        QVERIFY(!recorder.recording_);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), "failed 0 " + progress(100), 30000);
         // Collection began where the revolution under way ended: one revolution a round.
-        QCOMPARE(fileLines(recorder.file_name_), head.lines(1, 100) << QString());
+        QCOMPARE(fileLines(recorder.path()), head.lines(1, 100) << QString());
+        QCOMPARE(recorder.decoder_->lastSaveOutcome().rounds, 100);
     }
 
     void cancelledSavesInOneSecondShareFile()
@@ -123,34 +136,129 @@ private slots:
         Head head{80, 40};
         // Two saves cancelled after two rounds, with what follows unrecorded; each writes its header.
         for (long revolution : {0, 5}) {
-            recorder.startSaveData();
+            recorder.decoder_->startSaveData();
             recorder.feed(head.until(revolution + 3));
-            recorder.stopSaveData();
+            recorder.decoder_->stopSaveData();
             recorder.feed(head.until(revolution + 5));
             QTRY_COMPARE_WITH_TIMEOUT(recorder.reports().count(QStringLiteral("idle")), revolution ? 2 : 1, 30000);
         }
         // Cancelled before its first round: the writer ends without writing.
-        recorder.startSaveData();
-        recorder.stopSaveData();
+        recorder.decoder_->startSaveData();
+        recorder.decoder_->stopSaveData();
         recorder.feed(head.until(12));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), progress(2) + progress(2) + progress(0), 30000);
-        QCOMPARE(fileLines(recorder.file_name_), head.lines(1, 2) + head.lines(6, 7) << QString());
+        QCOMPARE(fileLines(recorder.path()), head.lines(1, 2) + head.lines(6, 7) << QString());
     }
 
-    void dataFolderCannotBeCreated()
+    void savesBackToBackKeepEveryLastRound()
     {
-        QTemporaryFile blocker; // a file in the way: no folder can be made
-        QVERIFY(blocker.open());
+        // The hundredth round is queued as the collection ends: each save writes it, and only its own rounds.
         Recorder recorder;
-        recorder.directory_ = blocker.fileName() + QStringLiteral("/data");
-        recorder.data_directory_override_ = recorder.directory_;
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(R"(createSaveFile .* data path create error: ".*/data"$)"));
-        recorder.startSaveData();
-        recorder.feed(Head{80, 40}.until(3));
-        // No writer, (false, 0), nothing collected.
-        QVERIFY(!recorder.saveRunning() && recorder.file_name_.isEmpty());
-        QVERIFY(!recorder.recording_ && recorder.round_record_.empty());
-        QCOMPARE(recorder.reports(), QStringLiteral("failed 0 "));
+        Head head{80, 40};
+        QStringList expected;
+        for (int save = 0; save < 12; ++save) {
+            const long first = head.position(head.sent - 1) / 36000 + 1; // the next revolution to begin
+            const QString before = recorder.reports();
+            recorder.decoder_->startSaveData();
+            recorder.feed(head.until(first + 99), 4096);
+            recorder.feed(head.until(first + 100), 47); // the last round's end, frame by frame
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), before + progress(100), 30000);
+            expected += head.lines(first, first + 99);
+        }
+        QStringList written; // saves within one second share a file
+        for (const QString& name : QDir(recorder.directory_).entryList(QDir::Files, QDir::Name))
+            written += fileLines(recorder.directory_ + '/' + name)
+                           .mid(0, -1) // drop the part after the last \n
+                           .filter(QRegularExpression("."));
+        QCOMPARE(written, expected);
+    }
+
+    void fullDiskKeepsWholeRoundsAndEndsSave()
+    {
+        Recorder recorder;
+        Head head{80, 40};
+        tx710test::LogCapture log;
+        {
+            const tx710test::FileSizeLimit limit(50000); // about five rounds
+            recorder.decoder_->startSaveData();
+            recorder.feed(head.until(12));
+            QTRY_VERIFY_WITH_TIMEOUT(recorder.reports().endsWith(QLatin1String("failed 0 ")), 30000);
+        }
+        const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
+        QVERIFY(outcome.rounds > 0);
+        QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
+        // Only whole rounds, the last ending with its line feed.
+        QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
+        const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.value(0).contains(outcome.path) && lines.value(0).contains(QStringLiteral("File too large")),
+                 qPrintable(lines.value(0)));
+        // The collection has ended: later rounds are neither queued nor written.
+        recorder.feed(head.until(16));
+        QTest::qWait(100);
+        QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
+        QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
+    }
+
+    void fileThatCannotBeOpenedEndsSave()
+    {
+        Recorder recorder;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int second = 0; second < 5; ++second) // folders where the data files of the next seconds would go
+            QVERIFY(QDir().mkpath(recorder.directory_ + '/'
+                                  + now.addSecs(second).toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + ".txt"));
+        tx710test::LogCapture log;
+        Head head{80, 40};
+        recorder.decoder_->startSaveData();
+        recorder.feed(head.until(4));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), QStringLiteral("failed 0 "), 5000);
+        recorder.feed(head.until(8));
+        QTest::qWait(100);
+        QCOMPARE(recorder.reports(), QStringLiteral("failed 0 ")); // nothing more collected or reported
+        const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.value(0).contains(recorder.path()) && lines.value(0).contains(QStringLiteral("Is a directory")),
+                 qPrintable(lines.value(0)));
+    }
+
+    void dataFolderFallsBackToUserLocation_data()
+    {
+        QTest::addColumn<bool>("fallback_blocked");
+        QTest::newRow("user location writable") << false;
+        QTest::newRow("neither writable") << true;
+    }
+    void dataFolderFallsBackToUserLocation()
+    {
+        QFETCH(bool, fallback_blocked);
+        QTemporaryFile blocker; // a file in the way: no folder can be made beside it
+        QVERIFY(blocker.open());
+        Recorder recorder(blocker.fileName() + QStringLiteral("/data"));
+        const QString fallback = tx710::userDataFolder(QStringLiteral("data"));
+        QVERIFY(fallback.startsWith(home_.path()));
+        QVERIFY(QDir().mkpath(QFileInfo(fallback).path()));
+        QFile fallback_blocker(fallback);
+        if (fallback_blocked) {
+            QVERIFY(fallback_blocker.open(QIODevice::WriteOnly));
+            QTest::ignoreMessage(QtDebugMsg,
+                                 QRegularExpression(R"(createSaveFile .* data path create error: ".*/data"$)"));
+        } else {
+            QTest::ignoreMessage(QtDebugMsg,
+                                 QRegularExpression("folder \".*/data\" cannot be written: \"Not a "
+                                                    "directory\" - using \""
+                                                    + QRegularExpression::escape(fallback) + "\"$"));
+        }
+        Head head{80, 40};
+        recorder.decoder_->startSaveData();
+        recorder.feed(head.until(3));
+        recorder.decoder_->stopSaveData();
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), fallback_blocked ? "failed 0 " : progress(2), 5000);
+        const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
+        QCOMPARE(QFileInfo(outcome.path).path(), fallback_blocked ? QString() : fallback);
+        QCOMPARE(outcome.folder_note.isEmpty(), fallback_blocked);
+        if (fallback_blocked)
+            QVERIFY(fallback_blocker.remove());
+        else
+            QVERIFY(QDir(fallback).removeRecursively());
     }
 };
 

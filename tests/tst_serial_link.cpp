@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <thread>
+
 #include "SerialPort/serial_data.h"
 #include "SerialPort/serial_logic.h"
 #include "support/modal_watcher.h"
@@ -63,18 +65,46 @@ private slots:
         QCOMPARE(watcher.seen(), QStringList{kLinkLostBox});
         const QRegularExpression error_line(QStringLiteral(R"(^\[ %1 \] serialPortError$)").arg(kLogStamp));
         QCOMPARE(log.lines().filter(error_line).size(), 1);
+        // The error by its name; Qt's text after a hang-up is a stale errno.
+        const QRegularExpression named(
+            QStringLiteral(R"(^\[ %1 \] port "pts/\d+" error ReadError: the device hung up$)").arg(kLogStamp));
+        QCOMPARE(log.lines().filter(named).size(), 1);
         QVERIFY(!port->isOpen());
     }
 
-    void silentPortReportsFalseAfterThreeSeconds()
+    void noDataReportsFalseAndClosesThePort_data()
     {
+        QTest::addColumn<int>("hang_up_ms"); // < 0: never
+        QTest::addColumn<QString>("log_line");
+        QTest::newRow("silent") << -1 << R"(no data from "/dev/pts/\d+" within 3000 ms)";
+        QTest::newRow("hung up after 1 s")
+            << 1000 << R"(port "/dev/pts/\d+" closed after \d+ ms without data, ReadError: the device hung up)";
+    }
+
+    void noDataReportsFalseAndClosesThePort()
+    {
+        QFETCH(int, hang_up_ms);
+        QFETCH(QString, log_line);
         PseudoTerminal pty; // never sends
         ModalWatcher watcher;
+        LogCapture log;
+        std::thread unplug([&] {
+            if (hang_up_ms >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(hang_up_ms));
+                pty.hangUp();
+            }
+        });
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!SerialLogic::instance()->open(pty.slavePath()));
-        QVERIFY(clock.elapsed() >= 2900);
+        const bool opened = SerialLogic::instance()->open(pty.slavePath());
+        const qint64 elapsed = clock.elapsed();
+        unplug.join();
+        QVERIFY(!opened);
+        QVERIFY(hang_up_ms >= 0 || elapsed >= 2900);
         QCOMPARE(watcher.seen(), QStringList{kNoLidarBox});
+        const QRegularExpression line(QStringLiteral(R"(^\[ %1 \] %2$)").arg(kLogStamp, log_line));
+        QCOMPARE(log.lines().filter(line).size(), 1);
+        QCOMPARE(serialLockFiles(pty.slavePath()), QStringList()); // closed, so the next program finds no lock
     }
 
     void simulatorAtFullLineRate()
@@ -88,6 +118,7 @@ private slots:
         while (!sim.canReadLine())
             QVERIFY2(sim.waitForReadyRead(5000), "tx710-sim prints its port");
         ModalWatcher watcher;
+        LogCapture log;
         const auto accepted_before = accepted(), rejected_before = rejected();
         QVERIFY(SerialLogic::instance()->open(QString::fromLocal8Bit(sim.readLine()).trimmed()));
         QCOMPARE(runEventLoop(60000), 0); // the simulator hangs up when done
@@ -98,6 +129,8 @@ private slots:
               qulonglong(good), qulonglong(bad));
         QCOMPARE(good, std::uint64_t(frames - corrupted));
         QCOMPARE(bad, std::uint64_t(corrupted));
+        // 49 rejections a second are within the log's budget: every one is logged.
+        QCOMPARE(log.lines().filter(QStringLiteral("frame find error")).size(), corrupted);
     }
 };
 

@@ -1,13 +1,18 @@
-// Start-up: log line, font, and the ways out of the port dialog without a port (exit code 0).
+// Start-up: log line, font, and every way out: exit code 0 and the serial port closed.
 
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QPushButton>
 #include <QtTest>
 
+#include <csignal>
+
+#include "SerialPort/serial_logic.h"
 #include "app/log.h"
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "support/modal_watcher.h"
+#include "support/pty.h"
 
 using namespace tx710test;
 
@@ -25,7 +30,17 @@ int countLines(const LogCapture& log, const char* pattern)
 class TestStartup : public QObject
 {
     Q_OBJECT
+    // The main window's tool bar makes Screenshots/ beside the program.
+    const QString screenshots_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots");
+    const bool screenshots_existed_ = QDir(screenshots_).exists();
+
 private slots:
+    void cleanupTestCase()
+    {
+        if (!screenshots_existed_)
+            QDir().rmdir(screenshots_);
+    }
+
     void logLineFormat()
     {
         LogCapture log;
@@ -52,29 +67,56 @@ private slots:
         QCOMPARE(log.lines().filter(QStringLiteral("not loaded")).size(), 1);
     }
 
-    void noPortEndsWithZeroAndNoWindow_data()
+    void everyWayOutEndsWithZeroAndClosesThePort_data()
     {
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("way");
         QTest::addColumn<QStringList>("boxes");
-        QTest::newRow("Cancel") << "cancel_button" << QStringList{};
-        QTest::newRow("Ok, no LiDAR") << "ok_button" << QStringList{kNoLidarBox};
+        QTest::addColumn<int>("bare_stamps"); // the port dialog's ways out log a bare stamp
+        QTest::newRow("Cancel") << "cancel" << QStringList{} << 1;
+        QTest::newRow("Ok, no such port") << "no port" << QStringList{kNoLidarBox} << 1;
+        QTest::newRow("Ok, silent port") << "silent" << QStringList{kNoLidarBox} << 1;
+        QTest::newRow("main window closed") << "close" << QStringList{} << 0;
+        QTest::newRow("connection lost") << "hang up" << QStringList{kLinkLostBox} << 0;
+        QTest::newRow("signal") << "signal" << QStringList{} << 0;
     }
 
-    void noPortEndsWithZeroAndNoWindow()
+    void everyWayOutEndsWithZeroAndClosesThePort()
     {
-        QFETCH(QString, button);
+        QFETCH(QString, way);
         QFETCH(QStringList, boxes);
+        QFETCH(int, bare_stamps);
+        PseudoTerminal pty;
         ModalWatcher watcher;
         LogCapture log;
-        tx710::StartupSession session;
-        session.dialog().findChild<QComboBox*>()->setEditText(QStringLiteral("ttyTX710NONE"));
-        QObject guard; // before the first refresh; 99 when nothing ends the loop
-        QTimer::singleShot(100, &guard, [&] { session.dialog().findChild<QPushButton*>(button)->click(); });
-        QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QVERIFY(!session.mainWindow());
-        QCOMPARE(watcher.seen(), boxes);
-        QCOMPARE(countLines(log, R"(\[ @ \])"), 1); // the way out logs a bare stamp
+        tx710::SimulatedLidar lidar;
+        const bool streams = way == "close" || way == "hang up" || way == "signal";
+        QVERIFY(!streams || pty.write(frameBytes(lidar)));
+        QStringList locks_while_open;
+        {
+            tx710::StartupSession session;
+            session.dialog().findChild<QComboBox*>()->setEditText(way == "no port" ? "ttyTX710NONE" : pty.slavePath());
+            QObject guard; // before the first refresh; 99 when nothing ends the loop
+            QTimer::singleShot(100, &guard, [&] {
+                session.dialog().findChild<QPushButton*>(way == "cancel" ? "cancel_button" : "ok_button")->click();
+            });
+            QTimer::singleShot(600, &guard, [&] {
+                if (!streams)
+                    return;
+                locks_while_open = serialLockFiles(pty.slavePath());
+                if (way == "close")
+                    session.mainWindow()->close();
+                else if (way == "hang up")
+                    pty.hangUp();
+                else
+                    session.quitForSignal(SIGTERM);
+            });
+            QTimer::singleShot(10000, &guard, [] { QCoreApplication::exit(99); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(watcher.seen(), boxes);
+        }
+        QCOMPARE(countLines(log, R"(\[ @ \])"), bare_stamps);
+        QCOMPARE(locks_while_open.size(), streams ? 1 : 0);
+        QCOMPARE(serialLockFiles(pty.slavePath()), QStringList());
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include "SerialPort/serial_data.h"
 #include "panels/lidar_tool_bar.h"
+#include "support/fixtures.h"
 
 class TestToolBar : public QObject
 {
@@ -64,7 +65,7 @@ private slots:
         };
         QTest::newRow("full save ends at the second 100") << upTo(100) + QList<int>{100} << -1 << 100;
         QTest::newRow("writer stopped after 99 rounds") << upTo(99) << -1 << 99;
-        QTest::newRow("cancel, queued rounds, writer's end") << upTo(43) << 39 << 43;
+        QTest::newRow("cancel, then the writer's end") << upTo(40) << 39 << 40;
         QTest::newRow("cancelled after four rounds ends at 100") << QList<int>{1, 2, 3, 4, 100} << -1 << 4;
         QTest::newRow("nothing written, end") << QList<int>{100} << -1 << 0;
         QTest::newRow("failure at once") << QList<int>{-1} << -1 << 0;
@@ -93,10 +94,23 @@ private slots:
         }
         if (end_at == reports.size()) {
             if (cancel_after < 0)
-                SerialData::instance()->stopSaveData(); // else the first round after the cancel did
+                SerialData::instance()->stopSaveData(); // else the cancel did
             QTRY_VERIFY_WITH_TIMEOUT(save_->isEnabled(), 5000);
             QVERIFY(!dialog_->isVisible() && !dialog_->wasCanceled());
         }
+    }
+
+    void cancelEndsSaveWithoutWaitingForData()
+    {
+        QTest::mouseClick(save_, Qt::LeftButton);
+        QTest::mouseClick(dialog_->findChild<QPushButton*>(), Qt::LeftButton);
+        QVERIFY(!dialog_->isVisible());
+        // The device is silent: the idle writer's end report brings the button back.
+        QTRY_VERIFY_WITH_TIMEOUT(save_->isEnabled(), 5000);
+        // The device comes back with three revolutions: the cancelled save writes nothing.
+        SerialData::instance()->findFrame(tx710test::scanRevolutions(3));
+        QTest::qWait(200);
+        QCOMPARE(QDir(bin_ + "/data").entryList(QDir::Files), data_before_);
     }
 };
 

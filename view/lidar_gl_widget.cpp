@@ -3,7 +3,6 @@
 #include <QChildEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -27,6 +26,7 @@
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
 #include "app/logo_widget.h"
+#include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
 #include "view/lidar_gl_function.h"
 
@@ -117,12 +117,18 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
     show_data_widget_->show();
     logo_widget_ = new LogoWidget(this);
     logo_widget_->show();
+    notice_widget_ = new NoticeWidget(this); // hidden until there is something to say
 
     zoom_levels_ = {1, 2, 3, 4, 5, 10, 20, 30, 50};
     grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
 
     show_data_widget_->setSpacing(2);
-    showRendererNote();
+    // E.g. that the scene is drawn in software: told once, as a notice.
+    const QString renderer_note = LidarGLFunction::instance()->rendererNote();
+    if (!renderer_note.isEmpty()) {
+        notice_widget_->showNotice(renderer_note, kRendererNoteMs);
+        placeOverlays();
+    }
 
     // The decoder outlives any view; a round that completes after this view
     // is gone must not reach it.
@@ -415,29 +421,20 @@ void LidarGLWidget::drawOverlays()
         painter.drawImage(overlay->pos(), overlay_images_[overlay]);
 }
 
-void LidarGLWidget::showRendererNote()
-{
-    const QString text = LidarGLFunction::instance()->rendererNote();
-    if (text.isEmpty())
-        return;
-    auto* note = new QLabel(text, this);
-    note->setObjectName(QStringLiteral("renderer_note"));
-    note->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255); background-color: rgba(160, 60, 0, 200);"
-                                       " padding: 4px;"));
-    note->adjustSize();
-    note->show();
-    QTimer::singleShot(kRendererNoteMs, note, &QWidget::hide);
-    placeOverlays();
-}
-
 void LidarGLWidget::placeOverlays()
 {
     show_data_widget_->move(0, 0);
     show_data_widget_->raise();
     logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
     logo_widget_->raise();
-    if (auto* note = findChild<QLabel*>(QStringLiteral("renderer_note"), Qt::FindDirectChildrenOnly))
-        note->move(width() - note->width(), 0);
+    notice_widget_->move(0, height() - notice_widget_->height());
+    notice_widget_->raise();
+}
+
+void LidarGLWidget::showNotice(const QString& text)
+{
+    notice_widget_->showNotice(text);
+    placeOverlays();
 }
 
 QString LidarGLWidget::fontFilePath() const

@@ -20,6 +20,7 @@ class QOpenGLShaderProgram;
 class QOpenGLWindow;
 class ShowDataWidget;
 class LogoWidget;
+class NoticeWidget;
 class SceneWindow;
 
 // One glyph of the ring-label font, made once when the GL context is set up.
@@ -72,6 +73,9 @@ public:
     QPointF panOffset() const { return pan_.toPointF(); }
     float aspect() const { return aspect_; }
 
+    // A short message over the bottom-left corner of the view.
+    void showNotice(const QString& text);
+
 public slots:
     // Frees every GL object with the context made current; also run when the
     // context is about to be destroyed.
@@ -113,7 +117,6 @@ private:
     void watchOverlay(QObject* object);
     QWidget* overlayOf(QObject* object) const;
     void drawOverlays();
-    void showRendererNote();
     static bool panButtons(Qt::MouseButtons buttons);
 
     friend class SceneWindow;
@@ -138,6 +141,7 @@ private:
     bool mouse_in_view_ = false;
     ShowDataWidget* show_data_widget_ = nullptr;
     LogoWidget* logo_widget_ = nullptr;
+    NoticeWidget* notice_widget_ = nullptr;
 
     SceneWindow* scene_window_ = nullptr;
     QWidget* container_ = nullptr;

@@ -1,5 +1,7 @@
 #include "support/pty.h"
 
+#include <QFileInfo>
+
 #include <pty.h>
 #include <unistd.h>
 
@@ -45,6 +47,23 @@ QByteArray frameBytes(tx710::SimulatedLidar& lidar)
 {
     const tx710::FrameBytes frame = lidar.nextFrame();
     return QByteArray(reinterpret_cast<const char*>(frame.data()), int(frame.size()));
+}
+
+QStringList serialLockFiles(const QString& device_path)
+{
+    QString name = device_path;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QStringList found;
+    for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
+                               "/var/lock/lockdev", "/run/lock"}) {
+        const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
+        if (QFileInfo::exists(path))
+            found << QFileInfo(path).canonicalFilePath();
+    }
+    found.removeDuplicates(); // /var/lock is often /run/lock
+    return found;
 }
 
 void detachLink()

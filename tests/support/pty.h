@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "tools/simulated_lidar.h"
 
@@ -25,6 +26,10 @@ private:
 };
 
 QByteArray frameBytes(tx710::SimulatedLidar& lidar);
+
+// The lock files Qt's serial port holds for `device_path` (/dev/pts/3 gives
+// LCK..pts_3 in the first usable one of its lock folders): none once closed.
+QStringList serialLockFiles(const QString& device_path);
 
 // Detaches the serial link from its port, so that the hang-up of a test's
 // pseudo-terminal cannot end the test run.

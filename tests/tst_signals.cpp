@@ -1,0 +1,78 @@
+// The viewer as a process: SIGINT, SIGTERM and SIGHUP end it like a normal
+// quit, with exit code 0 and its serial port closed.
+
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+
+#include "support/pty.h"
+
+using namespace tx710test;
+
+class TestSignals : public QObject
+{
+    Q_OBJECT
+    // The main window's tool bar makes Screenshots/ beside the program.
+    const QString screenshots_ = QCoreApplication::applicationDirPath() + QStringLiteral("/Screenshots");
+    const bool screenshots_existed_ = QDir(screenshots_).exists();
+
+private slots:
+    void cleanupTestCase()
+    {
+        if (!screenshots_existed_)
+            QDir().rmdir(screenshots_);
+    }
+
+    void signalQuitsWithZero_data()
+    {
+        QTest::addColumn<int>("signal_number");
+        QTest::addColumn<bool>("main_window"); // else at the port dialog
+        QTest::newRow("SIGINT at the port dialog") << SIGINT << false;
+        QTest::newRow("SIGTERM at the port dialog") << SIGTERM << false;
+        QTest::newRow("SIGHUP at the port dialog") << SIGHUP << false;
+        QTest::newRow("SIGTERM with the main window") << SIGTERM << true;
+        QTest::newRow("SIGINT with the main window") << SIGINT << true;
+    }
+
+    void signalQuitsWithZero()
+    {
+        QFETCH(int, signal_number);
+        QFETCH(bool, main_window);
+        const QString bin = QCoreApplication::applicationDirPath();
+        QProcess sim;
+        QString port;
+        QStringList arguments;
+        if (main_window) {
+            sim.start(bin + QStringLiteral("/tx710-sim"), QStringList());
+            while (!sim.canReadLine())
+                QVERIFY2(sim.waitForReadyRead(5000), "tx710-sim prints its port");
+            port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+            arguments << QStringLiteral("--port") << port;
+        }
+        QProcess viewer;
+        viewer.start(bin + QStringLiteral("/TX710Viewer"), arguments);
+        QVERIFY(viewer.waitForStarted(5000));
+        // Up: the dialog logs its callback, the main window's view its font.
+        const QByteArray ready = main_window ? "FT_New_Face error" : "setCallback";
+        QByteArray log;
+        for (int i = 0; i < 100 && !log.contains(ready); ++i) {
+            viewer.waitForReadyRead(100);
+            log += viewer.readAllStandardError();
+        }
+        QVERIFY2(log.contains(ready), log.constData());
+        QCOMPARE(serialLockFiles(port).size(), main_window ? 1 : 0);
+        ::kill(viewer.processId(), signal_number);
+        QVERIFY(viewer.waitForFinished(15000));
+        QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(viewer.exitCode(), 0);
+        if (main_window) {
+            QCOMPARE(serialLockFiles(port), QStringList());
+            sim.terminate();
+            QVERIFY(sim.waitForFinished(5000));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSignals)
+#include "tst_signals.moc"
