@@ -162,6 +162,7 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 {
     const ScanFrameFields fields = decodeFrameFields(frame);
     const FrameAngles angles = pointAngles(fields);
+    last_speed_ = fields.speed;
     const bool round_end = angles.start < last_start_angle_;
     // The 0-degree crossing fell between the previous frame and this one.
     if (round_end && !angles.any_wrapped && !last_frame_wrapped_)
@@ -196,8 +197,11 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 
 inline void SerialData::recordPoint(ScanPoint point, float angle)
 {
+    const PointRecord record{float(point.intensity), float(point.distance), angle};
     if (recording_.load(std::memory_order_relaxed))
-        round_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
+        round_record_.push_back(record);
+    if (stream_started_)
+        stream_record_.push_back(record);
 }
 
 void SerialData::pickPoint(ScanPoint point, float angle, const QVector3D& position, int speed)
@@ -240,6 +244,7 @@ void SerialData::publishRound(int speed)
 
 void SerialData::recordRoundBoundary()
 {
+    streamRoundBoundary();
     if (recording_) {
         closeRecordedRound();
     } else if (record_request_) {
@@ -250,6 +255,23 @@ void SerialData::recordRoundBoundary()
         record_request_ = false;
         round_record_.clear();
     }
+}
+
+void SerialData::streamRoundBoundary()
+{
+    if (!round_sink_)
+        return;
+    if (stream_started_ && !stream_record_.empty()) {
+        std::vector<PointRecord> round;
+        round.swap(stream_record_);
+        // A copy: the sink may end the stream while it runs.
+        const RoundSink sink = round_sink_;
+        sink(std::move(round));
+    }
+    stream_record_.clear();
+    stream_record_.reserve(kRoundCapacity);
+    // The first revolution starts here, where a save started now would start.
+    stream_started_ = bool(round_sink_);
 }
 
 void SerialData::closeRecordedRound()
@@ -287,6 +309,23 @@ void SerialData::updateSpotFrequency(int speed)
 }
 
 // ---------------------------------------------------------------- recording
+
+bool SerialData::startRoundStream(RoundSink sink)
+{
+    if (!sink || round_sink_)
+        return false;
+    round_sink_ = std::move(sink);
+    stream_record_.clear();
+    stream_started_ = false;
+    return true;
+}
+
+void SerialData::stopRoundStream()
+{
+    round_sink_ = nullptr;
+    stream_record_.clear();
+    stream_started_ = false;
+}
 
 void SerialData::startSaveData()
 {

@@ -77,9 +77,23 @@ public:
     // Complete once saveRunning() is false or the final report has come.
     SaveOutcome lastSaveOutcome() const;
 
+    // Every recorded round, without the save's 100-round limit and without
+    // the data writer: from the next round end on, each revolution is handed
+    // to `sink` (on the decoding thread) where a save would queue it. Rounds
+    // without points are skipped, as a save skips them. Independent of
+    // saves, which may run at the same time. False while another stream runs.
+    using RoundSink = std::function<void(std::vector<PointRecord>)>;
+    bool startRoundStream(RoundSink sink);
+    // Ends the stream; the revolution under way is dropped.
+    void stopRoundStream();
+
     // Frames found by the frame finder since start-up.
     std::uint64_t acceptedFrameCount() const { return finder_.acceptedCount(); }
     std::uint64_t rejectedFrameCount() const { return finder_.rejectedCount(); }
+    // The last frame's turning speed, revolutions per minute.
+    double lastSpeedRpm() const { return last_speed_ / 6.0; }
+    // Points per second, averaged over the last ten rounds (as the read-out shows it).
+    std::int32_t spotFrequency() const { return spot_frequency_; }
 
     // Positions and colours of the last complete round (GUI thread only).
     std::vector<QVector3D> display_points_;
@@ -112,6 +126,7 @@ private:
     // Called where one revolution ends and the next begins (0-degree crossing).
     void recordRoundBoundary();
     void closeRecordedRound();
+    void streamRoundBoundary();
     void updateSpotFrequency(int speed);
     void reportSaveProgress(bool ok, int value);
     void writeRecordedRounds(QString file_name);
@@ -136,6 +151,7 @@ private:
     float hover_angle_ = -1.0f;
     HoverPoint hover_point_;
     bool color_flag_ = false;
+    int last_speed_ = 0; // the speed field of the last frame
 
     // Spot frequency: 64-bit so that a long wait for a round end cannot overflow.
     std::int64_t spot_counter_ = 0;
@@ -164,6 +180,10 @@ private:
     std::mutex callback_mutex_; // guards save_progress_callback_
     std::function<void(bool, int)> save_progress_callback_;
     std::shared_future<void> writer_finished_;
+    // The round stream, beside any save (decoding thread).
+    RoundSink round_sink_;
+    bool stream_started_ = false; // past the stream's first revolution boundary
+    std::vector<PointRecord> stream_record_;
 
     static constexpr int kRoundsPerSave = 100;
 };

@@ -7,20 +7,21 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
-// Owns the one serial port the LiDAR is attached to: lists ports, opens the
-// chosen one at the LiDAR's fixed settings, waits for the first data, feeds
-// every received chunk to the decoder and ends the application when the link
-// is lost. The link is receive-only: nothing is ever written to the port.
+#include "SerialPort/serial_link.h"
+
+// The viewer's side of the one serial port the LiDAR is attached to: lists
+// ports, opens the chosen one through SerialLink (fixed settings, first data,
+// feeding the decoder), tells the user when no LiDAR answers and ends the
+// application when the link is lost.
 class SerialLogic : public QObject
 {
     Q_OBJECT
 public:
     using PortLister = std::function<QStringList()>;
 
-    static constexpr qint32 kBaudRate = 230400;
-    static constexpr int kDetectTimeoutMs = 3000;
+    static constexpr qint32 kBaudRate = SerialLink::kBaudRate;
+    static constexpr int kDetectTimeoutMs = SerialLink::kDetectTimeoutMs;
 
     static SerialLogic* instance();
 
@@ -39,19 +40,14 @@ public:
     void close();
 
     // The port of the last open(), or null before the first one.
-    std::shared_ptr<QSerialPort> serialPort() const { return serial_port_; }
+    std::shared_ptr<QSerialPort> serialPort() const { return link_.serialPort(); }
 
 private:
     SerialLogic();
 
-    void readData();
-    // Hands everything `port` has buffered to the decoder, if it is the
-    // current, open port.
-    void readBuffered(QSerialPort* port);
-    void handleError(QSerialPort::SerialPortError error);
+    void linkLost();
     void reportNoLidar();
 
-    std::shared_ptr<QSerialPort> serial_port_;
-    std::mutex mutex_;
+    SerialLink link_;
     PortLister port_lister_;
 };

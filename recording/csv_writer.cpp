@@ -1,5 +1,6 @@
 #include "recording/csv_writer.h"
 
+#include "recording/number_text.h"
 #include "recording/point_coordinates.h"
 
 namespace tx710::csv {
@@ -27,15 +28,15 @@ void appendRound(QByteArray& text, const ScanRound& round)
     for (const PointRecord& point : round.points) {
         const coordinates::PlanePoint plane = coordinates::fromPolar(point);
         text += prefix;
-        text += QByteArray::number(double(point.angle), 'f', 3);
+        numbertext::appendFixed(text, double(point.angle), 3);
         text += ',';
-        text += QByteArray::number(double(point.distance), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.distance));
         text += ',';
-        text += QByteArray::number(double(point.intensity), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.intensity));
         text += ',';
-        text += QByteArray::number(plane.x_m, 'f', 6);
+        numbertext::appendFixed(text, plane.x_m, 6);
         text += ',';
-        text += QByteArray::number(plane.y_m, 'f', 6);
+        numbertext::appendFixed(text, plane.y_m, 6);
         text += '\n';
     }
 }

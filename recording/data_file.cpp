@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "recording/number_text.h"
+
 namespace tx710::datafile {
 
 namespace {
@@ -38,7 +40,30 @@ QString parsePointLine(const QByteArray& line, int& round_number, PointRecord& p
     return QString();
 }
 
+// A value through its text and back, as the writer and the reader do it.
+float throughText(float value, char format, int precision)
+{
+    return float(QByteArray::number(double(value), format, precision).toDouble());
+}
+
 } // namespace
+
+PointRecord asWritten(const PointRecord& point)
+{
+    PointRecord out = point;
+    // Angles: 3 decimals. Scaling a float by 1000 is exact in a double, and
+    // the text rounds halves away from zero as std::round does; the reader
+    // then makes the nearest double to n/1000, as the division does.
+    const double scaled = double(point.angle) * 1000.0;
+    out.angle = std::isfinite(scaled) ? float(std::round(scaled) / 1000.0) : point.angle;
+    // Distance and intensity: 6 significant digits, so whole numbers below
+    // a million (all the device gives) stay as they are.
+    for (float* value : {&out.distance, &out.intensity}) {
+        if (!(std::fabs(*value) < 1e6f && *value == std::trunc(*value)))
+            *value = throughText(*value, 'g', 6);
+    }
+    return out;
+}
 
 QByteArray headerLine()
 {
@@ -51,11 +76,11 @@ void appendRound(QByteArray& text, int round_number, const std::vector<PointReco
     for (const PointRecord& point : points) {
         text += round_field;
         text += ' ';
-        text += QByteArray::number(double(point.angle), 'f', 3);
+        numbertext::appendFixed(text, double(point.angle), 3);
         text += ' ';
-        text += QByteArray::number(double(point.distance), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.distance));
         text += ' ';
-        text += QByteArray::number(double(point.intensity), 'g', 6);
+        numbertext::appendGeneral6(text, double(point.intensity));
         text += '\n';
     }
 }

@@ -28,6 +28,11 @@ QByteArray headerLine();
 // significant digits, separated by single blanks.
 void appendRound(QByteArray& text, int round_number, const std::vector<PointRecord>& points);
 
+// The point as a reader of the file gets it back: each value rounded as its
+// line gives it. The recorder hands these to every output, so that the text
+// file, the CSV and the MCAP file hold the same numbers.
+PointRecord asWritten(const PointRecord& point);
+
 // The consecutive lines of one round of one save.
 struct RecordedRound {
     int save = 1;   // 1 for the lines after the first header, 2 after a second one, ...

@@ -141,6 +141,12 @@ bool Writer::writeMessage(std::uint16_t channel, std::uint32_t sequence, std::in
     if (!file_.isOpen())
         return fail(QStringLiteral("cannot write a message: no MCAP file is open"));
     const std::uint64_t log_time = log_time_ns < 0 ? 0 : std::uint64_t(log_time_ns);
+    // A message that would stretch the chunk past its time span starts the
+    // next one: messages need not arrive on the span's boundary.
+    if (!chunk_.isEmpty()
+        && std::max(chunk_end_, log_time) - std::min(chunk_start_, log_time) > std::uint64_t(options_.chunk_span_ns)
+        && !flushChunk())
+        return false;
     if (chunk_.isEmpty()) {
         chunk_start_ = log_time;
         chunk_end_ = log_time;

@@ -16,19 +16,36 @@ OutputFile::~OutputFile()
 
 bool OutputFile::fail(const char* action, int error_number)
 {
-    error_ = QStringLiteral("cannot %1 %2: %3")
-                 .arg(QLatin1String(action), path_, QString::fromLocal8Bit(std::strerror(error_number)));
+    reason_ = QString::fromLocal8Bit(std::strerror(error_number));
+    error_ = QStringLiteral("cannot %1 %2: %3").arg(QLatin1String(action), path_, reason_);
     return false;
 }
 
-bool OutputFile::open(const QString& path)
+bool OutputFile::open(const QString& path, Mode mode)
 {
     close();
     path_ = path;
     error_.clear();
+    reason_.clear();
     size_ = 0;
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd_ >= 0 || fail("create", errno);
+    const QByteArray name = QFile::encodeName(path);
+    if (mode == Mode::Truncate) {
+        created_ = true;
+        fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        return fd_ >= 0 || fail("create", errno);
+    }
+    // O_EXCL first, so that the writer knows whether the file is its own.
+    fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    created_ = fd_ >= 0;
+    if (fd_ < 0 && errno == EEXIST)
+        fd_ = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        return fail("open", errno);
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0)
+        return fail("open", errno);
+    size_ = std::int64_t(end);
+    return true;
 }
 
 bool OutputFile::write(const QByteArray& bytes)

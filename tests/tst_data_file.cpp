@@ -2,7 +2,10 @@
 
 #include <QtTest>
 
+#include <random>
+
 #include "recording/data_file.h"
+#include "recording/number_text.h"
 #include "support/fixtures.h"
 
 using namespace tx710;
@@ -47,6 +50,66 @@ private slots:
         QCOMPARE(point.distance, 1234.5f);
         QCOMPARE(point.intensity, 255.0f);
         QVERIFY(!contents.unterminated_tail);
+    }
+
+    // The numbers a reader of the file gets back, exactly: decoder angles
+    // between steps, an exact tie at the third decimal, large and fractional values.
+    void asWrittenIsWhatTheReaderGets()
+    {
+        std::vector<PointRecord> points{{17, 65535, 0.0625f}, {255, 1234.5f, 0.79998779f}, {3, 1234567, 359.9995f},
+                                        {0.5f, 0, 0.0005f},   {1e7f, 0.125f, 12.34550f},   {0, 0, 0}};
+        for (int i = 0; i < 20000; ++i)
+            points.push_back(PointRecord{float(i % 256), float(i), float(i) * 0.0179999f});
+        QByteArray text = datafile::headerLine();
+        datafile::appendRound(text, 1, points);
+        datafile::Contents contents;
+        datafile::ReadError error;
+        QVERIFY(datafile::parse(text, contents, error));
+        std::vector<float> read[3], written[3];
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const PointRecord back = contents.rounds[0].points[i];
+            const PointRecord mine = datafile::asWritten(points[i]);
+            read[0].push_back(back.angle);
+            read[1].push_back(back.distance);
+            read[2].push_back(back.intensity);
+            written[0].push_back(mine.angle);
+            written[1].push_back(mine.distance);
+            written[2].push_back(mine.intensity);
+        }
+        QCOMPARE(written[0], read[0]);
+        QCOMPARE(written[1], read[1]);
+        QCOMPARE(written[2], read[2]);
+    }
+
+    // The files' fast number text is QByteArray::number's, byte for byte.
+    void numberTextIsQtsText()
+    {
+        std::vector<double> values{0,          -0.0,     0.0625, -0.0625, 0.0005, -0.0004, 0.0015, 2.5,
+                                   999999,     1e6,      -1e6,   1e15,    1e300,  -3.5,    1234.5, 65535,
+                                   0.79998779, 359.9995, 1e-7,   -1e-7,   0.125,  12.3455, -2.0005};
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> spread(-400, 400);
+        for (int i = 0; i < 20000; ++i) {
+            const double value = spread(random);
+            values.push_back(value);
+            values.push_back(std::round(value * 1e6) / 1e6);
+            values.push_back(double(float(std::round(value * 1000) / 1000)));
+            values.push_back(std::round(value));
+        }
+        QByteArray mine[3], qt[3];
+        for (const double value : values) {
+            numbertext::appendFixed(mine[0], value, 3);
+            numbertext::appendFixed(mine[1], value, 6);
+            numbertext::appendGeneral6(mine[2], value);
+            qt[0] += QByteArray::number(value, 'f', 3);
+            qt[1] += QByteArray::number(value, 'f', 6);
+            qt[2] += QByteArray::number(value, 'g', 6);
+            for (QByteArray* text : {&mine[0], &mine[1], &mine[2], &qt[0], &qt[1], &qt[2]})
+                *text += ' ';
+        }
+        QCOMPARE(mine[0], qt[0]);
+        QCOMPARE(mine[1], qt[1]);
+        QCOMPARE(mine[2], qt[2]);
     }
 
     // A file cut in the middle of a line keeps what came before it.

@@ -128,6 +128,31 @@ private slots:
         QCOMPARE(recorder.decoder_->lastSaveOutcome().rounds, 100);
     }
 
+    // The live stream: the revolutions a save started at the same moment records (the save runs
+    // beside it), past a save's 100, none after the stream ends.
+    void roundStreamGivesSaveRoundsWithoutLimit()
+    {
+        Recorder recorder;
+        Head head{80, 19240};
+        QStringList lines{QStringLiteral("Round angle distance intensity")};
+        int rounds = 0;
+        QVERIFY(recorder.decoder_->startRoundStream([&](std::vector<PointRecord> points) {
+            QByteArray text;
+            datafile::appendRound(text, ++rounds, points);
+            lines += QString::fromLatin1(text).split(QLatin1Char('\n')).mid(0, int(points.size()));
+        }));
+        recorder.decoder_->startSaveData();
+        recorder.feed(head.until(4));
+        recorder.feed(head.until(121), 4096);
+        QCOMPARE(rounds, 120);
+        QCOMPARE(lines, head.lines(1, 120));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), progress(100), 30000);
+        QCOMPARE(fileLines(recorder.path()), head.lines(1, 100) << QString());
+        recorder.decoder_->stopRoundStream();
+        recorder.feed(head.until(124));
+        QCOMPARE(rounds, 120);
+    }
+
     void cancelledSavesInOneSecondShareFile()
     {
         while (QTime::currentTime().msec() > 200) // all three saves within one second

@@ -7,6 +7,7 @@ TX710_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 TX710_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qtbase5-dev libqt5serialport5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+  libqt5websockets5-dev
   libfreetype-dev libgl-dev libgl1-mesa-dri
   libzstd-dev zlib1g-dev
 )
@@ -46,4 +47,46 @@ tx710_build() {
   local dir="$1"; shift
   tx710_configure "$dir" "$@"
   cmake --build "$dir" -j "$(nproc)"
+}
+
+# tx710_start_sim LOG [tx710-sim options]: starts the simulator in the
+# background; sets tx710_sim_pid and tx710_sim_port (the pseudo-terminal it
+# made, empty when it did not start).
+tx710_start_sim() {
+  local log="$1"; shift
+  "$TX710_ROOT/build/bin/tx710-sim" "$@" >"$log" 2>&1 &
+  tx710_sim_pid=$!
+  tx710_sim_port=""
+  for _ in $(seq 50); do
+    tx710_sim_port="$(head -n 1 "$log")"
+    [ -n "$tx710_sim_port" ] && break
+    sleep 0.1
+  done
+}
+
+# tx710_start_live_server LOG [tx710-sim options]: the simulator feeding
+# tx710-record --serve on a free loopback port; sets tx710_sim_pid,
+# tx710_server_pid and tx710_server_port (empty when it did not start).
+tx710_start_live_server() {
+  local log="$1"; shift
+  tx710_start_sim "$log.sim" "$@"
+  env -u DISPLAY -u QT_QPA_PLATFORM "$TX710_ROOT/build/bin/tx710-record" --port "$tx710_sim_port" --serve 0 \
+    >"$log" 2>&1 &
+  tx710_server_pid=$!
+  tx710_server_port=""
+  for _ in $(seq 100); do
+    tx710_server_port="$(sed -n 's|^tx710-record: serving on ws://.*:\([0-9]*\)$|\1|p' "$log")"
+    [ -n "$tx710_server_port" ] && break
+    sleep 0.1
+  done
+}
+
+# tx710_stop PID...: ends background processes this script started.
+tx710_stop() {
+  local pid
+  for pid in "$@"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
 }

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+// The widget-free serial link to the LiDAR: opens a port at the device's
+// fixed settings (230400 8N1), waits up to 3 s for the first data, hands every
+// received chunk to the decoder (SerialData::instance()) and reports a lost
+// link with its reason. Receive-only: nothing is ever written to the port.
+// The viewer's SerialLogic and the headless recorder both use it.
+class SerialLink : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint32 kBaudRate = 230400;
+    static constexpr int kDetectTimeoutMs = 3000;
+
+    enum class OpenResult {
+        Opened,
+        OpenFailed, // the port could not be opened
+        NoData,     // opened, but nothing arrived in time (the port is closed again)
+    };
+
+    explicit SerialLink(QObject* parent = nullptr);
+    ~SerialLink() override; // closes
+
+    // Opens `port_name` (a port name or a full device path) and waits for
+    // data. On failure errorString() says why; the port is closed again.
+    OpenResult open(const QString& port_name);
+
+    // Closes the port, which also removes its lock file. Harmless when
+    // nothing is open.
+    void close();
+
+    // Reads what has arrived every `interval_ms` instead of at each arrival:
+    // far fewer wake-ups, for a program that draws nothing (the recorder).
+    // 0, the default, reads at each arrival. Takes effect at the next open().
+    void setReadInterval(int interval_ms) { read_interval_ms_ = interval_ms; }
+
+    bool isOpen() const { return port_ && port_->isOpen(); }
+    // The port of the last open(), or null before the first one.
+    std::shared_ptr<QSerialPort> serialPort() const { return port_; }
+    // Why the last open() failed or the link was lost.
+    QString errorString() const { return error_; }
+
+signals:
+    // The open link failed (hang-up, read error); the port is closed already.
+    void linkLost(const QString& reason);
+
+private:
+    void readData();
+    void readBuffered(QSerialPort* port);
+    void handleError(QSerialPort::SerialPortError error);
+    void readBatch();
+
+    std::shared_ptr<QSerialPort> port_;
+    int read_interval_ms_ = 0;
+    QTimer* batch_timer_ = nullptr;
+    QString error_;
+};

@@ -1,0 +1,491 @@
+#include "streaming/foxglove_server.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+#include <QtEndian>
+
+#include <cmath>
+
+#include "app/log.h"
+#include "recording/point_cloud_message.h"
+
+namespace tx710 {
+
+namespace {
+
+// Client requests of features this server does not offer.
+const char* const kRefusedOps[] = {"advertise",
+                                   "unadvertise",
+                                   "getParameters",
+                                   "setParameters",
+                                   "subscribeParameterUpdates",
+                                   "unsubscribeParameterUpdates",
+                                   "subscribeConnectionGraph",
+                                   "unsubscribeConnectionGraph",
+                                   "fetchAsset"};
+
+constexpr quint8 kMessageDataOpcode = 0x01;
+constexpr quint8 kClientMessageDataOpcode = 0x01;
+constexpr quint8 kServiceCallOpcode = 0x02;
+constexpr int kHandshakeTimeoutMs = 10000;
+constexpr int kWarning = 1;
+constexpr int kError = 2;
+
+// True when a Sec-WebSocket-Protocol value lists our subprotocol.
+bool listsSubprotocol(const QByteArray& value)
+{
+    for (const QByteArray& entry : value.split(','))
+        if (entry.trimmed() == FoxgloveServer::kSubprotocol)
+            return true;
+    return false;
+}
+
+// Qt 5's WebSocket server never selects a subprotocol, and clients that ask
+// for one drop a connection whose answer names none. This socket adds our
+// subprotocol to the handshake answer when the request offered it.
+class HandshakeSocket : public QTcpSocket
+{
+public:
+    explicit HandshakeSocket(QObject* parent) : QTcpSocket(parent)
+    {
+        // Connected before the WebSocket server's own (queued) handler, so
+        // the request is seen before it is consumed.
+        connect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
+        // Until the upgrade the socket is ours: one that never completes the
+        // handshake, or fails it, must not stay for the life of the server.
+        connect(this, &QAbstractSocket::disconnected, this, [this] {
+            if (!upgraded_)
+                deleteLater();
+        });
+        QTimer::singleShot(kHandshakeTimeoutMs, this, [this] {
+            if (!upgraded_)
+                abort();
+        });
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (answered_)
+            return QTcpSocket::writeData(data, size);
+        answered_ = true;
+        disconnect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
+        QByteArray answer(data, int(size));
+        const int end = answer.indexOf("\r\n\r\n");
+        // From here on the WebSocket owns and deletes this socket.
+        upgraded_ = answer.startsWith("HTTP/1.1 101");
+        if (!offered_ || !upgraded_ || end < 0)
+            return QTcpSocket::writeData(data, size);
+        answer.insert(end + 2, QByteArray("Sec-WebSocket-Protocol: ") + FoxgloveServer::kSubprotocol + "\r\n");
+        return QTcpSocket::writeData(answer.constData(), answer.size()) == answer.size() ? size : -1;
+    }
+
+private:
+    void peekRequest()
+    {
+        const QByteArray head = peek(16 * 1024);
+        for (const QByteArray& line : head.split('\n')) {
+            const int colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().toLower() == "sec-websocket-protocol"
+                && listsSubprotocol(line.mid(colon + 1)))
+                offered_ = true;
+        }
+    }
+
+    bool offered_ = false;
+    bool answered_ = false;
+    bool upgraded_ = false;
+};
+
+class HandshakeServer : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new HandshakeSocket(this);
+        if (socket->setSocketDescriptor(descriptor))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+
+QByteArray compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject channelJson(quint32 id, const TopicDescription& topic)
+{
+    return QJsonObject{{"id", double(id)},
+                       {"topic", QString::fromUtf8(topic.topic)},
+                       {"encoding", QString::fromUtf8(topic.message_encoding)},
+                       {"schemaName", QString::fromUtf8(topic.schema_name)},
+                       {"schema", QString::fromUtf8(topic.schema_text)},
+                       {"schemaEncoding", QString::fromUtf8(topic.schema_encoding)}};
+}
+
+// A JSON number that is a whole uint32, as ids are.
+bool toId(const QJsonValue& value, quint32& id)
+{
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 0 || number > 4294967295.0 || std::floor(number) != number)
+        return false;
+    id = quint32(number);
+    return true;
+}
+
+} // namespace
+
+FoxgloveServer::FoxgloveServer(QObject* parent)
+    : QObject(parent), tcp_server_(new HandshakeServer(this)),
+      ws_server_(new QWebSocketServer(QStringLiteral("tx710"), QWebSocketServer::NonSecureMode, this))
+{
+    connect(tcp_server_, &QTcpServer::newConnection, this, [this] {
+        while (tcp_server_->hasPendingConnections())
+            ws_server_->handleConnection(tcp_server_->nextPendingConnection());
+    });
+    connect(ws_server_, &QWebSocketServer::newConnection, this, &FoxgloveServer::acceptConnection);
+
+    server_info_ = compact(QJsonObject{{"op", "serverInfo"},
+                                       {"name", "tx710"},
+                                       {"capabilities", QJsonArray()},
+                                       {"sessionId", QString::number(QDateTime::currentMSecsSinceEpoch())}});
+    advertise_ = compact(QJsonObject{
+        {"op", "advertise"},
+        {"channels",
+         QJsonArray{channelJson(kScanChannel, pointcloud::topic()), channelJson(kStatusChannel, status::topic())}}});
+}
+
+FoxgloveServer::~FoxgloveServer()
+{
+    // The sockets are children of this object; they must not call back into
+    // a half-destroyed server.
+    for (auto& entry : clients_)
+        entry.first->disconnect(this);
+}
+
+bool FoxgloveServer::listen(const QString& host_and_port, QString* error)
+{
+    const QString given = host_and_port.trimmed();
+    QString host = QStringLiteral("127.0.0.1");
+    QString port_text = given;
+    if (given.startsWith('[')) {
+        const int close = given.indexOf(QLatin1String("]:"));
+        host = given.mid(1, close - 1);
+        port_text = close < 0 ? QString() : given.mid(close + 2);
+    } else if (given.contains(':')) {
+        host = given.left(given.lastIndexOf(':'));
+        port_text = given.mid(given.lastIndexOf(':') + 1);
+    }
+    auto fail = [&](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    bool port_ok = false;
+    const uint port = port_text.toUInt(&port_ok);
+    if (!port_ok || port > 65535)
+        return fail(QStringLiteral("bad port in '%1': give PORT or HOST:PORT").arg(host_and_port));
+    QHostAddress address;
+    if (host == QLatin1String("localhost"))
+        address = QHostAddress::LocalHost;
+    else if (!address.setAddress(host))
+        return fail(QStringLiteral("bad host '%1': give an IP address ([...] for IPv6) or localhost").arg(host));
+    tcp_server_->close();
+    if (!tcp_server_->listen(address, quint16(port)))
+        return fail(QStringLiteral("cannot listen on %1 port %2: %3")
+                        .arg(address.toString())
+                        .arg(port)
+                        .arg(tcp_server_->errorString()));
+    return true;
+}
+
+quint16 FoxgloveServer::serverPort() const
+{
+    return tcp_server_->serverPort();
+}
+
+QString FoxgloveServer::serverAddress() const
+{
+    return tcp_server_->serverAddress().toString();
+}
+
+void FoxgloveServer::publishRound(const ScanRound& round)
+{
+    publish(kScanChannel, round.receive_time_ns, pointcloud::encode(round));
+}
+
+void FoxgloveServer::publishStatus(const status::Sample& sample)
+{
+    publish(kStatusChannel, sample.time_ns, status::encode(sample));
+}
+
+bool FoxgloveServer::writeRound(const ScanRound& round)
+{
+    publishRound(round);
+    return true;
+}
+
+bool FoxgloveServer::writeStatus(const status::Sample& sample)
+{
+    publishStatus(sample);
+    return true;
+}
+
+bool FoxgloveServer::close()
+{
+    // No new clients; those connected see the end when the program ends.
+    if (tcp_server_)
+        tcp_server_->close();
+    return true;
+}
+
+void FoxgloveServer::acceptConnection()
+{
+    while (ws_server_->hasPendingConnections()) {
+        QWebSocket* socket = ws_server_->nextPendingConnection();
+        socket->setParent(this);
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            socket->deleteLater();
+            continue;
+        }
+        socket->setMaxAllowedIncomingFrameSize(kMaxClientMessageBytes);
+        socket->setMaxAllowedIncomingMessageSize(kMaxClientMessageBytes);
+        auto owned = std::make_unique<Client>();
+        Client& client = *owned;
+        client.socket = socket;
+        clients_[socket] = std::move(owned);
+        connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
+            if (Client* found = find(socket))
+                textReceived(*found, text);
+        });
+        connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& data) {
+            if (Client* found = find(socket))
+                binaryReceived(*found, data);
+        });
+        connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
+            if (Client* found = find(socket))
+                pump(*found);
+        });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] { clientGone(socket); });
+        emit clientCountChanged(clientCount());
+        if (!listsSubprotocol(socket->request().rawHeader("Sec-WebSocket-Protocol"))) {
+            closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
+                        QStringLiteral("subprotocol %1 required").arg(QLatin1String(kSubprotocol)));
+            continue;
+        }
+        reply(client, server_info_);
+        reply(client, advertise_);
+    }
+}
+
+void FoxgloveServer::clientGone(QWebSocket* socket)
+{
+    if (clients_.erase(socket) == 0)
+        return;
+    socket->deleteLater();
+    emit clientCountChanged(clientCount());
+}
+
+FoxgloveServer::Client* FoxgloveServer::find(QWebSocket* socket)
+{
+    const auto it = clients_.find(socket);
+    return it == clients_.end() || it->second->closing ? nullptr : it->second.get();
+}
+
+void FoxgloveServer::textReceived(Client& client, const QString& text)
+{
+    QJsonParseError parse_error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parse_error);
+    const QString op = document.object().value(QLatin1String("op")).toString();
+    if (!document.isObject() || op.isEmpty()) {
+        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
+                    QStringLiteral("malformed message: %1")
+                        .arg(document.isNull() ? parse_error.errorString() : QStringLiteral("no op")));
+        return;
+    }
+    if (op == QLatin1String("subscribe")) {
+        subscribe(client, document.object());
+        return;
+    }
+    if (op == QLatin1String("unsubscribe")) {
+        unsubscribe(client, document.object());
+        return;
+    }
+    for (const char* refused : kRefusedOps) {
+        if (op == QLatin1String(refused)) {
+            sendStatus(client, kError, QStringLiteral("%1 is not offered by this server").arg(op));
+            return;
+        }
+    }
+    closeClient(client, QWebSocketProtocol::CloseCodeProtocolError, QStringLiteral("unknown op '%1'").arg(op));
+}
+
+void FoxgloveServer::binaryReceived(Client& client, const QByteArray& data)
+{
+    const quint8 opcode = data.isEmpty() ? 0 : quint8(data[0]);
+    if (opcode == kClientMessageDataOpcode)
+        sendStatus(client, kError, QStringLiteral("client publishing is not offered by this server"));
+    else if (opcode == kServiceCallOpcode)
+        sendStatus(client, kError, QStringLiteral("services are not offered by this server"));
+    else
+        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
+                    QStringLiteral("unknown binary opcode %1").arg(opcode));
+}
+
+void FoxgloveServer::subscribe(Client& client, const QJsonObject& request)
+{
+    const QJsonValue list = request.value(QLatin1String("subscriptions"));
+    std::vector<std::pair<quint32, quint32>> wanted; // subscription id, channel id
+    for (const QJsonValue& entry : list.toArray()) {
+        quint32 id = 0, channel = 0;
+        if (!toId(entry.toObject().value(QLatin1String("id")), id)
+            || !toId(entry.toObject().value(QLatin1String("channelId")), channel)) {
+            wanted.clear();
+            break;
+        }
+        wanted.emplace_back(id, channel);
+    }
+    if (!list.isArray() || wanted.size() != std::size_t(list.toArray().size())) {
+        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
+                    QStringLiteral("malformed subscribe: subscriptions must be {id, channelId} with whole numbers"));
+        return;
+    }
+    for (const auto& [id, channel] : wanted) {
+        bool channel_taken = false;
+        for (const auto& existing : client.subscriptions)
+            channel_taken = channel_taken || existing.second == channel;
+        if (client.subscriptions.count(id))
+            sendStatus(client, kError, QStringLiteral("subscription id %1 is already in use").arg(id));
+        else if (channel != kScanChannel && channel != kStatusChannel)
+            sendStatus(client, kError, QStringLiteral("no channel %1").arg(channel));
+        else if (channel_taken)
+            sendStatus(client, kWarning, QStringLiteral("channel %1 is already subscribed").arg(channel));
+        else
+            client.subscriptions[id] = channel;
+    }
+}
+
+void FoxgloveServer::unsubscribe(Client& client, const QJsonObject& request)
+{
+    const QJsonValue list = request.value(QLatin1String("subscriptionIds"));
+    std::vector<quint32> ids;
+    for (const QJsonValue& entry : list.toArray()) {
+        quint32 id = 0;
+        if (!toId(entry, id))
+            break;
+        ids.push_back(id);
+    }
+    if (!list.isArray() || ids.size() != std::size_t(list.toArray().size())) {
+        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
+                    QStringLiteral("malformed unsubscribe: subscriptionIds must be whole numbers"));
+        return;
+    }
+    for (const quint32 id : ids) {
+        if (client.subscriptions.erase(id) == 0)
+            sendStatus(client, kWarning, QStringLiteral("no subscription %1").arg(id));
+    }
+}
+
+void FoxgloveServer::publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload)
+{
+    for (auto& entry : clients_) {
+        Client& client = *entry.second;
+        if (client.closing)
+            continue;
+        for (const auto& [id, subscribed] : client.subscriptions) {
+            if (subscribed != channel)
+                continue;
+            QByteArray frame(13, '\0');
+            frame[0] = char(kMessageDataOpcode);
+            qToLittleEndian<quint32>(id, frame.data() + 1);
+            qToLittleEndian<quint64>(quint64(receive_time_ns < 0 ? 0 : receive_time_ns), frame.data() + 5);
+            frame += payload;
+            client.queue.push_back(Outgoing{Outgoing::Message, channel, frame});
+            ++client.queued_messages;
+        }
+        pump(client);
+        // What the socket could not take waits; past the bound the oldest goes.
+        while (client.queued_messages > kMaxQueuedMessages) {
+            for (auto it = client.queue.begin(); it != client.queue.end(); ++it) {
+                if (it->kind != Outgoing::Message)
+                    continue;
+                ++(it->channel == kScanChannel ? client.dropped_rounds : client.dropped_status);
+                client.queue.erase(it);
+                --client.queued_messages;
+                break;
+            }
+            if (!client.notice_queued) {
+                client.queue.push_back(Outgoing{Outgoing::DropNotice, 0, QByteArray()});
+                client.notice_queued = true;
+            }
+        }
+    }
+}
+
+void FoxgloveServer::reply(Client& client, const QByteArray& json)
+{
+    if (client.queued_replies >= kMaxQueuedReplies) {
+        closeClient(client, QWebSocketProtocol::CloseCodePolicyViolated,
+                    QStringLiteral("too many unread replies: client not reading"));
+        return;
+    }
+    client.queue.push_back(Outgoing{Outgoing::Reply, 0, json});
+    ++client.queued_replies;
+    pump(client);
+}
+
+void FoxgloveServer::sendStatus(Client& client, int level, const QString& message)
+{
+    reply(client, compact(QJsonObject{{"op", "status"}, {"level", level}, {"message", message}}));
+}
+
+void FoxgloveServer::closeClient(Client& client, int code, const QString& reason)
+{
+    TX_LOG << "streaming client" << client.socket->peerAddress().toString() << "closed:" << reason;
+    client.closing = true;
+    client.queue.clear();
+    client.socket->close(QWebSocketProtocol::CloseCode(code), reason);
+}
+
+void FoxgloveServer::pump(Client& client)
+{
+    while (!client.closing && !client.queue.empty() && client.socket->bytesToWrite() < kSocketHighWaterBytes) {
+        Outgoing out = std::move(client.queue.front());
+        client.queue.pop_front();
+        switch (out.kind) {
+        case Outgoing::Message:
+            --client.queued_messages;
+            client.socket->sendBinaryMessage(out.bytes);
+            break;
+        case Outgoing::Reply:
+            --client.queued_replies;
+            client.socket->sendTextMessage(QString::fromUtf8(out.bytes));
+            break;
+        case Outgoing::DropNotice: {
+            QString text = QStringLiteral("dropped %1 rounds").arg(client.dropped_rounds);
+            if (client.dropped_status > 0)
+                text += QStringLiteral(" and %1 status messages").arg(client.dropped_status);
+            client.notice_queued = false;
+            client.dropped_rounds = client.dropped_status = 0;
+            client.socket->sendTextMessage(QString::fromUtf8(
+                compact(QJsonObject{{"op", "status"}, {"level", kWarning}, {"message", text + ": client too slow"}})));
+            break;
+        }
+        }
+    }
+}
+
+} // namespace tx710

@@ -1,0 +1,110 @@
+#pragma once
+
+// The live stream: a WebSocket server speaking the Foxglove WebSocket
+// protocol (subprotocol foxglove.websocket.v1), offering the recording's two
+// topics with the same schemas and encodings as the MCAP file. Clients can
+// only subscribe; anything else they ask for is refused with a status.
+//
+// All on the thread that owns the server; publishing never blocks: a client
+// that reads too slowly loses its oldest messages and is told so.
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "recording/round_sink.h"
+#include "recording/scan_round.h"
+#include "recording/status_message.h"
+
+class QJsonObject;
+class QTcpServer;
+class QWebSocket;
+class QWebSocketServer;
+
+namespace tx710 {
+
+class FoxgloveServer : public QObject, public RoundSink
+{
+    Q_OBJECT
+public:
+    static constexpr char kSubprotocol[] = "foxglove.websocket.v1";
+    static constexpr quint32 kScanChannel = 1;
+    static constexpr quint32 kStatusChannel = 2;
+    // A client message larger than this closes the client.
+    static constexpr quint64 kMaxClientMessageBytes = 64 * 1024;
+    // Messages waiting per client beyond what its socket buffers; past this
+    // the oldest is dropped.
+    static constexpr int kMaxQueuedMessages = 8;
+    // Bytes a client's socket may hold before the queue stops handing it more.
+    static constexpr qint64 kSocketHighWaterBytes = 512 * 1024;
+    // Replies (status and the like) waiting for a client that does not read.
+    static constexpr int kMaxQueuedReplies = 64;
+
+    explicit FoxgloveServer(QObject* parent = nullptr);
+    ~FoxgloveServer() override;
+
+    // "PORT" or "HOST:PORT" ("[v6]:PORT" too); without a host only the
+    // loopback interface is bound. Port 0 picks a free port (serverPort()).
+    // On failure returns false with the reason in `error`.
+    bool listen(const QString& host_and_port, QString* error);
+    quint16 serverPort() const;
+    QString serverAddress() const;
+
+    void publishRound(const ScanRound& round);
+    void publishStatus(const status::Sample& sample);
+
+    int clientCount() const { return int(clients_.size()); }
+
+    // As a sink of a recording: publishing never fails; closing stops
+    // taking new clients.
+    bool writeRound(const ScanRound& round) override;
+    bool writeStatus(const status::Sample& sample) override;
+    bool close() override;
+    QString errorString() const override { return QString(); }
+
+signals:
+    void clientCountChanged(int count);
+
+private:
+    struct Outgoing {
+        enum Kind { Reply, Message, DropNotice } kind;
+        quint32 channel = 0;
+        QByteArray bytes;
+    };
+    struct Client {
+        QWebSocket* socket = nullptr;
+        std::map<quint32, quint32> subscriptions; // subscription id -> channel id
+        std::deque<Outgoing> queue;
+        int queued_messages = 0;
+        int queued_replies = 0;
+        bool notice_queued = false;
+        std::uint64_t dropped_rounds = 0;
+        std::uint64_t dropped_status = 0;
+        bool closing = false;
+    };
+
+    void acceptConnection();
+    void clientGone(QWebSocket* socket);
+    void textReceived(Client& client, const QString& text);
+    void binaryReceived(Client& client, const QByteArray& data);
+    void subscribe(Client& client, const QJsonObject& request);
+    void unsubscribe(Client& client, const QJsonObject& request);
+    void publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload);
+    void reply(Client& client, const QByteArray& json);
+    void sendStatus(Client& client, int level, const QString& message);
+    void closeClient(Client& client, int code, const QString& reason);
+    void pump(Client& client);
+    Client* find(QWebSocket* socket);
+
+    QTcpServer* tcp_server_ = nullptr;
+    QWebSocketServer* ws_server_ = nullptr;
+    std::map<QWebSocket*, std::unique_ptr<Client>> clients_;
+    QByteArray server_info_;
+    QByteArray advertise_;
+};
+
+} // namespace tx710

@@ -1,0 +1,433 @@
+// tx710-record: records the LiDAR without a display. It reads the port the
+// way the viewer does (the same link, frame finder and decoder, so the same
+// rounds a save would record) or replays a recording, and writes every round
+// to the files given with --out, chosen by extension.
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_link.h"
+#include "app/unix_signal_watcher.h"
+#include "recording/data_file.h"
+#include "recording/mcap_reader.h"
+#include "recording/recording_outputs.h"
+#include "streaming/foxglove_server.h"
+#include "streaming/live_feed.h"
+
+using namespace tx710;
+
+namespace {
+
+constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
+
+const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
+                      "                    [--out FILE]... [--serve [HOST:]PORT] [--quiet] [--realtime]\n"
+                      "Records whole LiDAR revolutions without a display.\n"
+                      "\n"
+                      "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                      "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
+                      "                      program (.mcap), as fast as possible\n"
+                      "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
+                      "  --rounds N          stop after N rounds\n"
+                      "  --duration SECONDS  stop after this time (default: until interrupted)\n"
+                      "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
+                      "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
+                      "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                      "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                      "  --quiet             no progress line and no summary\n"
+                      "  --help              show this text\n"
+                      "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
+                      "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+
+struct Options {
+    QString port;
+    QString replay;
+    long long rounds = 0; // 0: no limit
+    double duration = 0;  // 0: no limit
+    QStringList outputs;
+    QString serve; // [HOST:]PORT of the live server, empty: none
+    bool quiet = false;
+    bool realtime = false;
+};
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), kUsage);
+    return 2;
+}
+
+// Returns -1 to go on, or the exit status when parsing ends the program.
+int parseOptions(int argc, char** argv, Options& options)
+{
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp };
+    static const option long_options[] = {
+        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},           {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int code = 0;
+    while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+        const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
+        char* end = nullptr;
+        switch (code) {
+        case kPort:
+            options.port = value;
+            break;
+        case kReplay:
+            options.replay = value;
+            break;
+        case kRounds:
+            errno = 0;
+            options.rounds = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.rounds < 1)
+                return usageError(QStringLiteral("--rounds needs a positive count: '%1'").arg(value));
+            break;
+        case kDuration:
+            errno = 0;
+            options.duration = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !(options.duration > 0))
+                return usageError(QStringLiteral("--duration needs a positive number of seconds: '%1'").arg(value));
+            break;
+        case kOut: {
+            RecordingOutputs::Format format;
+            if (!RecordingOutputs::formatFor(value, format))
+                return usageError(QStringLiteral("%1: unknown output format (give .txt, .csv or .mcap)").arg(value));
+            options.outputs.append(value);
+            break;
+        }
+        case kServe:
+            options.serve = value;
+            break;
+        case kQuiet:
+            options.quiet = true;
+            break;
+        case kRealtime:
+            options.realtime = true;
+            break;
+        case kHelp:
+            std::fputs(kUsage, stdout);
+            return 0;
+        default:
+            return usageError(
+                QStringLiteral("unknown or incomplete option '%1'").arg(QString::fromLocal8Bit(argv[optind - 1])));
+        }
+    }
+    if (optind < argc)
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(QString::fromLocal8Bit(argv[optind])));
+    if (options.port.isEmpty() == options.replay.isEmpty())
+        return usageError(QStringLiteral("give one source: --port PATH or --replay FILE"));
+    const QString replay_suffix = QFileInfo(options.replay).suffix().toLower();
+    if (!options.replay.isEmpty() && replay_suffix != QLatin1String("txt") && replay_suffix != QLatin1String("mcap"))
+        return usageError(QStringLiteral("%1: --replay takes a .txt or an .mcap file").arg(options.replay));
+    if (options.rounds > 0 && options.duration > 0)
+        return usageError(QStringLiteral("give --rounds or --duration, not both"));
+    if (options.realtime && options.replay.isEmpty())
+        return usageError(QStringLiteral("--realtime applies to --replay only"));
+    if (options.outputs.isEmpty() && options.serve.isEmpty())
+        return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
+    return -1;
+}
+
+std::int64_t nowNs()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000000LL;
+}
+
+// "PATH: error", unless the error names the path already.
+QString withPath(const QString& path, const QString& error)
+{
+    return error.contains(path) ? error : QStringLiteral("%1: %2").arg(path, error);
+}
+
+QString sizeText(std::int64_t bytes)
+{
+    if (bytes < 10 * 1024)
+        return QStringLiteral("%1 B").arg(bytes);
+    if (bytes < 10 * 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 MiB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+// Runs one recording: a source hands rounds in, every sink gets each round
+// and each status sample, and the first failure or the end asked for stops it.
+class Recorder : public QObject
+{
+public:
+    Recorder(const Options& options, RecordingOutputs& outputs) : options_(options), outputs_(outputs)
+    {
+        sinks_.push_back(&outputs_);
+        progress_ = !options_.quiet && ::isatty(STDERR_FILENO);
+    }
+
+    // Another consumer of every round and status sample (a live server).
+    void addSink(RoundSink* sink) { sinks_.push_back(sink); }
+
+    // Starts the source; false when it failed at once (reported already).
+    bool start()
+    {
+        elapsed_.start();
+        if (!(options_.port.isEmpty() ? startReplay() : startPort()))
+            return false;
+        // The time asked for counts from the first data.
+        if (options_.duration > 0)
+            QTimer::singleShot(int(options_.duration * 1000.0), Qt::PreciseTimer, this, [this] { finish(0); });
+        connect(&tick_, &QTimer::timeout, this, &Recorder::tick);
+        tick_.start(1000);
+        return true;
+    }
+
+    void finish(int code)
+    {
+        if (finished_)
+            return;
+        finished_ = true;
+        tick_.stop();
+        replay_timer_.stop();
+        feed_.stop();
+        link_.close();
+        for (RoundSink* sink : sinks_) {
+            if (!sink->close() && code == 0) {
+                code = 1;
+                error_ = sink->errorString();
+            }
+        }
+        if (progress_)
+            std::fputs("\n", stderr);
+        if (code == 1)
+            std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(error_));
+        else if (!options_.quiet)
+            std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(summary()));
+        QCoreApplication::exit(code);
+    }
+
+    void fail(const QString& error)
+    {
+        if (finished_)
+            return;
+        error_ = error;
+        finish(1);
+    }
+
+private:
+    bool startPort()
+    {
+        connect(&link_, &SerialLink::linkLost, this, [this](const QString& reason) {
+            fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
+        });
+        connect(&feed_, &LiveFeed::roundReady, this, [this](const ScanRound& round) { handRound(round); });
+        connect(&feed_, &LiveFeed::statusReady, this, &Recorder::handStatus);
+        feed_.start();
+        // Nothing is drawn: reading ten times a second is soon enough.
+        link_.setReadInterval(100);
+        if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
+            fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
+            return false;
+        }
+        return true;
+    }
+
+    bool startReplay()
+    {
+        QString error;
+        const QString suffix = QFileInfo(options_.replay).suffix().toLower();
+        if (suffix == QLatin1String("mcap")) {
+            mcap::Contents contents;
+            if (!mcap::readFile(options_.replay, contents, error)) {
+                fail(withPath(options_.replay, error));
+                return false;
+            }
+            replay_ = std::move(contents.rounds);
+        } else {
+            datafile::Contents contents;
+            datafile::ReadError read_error;
+            if (!datafile::readFile(options_.replay, contents, read_error)) {
+                fail(withPath(options_.replay, read_error.text()));
+                return false;
+            }
+            // No times in a data file: the device's pace from now on.
+            const std::int64_t start = nowNs();
+            for (std::size_t i = 0; i < contents.rounds.size(); ++i)
+                replay_.push_back(
+                    ScanRound{0, start + std::int64_t(i) * kReplayRoundNs, std::move(contents.rounds[i].points)});
+        }
+        replay_timer_.setSingleShot(true);
+        connect(&replay_timer_, &QTimer::timeout, this, &Recorder::replayNext);
+        replay_timer_.start(0);
+        return true;
+    }
+
+    // One round per turn of the event loop, so that signals are seen.
+    void replayNext()
+    {
+        if (next_replayed_ >= replay_.size()) {
+            finish(0);
+            return;
+        }
+        const std::size_t index = next_replayed_++;
+        int wait_ms = 0;
+        if (options_.realtime && next_replayed_ < replay_.size()) {
+            const std::int64_t gap = replay_[next_replayed_].receive_time_ns - replay_[index].receive_time_ns;
+            wait_ms = int(qBound<std::int64_t>(0, gap / 1000000, 60000));
+        }
+        handRound(std::move(replay_[index]));
+        if (!finished_ && !finished_pending_)
+            replay_timer_.start(wait_ms);
+    }
+
+    void handRound(ScanRound round)
+    {
+        if (finished_ || finished_pending_)
+            return;
+        // Consecutive from 1 in every output: a replay of several saves
+        // becomes one recording.
+        round.number = ++rounds_;
+        for (RoundSink* sink : sinks_) {
+            if (!sink->writeRound(round)) {
+                feed_.stop();
+                // Not from inside the decoder: the link closes from the event loop.
+                const QString error = sink->errorString();
+                QMetaObject::invokeMethod(
+                    this, [this, error] { fail(error); }, Qt::QueuedConnection);
+                finished_pending_ = true;
+                return;
+            }
+        }
+        if (options_.rounds > 0 && rounds_ >= options_.rounds) {
+            feed_.stop();
+            finished_pending_ = true;
+            QMetaObject::invokeMethod(
+                this, [this] { finish(0); }, Qt::QueuedConnection);
+        }
+    }
+
+    void handStatus(const status::Sample& sample)
+    {
+        if (finished_ || finished_pending_)
+            return;
+        for (RoundSink* sink : sinks_) {
+            if (!sink->writeStatus(sample)) {
+                fail(sink->errorString());
+                return;
+            }
+        }
+    }
+
+    void tick()
+    {
+        if (progress_ && !finished_ && !finished_pending_)
+            std::fprintf(stderr, "\r%s\x1b[K", qUtf8Printable(progressText()));
+    }
+
+    QString filesText() const
+    {
+        QStringList parts;
+        for (const auto& file : outputs_.sizes())
+            parts.append(QStringLiteral("%1 %2").arg(QFileInfo(file.path).fileName(), sizeText(file.bytes)));
+        return parts.join(QStringLiteral(", "));
+    }
+
+    QString progressText() const
+    {
+        QString text = QStringLiteral("rounds %1").arg(rounds_);
+        if (!options_.port.isEmpty())
+            text += QStringLiteral("  frames/s %1  CRC rejects %2  RPM %3")
+                        .arg(feed_.lastStatus().frames_per_second, 0, 'f', 0)
+                        .arg(feed_.rejects())
+                        .arg(feed_.lastStatus().rpm, 0, 'f', 1);
+        return text + QStringLiteral("  ") + filesText();
+    }
+
+    QString summary() const
+    {
+        QString text = QStringLiteral("%1 rounds in %2 s").arg(rounds_).arg(elapsed_.elapsed() / 1000.0, 0, 'f', 1);
+        if (!options_.port.isEmpty())
+            text += QStringLiteral(", %1 CRC rejects").arg(feed_.rejects());
+        const QString files = filesText();
+        return files.isEmpty() ? text : text + QStringLiteral(": ") + files;
+    }
+
+    const Options& options_;
+    RecordingOutputs& outputs_;
+    std::vector<RoundSink*> sinks_;
+    SerialLink link_;
+    LiveFeed feed_;
+    QTimer tick_;
+    QTimer replay_timer_;
+    QElapsedTimer elapsed_;
+    std::vector<ScanRound> replay_;
+    std::size_t next_replayed_ = 0;
+    long long rounds_ = 0;
+    bool progress_ = false;
+    bool finished_ = false;
+    bool finished_pending_ = false;
+    QString error_;
+};
+
+// The log lines of the link and the decoder are for the viewer's log; here
+// stderr carries the progress, the summary or the one line of a failure.
+void dropLogLines(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(message));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A file at its size limit fails the write (reported) instead of ending
+    // the program; a closed pipe likewise.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    qInstallMessageHandler(dropLogLines);
+
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed >= 0)
+        return parsed;
+
+    QCoreApplication app(argc, argv);
+    RecordingOutputs outputs;
+    if (!outputs.open(options.outputs)) {
+        std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(outputs.errorString()));
+        return 1;
+    }
+
+    Recorder recorder(options, outputs);
+    FoxgloveServer server;
+    if (!options.serve.isEmpty()) {
+        QString error;
+        if (!server.listen(options.serve, &error)) {
+            outputs.close();
+            std::fprintf(stderr, "tx710-record: --serve %s: %s\n", qUtf8Printable(options.serve),
+                         qUtf8Printable(error));
+            return 1;
+        }
+        if (!options.quiet)
+            std::fprintf(stderr, "tx710-record: serving on ws://%s:%u\n", qUtf8Printable(server.serverAddress()),
+                         unsigned(server.serverPort()));
+        recorder.addSink(&server);
+    }
+    UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&watcher, &UnixSignalWatcher::unixSignal, &recorder, [&recorder](int) { recorder.finish(0); });
+    if (!recorder.start())
+        return 1;
+    return app.exec();
+}
