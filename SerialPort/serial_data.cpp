@@ -197,11 +197,10 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 
 inline void SerialData::recordPoint(ScanPoint point, float angle)
 {
-    const PointRecord record{float(point.intensity), float(point.distance), angle};
     if (recording_.load(std::memory_order_relaxed))
-        round_record_.push_back(record);
+        round_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
     if (stream_started_)
-        stream_record_.push_back(record);
+        stream_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
 }
 
 void SerialData::pickPoint(ScanPoint point, float angle, const QVector3D& position, int speed)

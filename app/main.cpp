@@ -4,12 +4,14 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-
 #include <vector>
 
 #include "app/gl_check.h"
+#include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
+#include "streaming/foxglove_server.h"
+#include "streaming/live_feed.h"
 
 int main(int argc, char* argv[])
 {
@@ -26,6 +28,11 @@ int main(int argc, char* argv[])
                                          QStringLiteral("Open the serial port PATH at once, without the port dialog."),
                                          QStringLiteral("PATH"));
     parser.addOption(port_option);
+    const QCommandLineOption serve_option(
+        QStringLiteral("serve"),
+        QStringLiteral("Serve the rounds live to Foxglove (WebSocket) on [HOST:]PORT; host 127.0.0.1 unless given."),
+        QStringLiteral("[HOST:]PORT"));
+    parser.addOption(serve_option);
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -36,6 +43,24 @@ int main(int argc, char* argv[])
         parser.showVersion();
 
     tx710::ensureUsableGl(arguments.data());
+
+    // The live stream runs beside the window; a server that cannot listen is
+    // reported and the viewer goes on without it.
+    tx710::FoxgloveServer server;
+    tx710::LiveFeed feed;
+    if (parser.isSet(serve_option)) {
+        QString error;
+        if (server.listen(parser.value(serve_option), &error)) {
+            TX_LOG << "serving on" << QStringLiteral("ws://%1:%2").arg(server.serverAddress()).arg(server.serverPort());
+            QObject::connect(&feed, &tx710::LiveFeed::roundReady, &server, &tx710::FoxgloveServer::publishRound);
+            QObject::connect(&feed, &tx710::LiveFeed::statusReady, &server, &tx710::FoxgloveServer::publishStatus);
+            feed.start();
+        } else {
+            TX_LOG << "--serve" << parser.value(serve_option) << "failed:" << error;
+            std::fprintf(stderr, "TX710Viewer: --serve %s: %s\n", qUtf8Printable(parser.value(serve_option)),
+                         qUtf8Printable(error));
+        }
+    }
 
     // Before the session, so that a signal during the port's detection wait
     // is not fatal.

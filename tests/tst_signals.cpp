@@ -1,7 +1,11 @@
 // The viewer as a process: SIGINT, SIGTERM and SIGHUP end it like a normal
-// quit, with exit code 0 and its serial port closed.
+// quit, with exit code 0 and its serial port closed; --serve streams its rounds.
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
 #include <QProcess>
+#include <QWebSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -71,6 +75,54 @@ private slots:
             sim.terminate();
             QVERIFY(sim.waitForFinished(5000));
         }
+    }
+
+    // The round the viewer shows reaches a Foxglove client on /scan.
+    void serveStreamsRoundsBesideTheWindow()
+    {
+        const QString bin = QCoreApplication::applicationDirPath();
+        QProcess sim;
+        sim.start(bin + QStringLiteral("/tx710-sim"), QStringList());
+        while (!sim.canReadLine())
+            QVERIFY2(sim.waitForReadyRead(5000), "tx710-sim prints its port");
+        const QString port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        QProcess viewer;
+        viewer.start(bin + QStringLiteral("/TX710Viewer"), {"--port", port, "--serve", "0"});
+        const QRegularExpression serving(QStringLiteral("serving on \"ws://127\\.0\\.0\\.1:(\\d+)\""));
+        QByteArray log;
+        QRegularExpressionMatch match;
+        for (int i = 0; i < 100 && !(match = serving.match(QString::fromLocal8Bit(log))).hasMatch(); ++i) {
+            viewer.waitForReadyRead(100);
+            log += viewer.readAllStandardError();
+        }
+        QVERIFY2(match.hasMatch(), log.constData());
+
+        QWebSocket client;
+        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(match.captured(1))));
+        request.setRawHeader("Sec-WebSocket-Protocol", "foxglove.websocket.v1");
+        QByteArray scan;
+        connect(&client, &QWebSocket::textMessageReceived, &client, [&client](const QString& text) {
+            if (text.contains(QStringLiteral("\"advertise\"")))
+                client.sendTextMessage(
+                    QStringLiteral(R"({"op":"subscribe","subscriptions":[{"id":7,"channelId":1}]})"));
+        });
+        connect(&client, &QWebSocket::binaryMessageReceived, &client, [&scan](const QByteArray& data) {
+            if (scan.isEmpty())
+                scan = data;
+        });
+        client.open(request);
+        QTRY_VERIFY_WITH_TIMEOUT(!scan.isEmpty(), 10000);
+        QCOMPARE(quint8(scan[0]), quint8(0x01)); // message data of subscription 7
+        QCOMPARE(qFromLittleEndian<quint32>(scan.constData() + 1), 7u);
+        const QJsonObject cloud = QJsonDocument::fromJson(scan.mid(13)).object();
+        QCOMPARE(cloud.value(QStringLiteral("frame_id")).toString(), QStringLiteral("tx710"));
+        QVERIFY(cloud.value(QStringLiteral("data")).toString().size() > 100);
+
+        ::kill(viewer.processId(), SIGTERM);
+        QVERIFY(viewer.waitForFinished(15000));
+        QCOMPARE(viewer.exitCode(), 0);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
     }
 };
 

@@ -64,14 +64,19 @@ tx710_start_sim() {
   done
 }
 
-# tx710_start_live_server LOG [tx710-sim options]: the simulator feeding
-# tx710-record --serve on a free loopback port; sets tx710_sim_pid,
-# tx710_server_pid and tx710_server_port (empty when it did not start).
+# tx710_start_live_server LOG [tx710-sim options] [-- tx710-record options]:
+# the simulator feeding tx710-record --serve on a free loopback port; sets
+# tx710_sim_pid, tx710_server_pid and tx710_server_port (empty when it did
+# not start).
 tx710_start_live_server() {
   local log="$1"; shift
-  tx710_start_sim "$log.sim" "$@"
+  local sim_options=() record_options=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do sim_options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  record_options=("$@")
+  tx710_start_sim "$log.sim" "${sim_options[@]}"
   env -u DISPLAY -u QT_QPA_PLATFORM "$TX710_ROOT/build/bin/tx710-record" --port "$tx710_sim_port" --serve 0 \
-    >"$log" 2>&1 &
+    "${record_options[@]}" >"$log" 2>&1 &
   tx710_server_pid=$!
   tx710_server_port=""
   for _ in $(seq 100); do
