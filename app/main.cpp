@@ -4,7 +4,9 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "app/gl_check.h"
 #include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
@@ -13,6 +15,8 @@
 
 int main(int argc, char* argv[])
 {
+    // QApplication takes its own options out of argv; a restart needs them all.
+    std::vector<char*> arguments(argv, argv + argc + 1);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TX710_VERSION));
 
@@ -37,6 +41,8 @@ int main(int argc, char* argv[])
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+
+    tx710::ensureUsableGl(arguments.data());
 
     // The live stream runs beside the window; a server that cannot listen is
     // reported and the viewer goes on without it.

@@ -72,6 +72,7 @@ int main(int argc, char** argv)
         return 1;
     }
     fillRound();
+    view->grabFramebuffer(); // waits for the GL window's first frame: context and GL objects made
     g_view = view.get();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -1,5 +1,6 @@
 // The point-cloud view drawn for real (Mesa under Xvfb) and read back, and its read-out panel.
 #include <QLabel>
+#include <QOpenGLWindow>
 #include <QtTest>
 
 #include "SerialPort/frame_protocol.h"
@@ -282,6 +283,48 @@ private slots:
                  qPrintable(text));
         QCOMPARE(countPixels(image, isGreen), 0); // no labels; points and rings as ever
         QVERIFY(colourNear(image, toScreen(*view, polar(14)), kWhite) && countPixels(image, isGrey) > 1000);
+    }
+
+    // Every child widget of the view is drawn over the scene as it looks now; the
+    // mouse over one still reaches the view.
+    void childWidgetsAreOverlays()
+    {
+        hub()->setRendererNote("drawn in software"); // told as a notice
+        auto view = makeView();
+        hub()->setRendererNote({});
+        QLabel marker(view.get());
+        marker.setStyleSheet("background-color: rgb(255, 0, 255);");
+        marker.setGeometry(600, 300, 40, 30);
+        const auto magenta = [&view, &marker] {
+            const QImage image = view->grabFramebuffer();
+            return countPixels(
+                image, [](const QColor& c) { return matches(c, QColor(255, 0, 255), 8); }, marker.geometry());
+        };
+        QCOMPARE(magenta(), 0);
+        for (const bool shown : {true, false}) {
+            marker.setVisible(shown);
+            QTRY_COMPARE(magenta(), shown ? 40 * 30 : 0);
+        }
+        marker.show();
+        marker.setStyleSheet("background-color: rgb(0, 0, 255);");
+        QTRY_COMPARE(magenta(), 0);
+
+        auto* panel = view->findChild<ShowDataWidget*>();
+        const QImage before = view->grabFramebuffer().copy(panel->geometry());
+        QVERIFY(countPixels(before, [](const QColor& c) { return matches(c, kWhite); }) > 200); // its texts
+        panel->showData(ShowData{1, 2, 3, 456, 789});
+        QTRY_VERIFY(view->grabFramebuffer().copy(panel->geometry()) != before);
+        const auto* note = view->findChild<QLabel*>("notice_widget");
+        QCOMPARE(note->text(), QStringLiteral("drawn in software"));
+        QCOMPARE(note->geometry().bottomLeft(), QPoint(0, kHeight - 1));
+        QVERIFY(countPixels(
+                    view->grabFramebuffer(), [](const QColor& c) { return matches(c, kWhite); }, note->geometry())
+                > 20); // its text
+
+        auto* scene = view->windowHandle()->findChild<QOpenGLWindow*>();
+        QVERIFY(scene);
+        QTest::mouseMove(scene, QPoint(100, 100)); // over the read-out panel
+        QCOMPARE(qRound(decoder()->hoverAngle()), 127);
     }
 
     void readoutFormats()

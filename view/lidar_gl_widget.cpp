@@ -1,12 +1,18 @@
 #include "view/lidar_gl_widget.h"
 
+#include <QChildEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QOpenGLPaintDevice>
 #include <QOpenGLShaderProgram>
+#include <QOpenGLWindow>
+#include <QPainter>
 #include <QPointer>
 #include <QTextCodec>
+#include <QTimer>
 #include <QVector4D>
 #include <QWheelEvent>
 
@@ -54,10 +60,58 @@ std::string ringLabel(float radius)
     return QString::number(radius * 1000.0f, 'g', 6).toUtf8().toStdString();
 }
 
+// Half the camera's vertical field of view (45 degrees).
+constexpr float kHalfFieldOfView = kPi / 8.0f;
+// Figures this close to the edge are still drawn: line width, antialiasing.
+constexpr float kCullMarginPixels = 4.0f;
+// A ring label's width bound in glyph heights (at most six characters).
+constexpr float kLabelBoundEms = 8.0f;
+
+// How long the software-renderer note stays in the view.
+constexpr int kRendererNoteMs = 15000;
+
 } // namespace
 
-LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
+// The native GL window filling the view: it draws through the view's GL code
+// and hands all mouse input to the view.
+class SceneWindow : public QOpenGLWindow
 {
+public:
+    explicit SceneWindow(LidarGLWidget* view) : view_(view) {}
+
+protected:
+    void initializeGL() override { view_->initializeGL(); }
+    void resizeGL(int w, int h) override { view_->resizeGL(w, h); }
+    void paintGL() override { view_->paintGL(); }
+    bool event(QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::Enter:
+        case QEvent::Leave:
+            // Same origin as the view: the window fills it.
+            return QCoreApplication::sendEvent(view_, event);
+        default:
+            return QOpenGLWindow::event(event);
+        }
+    }
+
+private:
+    LidarGLWidget* view_;
+};
+
+LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
+{
+    scene_window_ = new SceneWindow(this);
+    // Parented once known, so that it is not taken for an overlay.
+    container_ = QWidget::createWindowContainer(scene_window_);
+    container_->setParent(this);
+    container_->setGeometry(rect());
+
     // The overlays are children, deleted with the view.
     show_data_widget_ = new ShowDataWidget(this);
     show_data_widget_->show();
@@ -69,6 +123,12 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
     grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
 
     show_data_widget_->setSpacing(2);
+    // E.g. that the scene is drawn in software: told once, as a notice.
+    const QString renderer_note = LidarGLFunction::instance()->rendererNote();
+    if (!renderer_note.isEmpty()) {
+        notice_widget_->showNotice(renderer_note, kRendererNoteMs);
+        placeOverlays();
+    }
 
     // The decoder outlives any view; a round that completes after this view
     // is gone must not reach it.
@@ -77,7 +137,7 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QOpenGLWidget(parent)
         if (view.isNull())
             return;
         view->show_data_widget_->showPendingData();
-        view->update();
+        view->scheduleFrame();
     });
 
     LidarGLFunction* hub = LidarGLFunction::instance();
@@ -97,6 +157,46 @@ LidarGLWidget::~LidarGLWidget()
     cleanup();
 }
 
+void LidarGLWidget::scheduleFrame()
+{
+    scene_window_->update();
+}
+
+QImage LidarGLWidget::grabFramebuffer()
+{
+    if (!scene_window_->isValid() && isVisible()) {
+        // The GL window is made on its first exposure, shortly after the view's.
+        QEventLoop loop;
+        connect(scene_window_, &QOpenGLWindow::frameSwapped, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        scheduleFrame();
+        loop.exec();
+    }
+    if (!scene_window_->isValid())
+        return QImage();
+    scene_window_->makeCurrent();
+    paintGL();
+    // Read from the back buffer just drawn; the screen gets the next frame.
+    QImage image = scene_window_->grabFramebuffer();
+    scheduleFrame();
+    return image;
+}
+
+void LidarGLWidget::makeCurrent()
+{
+    scene_window_->makeCurrent();
+}
+
+void LidarGLWidget::doneCurrent()
+{
+    scene_window_->doneCurrent();
+}
+
+QOpenGLContext* LidarGLWidget::context() const
+{
+    return scene_window_->context();
+}
+
 void LidarGLWidget::cleanup()
 {
     if (!gl_ready_)
@@ -104,6 +204,9 @@ void LidarGLWidget::cleanup()
     makeCurrent();
     delete program_;
     program_ = nullptr;
+    delete paint_device_;
+    paint_device_ = nullptr;
+    overlay_images_.clear(); // their textures in the painter's cache go now too
     const GLuint arrays[] = {point_vao_, text_vao_};
     glDeleteVertexArrays(2, arrays);
     const GLuint buffers[] = {point_vbo_, color_vbo_, text_vbo_};
@@ -123,7 +226,7 @@ void LidarGLWidget::originView()
 {
     pan_ = QVector2D(0.0f, 0.0f);
     model_.setToIdentity();
-    repaint();
+    scheduleFrame();
 }
 
 void LidarGLWidget::zoomIn()
@@ -173,7 +276,7 @@ void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
     last_mouse_y_ = py;
     const float step = pan_factor_ * camera_distance_;
     pan_ -= QVector2D(static_cast<float>(dx) * step, static_cast<float>(dy) * step);
-    repaint();
+    scheduleFrame();
 }
 
 void LidarGLWidget::updateHoverAngle(int px, int py)
@@ -208,7 +311,7 @@ void LidarGLWidget::wheelEvent(QWheelEvent* event)
         zoomOut();
     else
         zoomIn();
-    repaint();
+    scheduleFrame();
     QWidget::wheelEvent(event);
 }
 
@@ -228,8 +331,94 @@ void LidarGLWidget::leaveEvent(QEvent* event)
 
 void LidarGLWidget::resizeEvent(QResizeEvent* event)
 {
+    container_->setGeometry(rect());
     placeOverlays();
-    QOpenGLWidget::resizeEvent(event);
+    QWidget::resizeEvent(event);
+}
+
+void LidarGLWidget::childEvent(QChildEvent* event)
+{
+    auto* child = qobject_cast<QWidget*>(event->child());
+    if (child != nullptr && child != container_) {
+        if (event->added())
+            watchOverlay(child);
+        if (event->removed())
+            overlay_images_.erase(child);
+        scheduleFrame();
+    }
+    QWidget::childEvent(event);
+}
+
+void LidarGLWidget::watchOverlay(QObject* object)
+{
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        watchOverlay(child);
+}
+
+QWidget* LidarGLWidget::overlayOf(QObject* object) const
+{
+    while (object != nullptr && object->parent() != this)
+        object = object->parent();
+    return static_cast<QWidget*>(object);
+}
+
+bool LidarGLWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ChildAdded:
+        watchOverlay(static_cast<QChildEvent*>(event)->child());
+        break;
+    case QEvent::Paint:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::ChildRemoved:
+        // The overlay's own rendering into its image sends these too.
+        if (rendering_overlays_)
+            break;
+        if (QWidget* overlay = overlayOf(watched))
+            overlay_images_.erase(overlay);
+        scheduleFrame();
+        // On screen the GL window hides the overlay: its paint is only a sign of change.
+        if (event->type() == QEvent::Paint)
+            return true;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void LidarGLWidget::drawOverlays()
+{
+    const qreal ratio = scene_window_->devicePixelRatio();
+    QList<QWidget*> shown;
+    rendering_overlays_ = true;
+    for (QObject* child : children()) { // bottom to top
+        auto* overlay = qobject_cast<QWidget*>(child);
+        if (overlay == nullptr || overlay == container_ || overlay->isHidden())
+            continue;
+        shown.append(overlay);
+        QImage& image = overlay_images_[overlay];
+        if (!image.isNull())
+            continue;
+        image = QImage(overlay->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        // Its background only where the widget fills it on screen too.
+        overlay->render(&image, QPoint(), QRegion(),
+                        overlay->autoFillBackground() ? DrawWindowBackground | DrawChildren : DrawChildren);
+    }
+    rendering_overlays_ = false;
+    if (shown.isEmpty())
+        return;
+    paint_device_->setSize(scene_window_->size() * ratio);
+    paint_device_->setDevicePixelRatio(ratio);
+    QPainter painter(paint_device_);
+    for (QWidget* overlay : shown)
+        painter.drawImage(overlay->pos(), overlay_images_[overlay]);
 }
 
 void LidarGLWidget::placeOverlays()
@@ -263,10 +452,7 @@ void LidarGLWidget::initializeGL()
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &LidarGLWidget::cleanup, Qt::UniqueConnection);
 
     initGlyphs();
-
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    paint_device_ = new QOpenGLPaintDevice;
 
     program_ = new QOpenGLShaderProgram(this);
     program_->addShaderFromSourceFile(QOpenGLShader::Vertex, QStringLiteral(":/Shader/lider.vert"));
@@ -327,6 +513,13 @@ void LidarGLWidget::paintGL()
         f->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
+    // Set each frame: the overlays' painter leaves its own state behind.
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const qreal ratio = scene_window_->devicePixelRatio();
+    glViewport(0, 0, static_cast<GLsizei>(scene_window_->width() * ratio),
+               static_cast<GLsizei>(scene_window_->height() * ratio));
     glClearColor(0, 0, 0, 0);
     // Depth is cleared too: every figure lies in one plane, and depth left
     // from the last frame would hide this frame's figures.
@@ -337,6 +530,7 @@ void LidarGLWidget::paintGL()
         drawPoints();
     drawGrid();
     program_->release();
+    drawOverlays();
 }
 
 void LidarGLWidget::drawPoints()
@@ -382,10 +576,23 @@ void LidarGLWidget::drawGrid()
     if (glyphs_.empty())
         return; // no font, no labels
     const float scale = pan_factor_ * camera_distance_ * kLabelScale;
+    const float em = static_cast<float>(kGlyphPixelHeight) * scale;
+    const QRectF seen = visibleArea();
     for (int i = 1; static_cast<float>(i) <= ring_limit; ++i) {
         const float radius = static_cast<float>(i) * spacing;
-        renderText(ringLabel(radius), radius, 0.0f, scale, kLabelColor);
+        // A label never reaches beyond a few glyph heights from its pen.
+        if (seen.intersects(QRectF(radius - em, -em, kLabelBoundEms * em, 2 * em)))
+            renderText(ringLabel(radius), radius, 0.0f, scale, kLabelColor);
     }
+}
+
+QRectF LidarGLWidget::visibleArea() const
+{
+    const float half_height = camera_distance_ * std::tan(kHalfFieldOfView);
+    const float half_width = half_height * aspect_;
+    const float margin = 2.0f * half_height * kCullMarginPixels / static_cast<float>(std::max(height(), 1));
+    return QRectF(pan_.x() - half_width - margin, pan_.y() - half_height - margin, 2 * (half_width + margin),
+                  2 * (half_height + margin));
 }
 
 void LidarGLWidget::drawLines(float spacing, float ring_limit)
@@ -407,8 +614,19 @@ void LidarGLWidget::drawLines(float spacing, float ring_limit)
         line(0.0f, 0.0f, hover.x, hover.y);
         program_->setUniformValue("vertexColor", kGridColor);
     }
+    // The rings that cross the visible area: nearer than its farthest corner
+    // and farther than its nearest point.
+    const QRectF seen = visibleArea();
+    const float far_x = std::max(std::abs(seen.left()), std::abs(seen.right()));
+    const float far_y = std::max(std::abs(seen.top()), std::abs(seen.bottom()));
+    const float near_x = seen.left() > 0 ? seen.left() : seen.right() < 0 ? -seen.right() : 0.0f;
+    const float near_y = seen.top() > 0 ? seen.top() : seen.bottom() < 0 ? -seen.bottom() : 0.0f;
+    const float farthest = std::hypot(far_x, far_y);
+    const float nearest = std::hypot(near_x, near_y);
     for (int i = 0; static_cast<float>(i) <= ring_limit; ++i) {
         const float radius = static_cast<float>(i) * spacing;
+        if (radius > farthest || radius < nearest)
+            continue;
         ::glBegin(GL_LINE_LOOP);
         for (int k = 0; k < kRingVertexCount; ++k) {
             const float a = static_cast<float>(k) * kRingAngleStep;

@@ -1,21 +1,27 @@
 #pragma once
 
+#include <QImage>
 #include <QMatrix4x4>
 #include <QOpenGLFunctions_4_1_Core>
-#include <QOpenGLWidget>
 #include <QPointF>
+#include <QRectF>
 #include <QVector2D>
 #include <QVector3D>
+#include <QWidget>
 
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
+class QOpenGLContext;
+class QOpenGLPaintDevice;
 class QOpenGLShaderProgram;
+class QOpenGLWindow;
 class ShowDataWidget;
 class LogoWidget;
 class NoticeWidget;
+class SceneWindow;
 
 // One glyph of the ring-label font, made once when the GL context is set up.
 struct GlyphRecord {
@@ -28,12 +34,34 @@ struct GlyphRecord {
 // The point-cloud view: the last complete round seen from above over a polar
 // grid with millimetre ring labels, zoomed in nine steps, panned by dragging,
 // with the point under the cursor picked by its polar angle.
-class LidarGLWidget : public QOpenGLWidget, protected QOpenGLFunctions_4_1_Core
+//
+// How it is composed: the view is a plain widget filled by a QOpenGLWindow
+// (SceneWindow, through QWidget::createWindowContainer) that draws straight
+// to its own native window, so a frame costs only the scene; a QOpenGLWidget
+// would have the whole main window composed again on every frame. That
+// native window covers the view's child widgets, so every other child of the
+// view is an overlay: it stays a real widget, laid out and updated as ever,
+// but an event filter on it and its descendants notes when it repaints,
+// shows, hides, moves or resizes; the next frame renders it once into an
+// image (QWidget::render) and paints that over the scene. A new overlay is
+// just a child widget. Mouse input on the GL window is handed to the view,
+// so hovering works over the overlays too.
+class LidarGLWidget : public QWidget, protected QOpenGLFunctions_4_1_Core
 {
     Q_OBJECT
 public:
     explicit LidarGLWidget(QWidget* parent = nullptr);
     ~LidarGLWidget() override;
+
+    // Draws the scene on the next frame.
+    void scheduleFrame();
+    // Draws a frame now and returns it, overlays included (empty before the
+    // GL window first appears).
+    QImage grabFramebuffer();
+    // The GL window's context, made current or released.
+    void makeCurrent();
+    void doneCurrent();
+    QOpenGLContext* context() const;
 
     void zoomIn();
     void zoomOut();
@@ -61,9 +89,12 @@ protected:
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void initializeGL() override;
-    void resizeGL(int w, int h) override;
-    void paintGL() override;
+    void childEvent(QChildEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    virtual void initializeGL();
+    virtual void resizeGL(int w, int h);
+    // The scene, then the overlays.
+    virtual void paintGL();
 
     // The label font beside the executable.
     virtual QString fontFilePath() const;
@@ -76,11 +107,19 @@ private:
     void setCamera();
     void drawPoints();
     void drawGrid();
+    // The part of the scan plane in view, a few pixels wider: figures wholly
+    // outside it are not sent to GL, which would only clip them.
+    QRectF visibleArea() const;
     void drawLines(float spacing, float ring_limit);
     void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
     void updateHoverAngle(int px, int py);
     void placeOverlays();
+    void watchOverlay(QObject* object);
+    QWidget* overlayOf(QObject* object) const;
+    void drawOverlays();
     static bool panButtons(Qt::MouseButtons buttons);
+
+    friend class SceneWindow;
 
     std::vector<float> zoom_levels_;
     std::vector<float> grid_spacings_;
@@ -103,6 +142,13 @@ private:
     ShowDataWidget* show_data_widget_ = nullptr;
     LogoWidget* logo_widget_ = nullptr;
     NoticeWidget* notice_widget_ = nullptr;
+
+    SceneWindow* scene_window_ = nullptr;
+    QWidget* container_ = nullptr;
+    // Each visible overlay's last rendering; null when it must be rendered again.
+    std::map<QWidget*, QImage> overlay_images_;
+    bool rendering_overlays_ = false;
+    QOpenGLPaintDevice* paint_device_ = nullptr;
 
     QOpenGLShaderProgram* program_ = nullptr;
     GLuint point_vao_ = 0;
