@@ -138,11 +138,13 @@ private slots:
                                   3000);
         feed_ = std::thread([this] { feed(); });
         QTest::mouseClick(dialog.findChild<QPushButton*>("ok_button"), Qt::LeftButton);
-        QVERIFY(session_->mainWindow() && QTest::qWaitForWindowExposed(session_->mainWindow().get())
-                && !dialog.isVisible());
+        QVERIFY(session_->mainWindow());
+        QVERIFY(QTest::qWaitForWindowExposed(session_->mainWindow().get()));
+        QVERIFY(!dialog.isVisible());
         view_ = session_->mainWindow()->findChild<LidarGLWidget*>("openGLWidget");
         tool_bar_ = session_->mainWindow()->findChild<LidarToolBar*>();
-        QVERIFY(view_ && tool_bar_);
+        QVERIFY(view_);
+        QVERIFY(tool_bar_);
         progress_ = tool_bar_->findChild<QProgressDialog*>();
     }
 
@@ -201,16 +203,19 @@ private slots:
                 [&](int value) { highest = std::max(highest, value); });
         click("save_button");
         QTRY_VERIFY_WITH_TIMEOUT(button("save_button")->isEnabled(), 30000);
-        QVERIFY(!progress_->isVisible() && !SerialData::instance()->saveRunning()); // back only when written
+        QVERIFY(!progress_->isVisible());
+        QVERIFY(!SerialData::instance()->saveRunning()); // back only when written
         QCOMPARE(highest, 100);
         QCOMPARE(savedRounds(), 100);
 
         startSave(20); // and a cancelled one
         QTest::mouseClick(progress_->findChild<QPushButton*>(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(button("save_button")->isEnabled(), 10000);
-        QVERIFY(!progress_->isVisible() && !SerialData::instance()->saveRunning());
+        QVERIFY(!progress_->isVisible());
+        QVERIFY(!SerialData::instance()->saveRunning());
         const int rounds = savedRounds();
-        QVERIFY2(rounds >= 20 && rounds < 100, qPrintable(QString::number(rounds)));
+        QVERIFY2(rounds >= 20, qPrintable(QString::number(rounds)));
+        QVERIFY2(rounds < 100, qPrintable(QString::number(rounds)));
     }
 
     void screenshotOfTheView()

@@ -85,7 +85,8 @@ private slots:
         window_->saveScreenshot();
         QVERIFY(notice()->isVisible());
         if (user_folder_blocked) {
-            QVERIFY(failureBox() && failureBox()->isVisible());
+            QVERIFY(failureBox());
+            QVERIFY(failureBox()->isVisible());
             QCOMPARE(failureBox()->windowTitle(), QStringLiteral("Screenshot failed"));
             QVERIFY2(failureBox()->text().contains("Not a directory"), qPrintable(failureBox()->text()));
         } else {
