@@ -338,13 +338,21 @@ void LidarGLWidget::resizeEvent(QResizeEvent* event)
 
 void LidarGLWidget::childEvent(QChildEvent* event)
 {
-    auto* child = qobject_cast<QWidget*>(event->child());
-    if (child != nullptr && child != container_) {
-        if (event->added())
+    if (event->removed()) {
+        // The child may be half destroyed already: only its address is compared.
+        const auto image = std::find_if(overlay_images_.begin(), overlay_images_.end(), [event](const auto& entry) {
+            return static_cast<QObject*>(entry.first) == event->child();
+        });
+        if (image != overlay_images_.end()) {
+            overlay_images_.erase(image);
+            scheduleFrame();
+        }
+    } else if (event->added()) {
+        auto* child = qobject_cast<QWidget*>(event->child());
+        if (child != nullptr && child != container_) {
             watchOverlay(child);
-        if (event->removed())
-            overlay_images_.erase(child);
-        scheduleFrame();
+            scheduleFrame();
+        }
     }
     QWidget::childEvent(event);
 }
