@@ -101,7 +101,7 @@ private slots:
     void saveOutcomeIsShown()
     {
         const QString data = tx710::besideExecutable("data");
-        const QStringList before = QDir(data).entryList(QDir::Files);
+        const tx710test::FolderCleanup written(data);
         QTest::mouseClick(window_->findChild<QToolButton*>("save_button"), Qt::LeftButton);
         SerialData::instance()->findFrame(tx710test::scanRevolutions(4)); // two whole rounds in between
         QTest::mouseClick(window_->findChild<QProgressDialog*>()->findChild<QPushButton*>(), Qt::LeftButton);
@@ -109,9 +109,8 @@ private slots:
         const QString path = SerialData::instance()->lastSaveOutcome().path;
         QCOMPARE(notice()->text(), "Saved 2 rounds to " + path);
         QCOMPARE(failureBox(), nullptr);
-        QVERIFY(QFile::remove(path));
-        if (before.isEmpty())
-            QDir().rmdir(data);
+        QCOMPARE(written.added(), QStringList{QFileInfo(path).fileName()});
+        written.clean();
 
         // Now with no folder to write in.
         const BlockedFolder beside(data), user(tx710::userDataFolder("data"));
