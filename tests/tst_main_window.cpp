@@ -38,6 +38,7 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir home_; // the user's data location lies in it
+    const tx710test::FolderCleanup screenshots_{tx710::besideExecutable("Screenshots")}; // made by the tool bar
     std::unique_ptr<MainWindow> window_;
     QSize size_;
 
