@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <thread>
 
@@ -79,17 +78,14 @@ class TestEndToEnd : public QObject
         const bool read = files.size() == 1 && text.startsWith(tx710::datafile::headerLine())
             && tx710::datafile::parse(text, contents, error);
         QFile::remove(path);
-        std::map<int, std::vector<double>> rounds;
-        for (const auto& round : contents.rounds)
-            for (const PointRecord& point : round.points)
-                rounds[round.number].push_back(point.angle);
+        const auto descending = [](const PointRecord& a, const PointRecord& b) { return a.angle >= b.angle; };
         int expected = 1;
-        for (const auto& [round, angles] : rounds)
-            if (round != expected++ || angles.front() >= 2 * step_ || angles.back() <= 360 - 2 * step_
-                || std::adjacent_find(angles.begin(), angles.end(), std::greater_equal<>()) != angles.end()
-                || std::abs(double(angles.size()) - 360 / step_) > 2)
+        for (const auto& [save, number, points] : contents.rounds)
+            if (number != expected++ || std::abs(double(points.size()) - 360 / step_) > 2
+                || points.front().angle >= 2 * step_ || points.back().angle <= 360 - 2 * step_
+                || std::adjacent_find(points.begin(), points.end(), descending) != points.end())
                 return -1;
-        return read ? int(rounds.size()) : -1;
+        return read ? int(contents.rounds.size()) : -1;
     }
 
 private slots:
