@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <thread>
 
@@ -16,6 +15,7 @@
 #include "app/startup.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/data_file.h"
+#include "support/fixtures.h"
 #include "support/modal_watcher.h"
 #include "support/pty.h"
 #include "view/lidar_gl_widget.h"
@@ -25,22 +25,15 @@ namespace {
 // Ten bits a byte, twelve points a frame.
 constexpr double kLinePointsPerSecond = 230400.0 / 10 / tx710::kFrameLength * tx710::kPointsPerFrame;
 
-QString beside(const QString& name)
-{
-    return QCoreApplication::applicationDirPath() + '/' + name;
-}
-QStringList filesIn(const QString& dir)
-{
-    return QDir(beside(dir)).entryList(QDir::Files);
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
-    QMap<QString, QStringList> before_{{"data", filesIn("data")}, {"Screenshots", filesIn("Screenshots")}};
+    // Each test removes the files it adds; whatever is left goes at the end.
+    const tx710test::FolderCleanup data_{tx710test::programPath("data")};
+    const tx710test::FolderCleanup screenshots_{tx710test::programPath("Screenshots")};
     tx710test::PseudoTerminal pty_;
     std::atomic<bool> stop_feed_{false}, hang_up_{false};
     std::thread feed_;
@@ -73,38 +66,26 @@ class TestEndToEnd : public QObject
         click("save_button");
         QTRY_VERIFY_WITH_TIMEOUT(progress_->findChild<QProgressBar*>()->value() >= rounds, 10000);
     }
-    // Files the run has added to a folder; each test removes its own.
-    QStringList added(const QString& folder) const
-    {
-        QStringList names = filesIn(folder);
-        for (const QString& name : before_[folder])
-            names.removeAll(name);
-        return names;
-    }
     // The rounds in the one file the last save wrote, which then goes; -1 unless they are numbered
     // 1..n and each is a whole revolution: from just after 0 to just before 360 degrees, growing.
     int savedRounds()
     {
-        const QStringList files = added("data");
-        const QString path = beside("data/" + files.value(0));
-        QFile file(path);
-        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const QStringList files = data_.added();
+        const QString path = tx710test::programPath("data/") + files.value(0);
+        const QByteArray text = tx710test::fileBytes(path);
         tx710::datafile::Contents contents;
         tx710::datafile::ReadError error;
         const bool read = files.size() == 1 && text.startsWith(tx710::datafile::headerLine())
             && tx710::datafile::parse(text, contents, error);
         QFile::remove(path);
-        std::map<int, std::vector<double>> rounds;
-        for (const auto& round : contents.rounds)
-            for (const PointRecord& point : round.points)
-                rounds[round.number].push_back(point.angle);
+        const auto descending = [](const PointRecord& a, const PointRecord& b) { return a.angle >= b.angle; };
         int expected = 1;
-        for (const auto& [round, angles] : rounds)
-            if (round != expected++ || angles.front() >= 2 * step_ || angles.back() <= 360 - 2 * step_
-                || std::adjacent_find(angles.begin(), angles.end(), std::greater_equal<>()) != angles.end()
-                || std::abs(double(angles.size()) - 360 / step_) > 2)
+        for (const auto& [save, number, points] : contents.rounds)
+            if (number != expected++ || std::abs(double(points.size()) - 360 / step_) > 2
+                || points.front().angle >= 2 * step_ || points.back().angle <= 360 - 2 * step_
+                || std::adjacent_find(points.begin(), points.end(), descending) != points.end())
                 return -1;
-        return read ? int(rounds.size()) : -1;
+        return read ? int(contents.rounds.size()) : -1;
     }
 
 private slots:
@@ -121,12 +102,6 @@ private slots:
         if (feed_.joinable())
             feed_.join();
         session_.reset();
-        for (const QString& folder : before_.keys()) {
-            for (const QString& name : added(folder))
-                QFile::remove(beside(folder + '/' + name));
-            if (before_[folder].isEmpty())
-                QDir().rmdir(beside(folder));
-        }
     }
 
     void pickingThePortReplacesTheDialog()
@@ -226,10 +201,10 @@ private slots:
         marker.show();
         QTest::qWait(300);
         click("intercept_button");
-        const QStringList files = added("Screenshots");
+        const QStringList files = screenshots_.added();
         QCOMPARE(files.size(), 1);
-        const QImage shot(beside("Screenshots/" + files[0]), "PNG");
-        QVERIFY(QFile::remove(beside("Screenshots/" + files[0])));
+        const QImage shot(tx710test::programPath("Screenshots/") + files[0], "PNG");
+        screenshots_.clean();
         QVERIFY(QRegularExpression(R"(^\d{4}(-\d\d){2}(_\d\d){3}_\d{3}-Screenshot\.png$)").match(files[0]).hasMatch());
         QCOMPARE(shot.size(), view_->size());
         for (const QPoint& offset : {QPoint(20, 15), QPoint(-5, 15), QPoint(20, -5)})

@@ -53,6 +53,13 @@ struct Peer {
         opened = QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; });
     }
     void send(const QJsonObject& object) { socket.sendTextMessage(QJsonDocument(object).toJson()); }
+    void send(const QByteArray& message, bool binary)
+    {
+        if (binary)
+            socket.sendBinaryMessage(message);
+        else
+            socket.sendTextMessage(QString::fromUtf8(message));
+    }
     void subscribe(quint32 id, quint32 channel)
     {
         send({{"op", "subscribe"},
@@ -158,18 +165,12 @@ private slots:
     {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("address"); // empty: refused
-        QTest::newRow("port only binds loopback") << "0"
-                                                  << "127.0.0.1";
-        QTest::newRow("host and port") << "127.0.0.2:0"
-                                       << "127.0.0.2";
-        QTest::newRow("IPv6 in brackets") << "[::1]:0"
-                                          << "::1";
-        QTest::newRow("not a port") << "80a"
-                                    << "";
-        QTest::newRow("port too large") << "127.0.0.1:70000"
-                                        << "";
-        QTest::newRow("host not an address") << "no.such.host:0"
-                                             << "";
+        QTest::newRow("port only binds loopback") << QString("0") << QString("127.0.0.1");
+        QTest::newRow("host and port") << QString("127.0.0.2:0") << QString("127.0.0.2");
+        QTest::newRow("IPv6 in brackets") << QString("[::1]:0") << QString("::1");
+        QTest::newRow("not a port") << QString("80a") << QString();
+        QTest::newRow("port too large") << QString("127.0.0.1:70000") << QString();
+        QTest::newRow("host not an address") << QString("no.such.host:0") << QString();
     }
     void listenAddresses()
     {
@@ -263,10 +264,7 @@ private slots:
         Peer peer(port);
         peer.subscribe(1, FoxgloveServer::kScanChannel);
         QTRY_COMPARE(peer.texts.size(), 2);
-        if (binary)
-            peer.socket.sendBinaryMessage(request);
-        else
-            peer.socket.sendTextMessage(QString::fromUtf8(request));
+        peer.send(request, binary);
         QTRY_COMPARE(peer.texts.size(), 3);
         QCOMPARE(peer.texts[2].value("op").toString(), QStringLiteral("status"));
         QCOMPARE(peer.texts[2].value("level").toInt(), level);
@@ -303,10 +301,7 @@ private slots:
         good.subscribe(1, FoxgloveServer::kScanChannel);
         QTRY_COMPARE(bad.texts.size(), 2);
         QVERIFY(good.roundTrip());
-        if (binary)
-            bad.socket.sendBinaryMessage(message);
-        else
-            bad.socket.sendTextMessage(QString::fromUtf8(message));
+        bad.send(message, binary);
         QTRY_VERIFY(bad.closed);
         QCOMPARE(int(bad.socket.closeCode()), close_code);
         QVERIFY(!bad.socket.closeReason().isEmpty());

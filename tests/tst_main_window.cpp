@@ -38,6 +38,7 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir home_; // the user's data location lies in it
+    const tx710test::FolderCleanup screenshots_{tx710::besideExecutable("Screenshots")}; // made by the tool bar
     std::unique_ptr<MainWindow> window_;
     QSize size_;
 
@@ -101,7 +102,7 @@ private slots:
     void saveOutcomeIsShown()
     {
         const QString data = tx710::besideExecutable("data");
-        const QStringList before = QDir(data).entryList(QDir::Files);
+        const tx710test::FolderCleanup written(data);
         QTest::mouseClick(window_->findChild<QToolButton*>("save_button"), Qt::LeftButton);
         SerialData::instance()->findFrame(tx710test::scanRevolutions(4)); // two whole rounds in between
         QTest::mouseClick(window_->findChild<QProgressDialog*>()->findChild<QPushButton*>(), Qt::LeftButton);
@@ -109,9 +110,8 @@ private slots:
         const QString path = SerialData::instance()->lastSaveOutcome().path;
         QCOMPARE(notice()->text(), "Saved 2 rounds to " + path);
         QCOMPARE(failureBox(), nullptr);
-        QVERIFY(QFile::remove(path));
-        if (before.isEmpty())
-            QDir().rmdir(data);
+        QCOMPARE(written.added(), QStringList{QFileInfo(path).fileName()});
+        written.clean();
 
         // Now with no folder to write in.
         const BlockedFolder beside(data), user(tx710::userDataFolder("data"));

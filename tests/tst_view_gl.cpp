@@ -3,10 +3,10 @@
 #include <QOpenGLWindow>
 #include <QtTest>
 
-#include "SerialPort/frame_protocol.h"
 #include "SerialPort/serial_data.h"
 #include "app/logo_widget.h"
 #include "panels/show_data_widget.h"
+#include "support/fixtures.h"
 #include "support/modal_watcher.h"
 #include "view/lidar_gl_function.h"
 #include "view/lidar_gl_widget.h"
@@ -94,10 +94,7 @@ bool colourNear(const QImage& image, QPointF p, const QColor& want, int radius =
 // One frame of four degrees from `start` (0.01 degree), all twelve points alike.
 void sendFrame(int start, int distance, int intensity)
 {
-    tx710::ScanFrameFields f{3600, std::uint16_t(start), std::uint16_t(start + 400), 0, {}};
-    f.points.fill({std::uint16_t(distance), std::uint8_t(intensity)});
-    const tx710::FrameBytes bytes = tx710::encodeFrame(f);
-    decoder()->parseFrame(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+    decoder()->parseFrame(tx710test::scanFrame(start, start + 400, distance, intensity));
 }
 
 // A round of frames every 10 degrees at 250 mm; the last frame's angle drop publishes it.
