@@ -1,5 +1,6 @@
 #include "recording/csv_writer.h"
 
+#include "recording/data_file.h"
 #include "recording/number_text.h"
 #include "recording/point_coordinates.h"
 
@@ -28,11 +29,7 @@ void appendRound(QByteArray& text, const ScanRound& round)
     for (const PointRecord& point : round.points) {
         const coordinates::PlanePoint plane = coordinates::fromPolar(point);
         text += prefix;
-        numbertext::appendFixed(text, double(point.angle), 3);
-        text += ',';
-        numbertext::appendGeneral6(text, double(point.distance));
-        text += ',';
-        numbertext::appendGeneral6(text, double(point.intensity));
+        datafile::appendPointFields(text, point, ',');
         text += ',';
         numbertext::appendFixed(text, plane.x_m, 6);
         text += ',';

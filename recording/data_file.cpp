@@ -76,13 +76,18 @@ void appendRound(QByteArray& text, int round_number, const std::vector<PointReco
     for (const PointRecord& point : points) {
         text += round_field;
         text += ' ';
-        numbertext::appendFixed(text, double(point.angle), 3);
-        text += ' ';
-        numbertext::appendGeneral6(text, double(point.distance));
-        text += ' ';
-        numbertext::appendGeneral6(text, double(point.intensity));
+        appendPointFields(text, point, ' ');
         text += '\n';
     }
+}
+
+void appendPointFields(QByteArray& text, const PointRecord& point, char separator)
+{
+    numbertext::appendFixed(text, double(point.angle), 3);
+    text += separator;
+    numbertext::appendGeneral6(text, double(point.distance));
+    text += separator;
+    numbertext::appendGeneral6(text, double(point.intensity));
 }
 
 QString ReadError::text() const

@@ -27,6 +27,9 @@ QByteArray headerLine();
 // the angle with 3 decimals, distance and intensity with at most 6
 // significant digits, separated by single blanks.
 void appendRound(QByteArray& text, int round_number, const std::vector<PointRecord>& points);
+// A point's angle, distance and intensity as the data file writes them,
+// between `separator`s (for the other formats that repeat them).
+void appendPointFields(QByteArray& text, const PointRecord& point, char separator);
 
 // The point as a reader of the file gets it back: each value rounded as its
 // line gives it. The recorder hands these to every output, so that the text

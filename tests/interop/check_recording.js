@@ -13,25 +13,9 @@ const { FileHandleReadable } = require("@mcap/nodejs");
 const { loadDecompressHandlers } = require("@mcap/support");
 const foxgloveSchemas = require("@foxglove/schemas/jsonschema");
 
-const FLOAT32 = 7;
-const EXPECTED_FIELDS = ["x", "y", "z", "intensity", "angle", "distance"].map((name, i) => ({
-  name,
-  offset: 4 * i,
-  type: FLOAT32,
-}));
+const { POINT_FIELDS, checker } = require("./checks");
 
-let passed = 0;
-let failed = 0;
-async function check(name, body) {
-  try {
-    await body();
-    passed += 1;
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`FAIL ${name}\n     ${String(error.message).split("\n").join("\n     ")}`);
-  }
-}
+const { check, crashed, finish } = checker();
 
 // Rows of the CSV file, grouped by round number, in file order.
 function readCsv(file) {
@@ -160,7 +144,7 @@ async function main() {
       assert.equal(cloud.frame_id, "tx710");
       assert.deepEqual(cloud.pose, { position: { x: 0, y: 0, z: 0 }, orientation: { x: 0, y: 0, z: 0, w: 1 } });
       assert.equal(cloud.point_stride, 24);
-      assert.deepEqual(cloud.fields, EXPECTED_FIELDS);
+      assert.deepEqual(cloud.fields, POINT_FIELDS);
       assert.equal(BigInt(cloud.timestamp.sec) * 1000000000n + BigInt(cloud.timestamp.nsec), message.logTime);
       assert.equal(message.publishTime, message.logTime);
       const data = Buffer.from(cloud.data, "base64");
@@ -216,11 +200,5 @@ async function main() {
 }
 
 main()
-  .catch((error) => {
-    failed += 1;
-    console.log(`FAIL ${error.stack}`);
-  })
-  .finally(() => {
-    console.log(`interop: ${passed} passed, ${failed} failed`);
-    process.exitCode = failed > 0 ? 1 : 0;
-  });
+  .catch(crashed)
+  .finally(() => finish("interop"));

@@ -9,26 +9,10 @@ const { FoxgloveClient } = require("@foxglove/ws-protocol");
 const WebSocket = require("ws");
 const foxgloveSchemas = require("@foxglove/schemas/jsonschema");
 
-const FLOAT32 = 7;
-const STRIDE = 24;
-const EXPECTED_FIELDS = ["x", "y", "z", "intensity", "angle", "distance"].map((name, i) => ({
-  name,
-  offset: 4 * i,
-  type: FLOAT32,
-}));
+const { POINT_FIELDS, checker } = require("./checks");
 
-let passed = 0;
-let failed = 0;
-function check(name, body) {
-  try {
-    body();
-    passed += 1;
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    failed += 1;
-    console.log(`FAIL ${name}\n     ${String(error.message).split("\n").join("\n     ")}`);
-  }
-}
+const STRIDE = 24;
+const { check, crashed, finish } = checker();
 
 // What the server sent until `rounds` /scan messages and one status arrived.
 function collect(url, rounds) {
@@ -75,12 +59,12 @@ async function main() {
   if (!url) throw new Error("usage: node check_stream.js ws://HOST:PORT [ROUNDS]");
   const seen = await collect(url, rounds);
 
-  check("server info: tx710, no optional capability", () => {
+  await check("server info: tx710, no optional capability", () => {
     assert.equal(seen.serverInfo.name, "tx710");
     assert.deepEqual(seen.serverInfo.capabilities, []);
   });
 
-  check("channels: /scan and /tx710/status as in the recording", () => {
+  await check("channels: /scan and /tx710/status as in the recording", () => {
     const byTopic = new Map(seen.channels.map((channel) => [channel.topic, channel]));
     assert.deepEqual([...byTopic.keys()].sort(), ["/scan", "/tx710/status"]);
     const scan = byTopic.get("/scan");
@@ -95,21 +79,21 @@ async function main() {
     assert.equal(JSON.parse(status.schema).title, "tx710.Status");
   });
 
-  check("no status complaint from the server", () => {
+  await check("no status complaint from the server", () => {
     assert.deepEqual(seen.statuses, []);
   });
 
-  check(`/scan: ${rounds} point clouds, receive time = message time, fields as the recording`, () => {
+  await check(`/scan: ${rounds} point clouds, receive time = message time, fields as the recording`, () => {
     assert.ok(seen.scan.length >= rounds);
     for (const { timestamp, message } of seen.scan) {
       assert.equal(timestamp, nanoseconds(message.timestamp));
       assert.equal(message.frame_id, "tx710");
       assert.equal(message.point_stride, STRIDE);
-      assert.deepEqual(message.fields, EXPECTED_FIELDS);
+      assert.deepEqual(message.fields, POINT_FIELDS);
     }
   });
 
-  check("/scan: points finite, a full turn, x and y from angle and distance", () => {
+  await check("/scan: points finite, a full turn, x and y from angle and distance", () => {
     for (const { message } of seen.scan) {
       const bytes = Buffer.from(message.data, "base64");
       assert.equal(bytes.length % STRIDE, 0);
@@ -135,7 +119,7 @@ async function main() {
     }
   });
 
-  check("/tx710/status: figures of the stream", () => {
+  await check("/tx710/status: figures of the stream", () => {
     for (const { timestamp, message } of seen.status) {
       assert.equal(timestamp, nanoseconds(message.timestamp));
       for (const key of ["frames_per_second", "crc_rejects", "rpm", "points_per_second"])
@@ -143,12 +127,8 @@ async function main() {
     }
   });
 
-  console.log(`stream: ${passed} passed, ${failed} failed`);
-  process.exitCode = failed > 0 ? 1 : 0;
 }
 
-main().catch((error) => {
-  console.log(`FAIL ${error.stack ?? error}`);
-  console.log(`stream: ${passed} passed, ${failed + 1} failed`);
-  process.exitCode = 1;
-});
+main()
+  .catch(crashed)
+  .finally(() => finish("stream"));
