@@ -49,6 +49,18 @@ tx710_build() {
   cmake --build "$dir" -j "$(nproc)"
 }
 
+# tx710_poll TRIES COMMAND...: runs COMMAND every 0.1 s, at most TRIES times,
+# until it prints something, and prints that (nothing when it never did).
+tx710_poll() {
+  local tries="$1" out=""; shift
+  for _ in $(seq "$tries"); do
+    out="$("$@")"
+    [ -n "$out" ] && break
+    sleep 0.1
+  done
+  printf '%s' "$out"
+}
+
 # tx710_start_sim LOG [tx710-sim options]: starts the simulator in the
 # background; sets tx710_sim_pid and tx710_sim_port (the pseudo-terminal it
 # made, empty when it did not start).
@@ -56,12 +68,7 @@ tx710_start_sim() {
   local log="$1"; shift
   "$TX710_ROOT/build/bin/tx710-sim" "$@" >"$log" 2>&1 &
   tx710_sim_pid=$!
-  tx710_sim_port=""
-  for _ in $(seq 50); do
-    tx710_sim_port="$(head -n 1 "$log")"
-    [ -n "$tx710_sim_port" ] && break
-    sleep 0.1
-  done
+  tx710_sim_port="$(tx710_poll 50 head -n 1 "$log")"
 }
 
 # tx710_start_live_server LOG [tx710-sim options] [-- tx710-record options]:
@@ -78,12 +85,7 @@ tx710_start_live_server() {
   env -u DISPLAY -u QT_QPA_PLATFORM "$TX710_ROOT/build/bin/tx710-record" --port "$tx710_sim_port" --serve 0 \
     "${record_options[@]}" >"$log" 2>&1 &
   tx710_server_pid=$!
-  tx710_server_port=""
-  for _ in $(seq 100); do
-    tx710_server_port="$(sed -n 's|^tx710-record: serving on ws://.*:\([0-9]*\)$|\1|p' "$log")"
-    [ -n "$tx710_server_port" ] && break
-    sleep 0.1
-  done
+  tx710_server_port="$(tx710_poll 100 sed -n 's|^tx710-record: serving on ws://.*:\([0-9]*\)$|\1|p' "$log")"
 }
 
 # tx710_stop PID...: ends background processes this script started.
