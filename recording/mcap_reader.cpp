@@ -1,6 +1,8 @@
 #include "recording/mcap_reader.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtEndian>
 
 #include <algorithm>
@@ -229,7 +231,8 @@ bool Reader::message(const QByteArray& content)
     Cursor fields(content.constData(), std::uint64_t(content.size()));
     const auto channel_id = fields.get<std::uint16_t>();
     const auto sequence = fields.get<std::uint32_t>();
-    fields.get<std::uint64_t>(); // log time: the point cloud carries the receive time
+    // The point cloud carries its receive time; a status has only the log time.
+    const auto log_time = fields.get<std::uint64_t>();
     fields.get<std::uint64_t>();
     if (!fields.ok)
         return malformed("message");
@@ -255,6 +258,9 @@ bool Reader::message(const QByteArray& content)
         contents_.rounds.push_back(std::move(round));
     } else if (channel->second.topic == status::topic().topic) {
         ++contents_.status_messages;
+        const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
+        if (rpm > 0) // 0 stands for a speed not yet known
+            contents_.speeds.push_back(Contents::Speed{std::int64_t(log_time), rpm});
     }
     return true;
 }
@@ -271,6 +277,8 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
     }
     std::stable_sort(contents.rounds.begin(), contents.rounds.end(),
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
+    std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
+                     [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <vector>
 
 #include "recording/scan_round.h"
@@ -17,6 +18,13 @@ namespace tx710::mcap {
 struct Contents {
     std::vector<ScanRound> rounds; // number = the message's sequence
     std::size_t status_messages = 0;
+    // The turning speed each /tx710/status message gives, in log-time order;
+    // a status without a readable positive rpm is left out.
+    struct Speed {
+        std::int64_t time_ns = 0;
+        double rpm = 0;
+    };
+    std::vector<Speed> speeds;
     // False when the file stops before its footer and closing magic.
     bool complete = false;
 };

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Ui {
+class PlaybackBar;
+}
+
+namespace tx710::replay {
+class ReplayPlayer;
+}
+
+// The thin bar under the view while a recording is open: play/pause, one
+// round back or forward, a slider over the rounds, "round k of N", the pace
+// and a close button. It only presents: the player holds the state.
+class PlaybackBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PlaybackBar(QWidget* parent = nullptr);
+    ~PlaybackBar() override;
+
+    // Drives `player` and follows its state from now on.
+    void attach(tx710::replay::ReplayPlayer* player);
+
+signals:
+    // The close button: the replay ends.
+    void closeClicked();
+
+private:
+    void showState();
+
+    Ui::PlaybackBar* ui_;
+    tx710::replay::ReplayPlayer* player_ = nullptr;
+};

@@ -1,0 +1,85 @@
+#include "replay/recording_file.h"
+
+#include <QFile>
+
+#include "recording/mcap_format.h"
+#include "recording/mcap_reader.h"
+
+namespace tx710::replay {
+
+namespace {
+
+bool fromText(const QByteArray& bytes, std::vector<Round>& rounds, QString& error)
+{
+    datafile::Contents contents;
+    datafile::ReadError read_error;
+    if (!datafile::parse(bytes, contents, read_error)) {
+        error = read_error.text();
+        return false;
+    }
+    // A write cut short inside a round leaves that round partial: the cut
+    // line carries the same round number as the lines before it.
+    if (contents.unterminated_tail && !contents.rounds.empty()) {
+        const QByteArray tail = bytes.mid(bytes.lastIndexOf('\n') + 1).simplified();
+        if (tail.left(tail.indexOf(' ')) == QByteArray::number(contents.rounds.back().number))
+            contents.rounds.pop_back();
+    }
+    for (datafile::RecordedRound& recorded : contents.rounds)
+        rounds.push_back(Round{std::move(recorded.points)});
+    return true;
+}
+
+bool fromMcap(const QByteArray& bytes, std::vector<Round>& rounds, QString& error)
+{
+    mcap::Contents contents;
+    if (!mcap::parse(bytes, contents, error))
+        return false;
+    // Each round turns at the speed of the latest status before it (the
+    // first status for the rounds before any).
+    const auto& speeds = contents.speeds;
+    std::size_t speed = 0;
+    for (ScanRound& scan : contents.rounds) {
+        while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= scan.receive_time_ns)
+            ++speed;
+        Round round{std::move(scan.points), true, scan.receive_time_ns};
+        if (!speeds.empty())
+            round.speed_rpm = speeds[speed].rpm;
+        rounds.push_back(std::move(round));
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Round>& rounds, QString& error)
+{
+    rounds.clear();
+    if (bytes.isEmpty()) {
+        error = QStringLiteral("the file is empty");
+        return false;
+    }
+    const bool is_mcap =
+        bytes.startsWith(QByteArray(mcap::kMagic, 8)) || name.endsWith(QStringLiteral(".mcap"), Qt::CaseInsensitive);
+    if (!(is_mcap ? fromMcap(bytes, rounds, error) : fromText(bytes, rounds, error))) {
+        rounds.clear();
+        return false;
+    }
+    if (rounds.empty()) {
+        error = QStringLiteral("the file holds no whole round");
+        return false;
+    }
+    return true;
+}
+
+bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        rounds.clear();
+        error = file.errorString();
+        return false;
+    }
+    return parseRecording(file.readAll(), path, rounds, error);
+}
+
+} // namespace tx710::replay

@@ -1,0 +1,74 @@
+#pragma once
+
+// Plays a loaded recording round by round: play and pause, one round back or
+// forward, a jump to any round, at the recording's own pace or one round per
+// repaint. Holds the replay's whole state; the playback bar only presents it.
+
+#include <QObject>
+#include <QTimer>
+
+#include <vector>
+
+#include "replay/recording_file.h"
+
+namespace tx710::replay {
+
+class ReplayPlayer : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Pace {
+        Recorded,  // the recorded time between rounds; 10 rounds a second when not recorded
+        PerRepaint // as fast as the view redraws (about 60 a second)
+    };
+    static constexpr int kNominalIntervalMs = 100;
+    static constexpr int kRepaintIntervalMs = 16;
+    // A longer pause in a recording (the device stopped) is not waited out.
+    static constexpr int kLongestIntervalMs = 1000;
+
+    explicit ReplayPlayer(QObject* parent = nullptr);
+
+    // Takes a new recording and shows its first round, paused.
+    void load(std::vector<Round> rounds);
+    // Forgets the recording and stops.
+    void clear();
+
+    int count() const { return int(rounds_.size()); }
+    int index() const { return index_; } // -1 without a recording
+    const Round& round(int index) const { return rounds_.at(std::size_t(index)); }
+    bool isPlaying() const { return playing_; }
+    Pace pace() const { return pace_; }
+    // Milliseconds until the next round while playing, -1 when paused.
+    int nextIntervalMs() const { return timer_.isActive() ? timer_.interval() : -1; }
+
+public slots:
+    // From the last round, play starts over at the first.
+    void play();
+    void pause();
+    void togglePlay();
+    // Stepping pauses.
+    void stepForward();
+    void stepBack();
+    // Clamped to the recording; keeps playing if it was.
+    void seek(int index);
+    void setPace(tx710::replay::ReplayPlayer::Pace pace);
+
+signals:
+    // The round to show now.
+    void roundChanged(int index);
+    // Playing, paused, pace or recording changed.
+    void stateChanged();
+
+private:
+    void show(int index);
+    void advance();
+    void scheduleNext();
+
+    std::vector<Round> rounds_;
+    int index_ = -1;
+    bool playing_ = false;
+    Pace pace_ = Pace::Recorded;
+    QTimer timer_;
+};
+
+} // namespace tx710::replay
