@@ -33,6 +33,12 @@ int main(int argc, char* argv[])
         QStringLiteral("Serve the rounds live to Foxglove (WebSocket) on [HOST:]PORT; host 127.0.0.1 unless given."),
         QStringLiteral("[HOST:]PORT"));
     parser.addOption(serve_option);
+    const QCommandLineOption replay_option(
+        QStringLiteral("replay"),
+        QStringLiteral("Show the recording FILE (.txt or .mcap) at once, without the port dialog; --port is then "
+                       "not used."),
+        QStringLiteral("FILE"));
+    parser.addOption(replay_option);
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -65,9 +71,10 @@ int main(int argc, char* argv[])
     // Before the session, so that a signal during the port's detection wait
     // is not fatal.
     tx710::UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
-    std::unique_ptr<tx710::StartupSession> session = parser.isSet(port_option)
-        ? std::make_unique<tx710::StartupSession>(parser.value(port_option))
-        : std::make_unique<tx710::StartupSession>();
+    std::unique_ptr<tx710::StartupSession> session = parser.isSet(replay_option)
+        ? tx710::StartupSession::forRecording(parser.value(replay_option))
+        : parser.isSet(port_option) ? std::make_unique<tx710::StartupSession>(parser.value(port_option))
+                                    : std::make_unique<tx710::StartupSession>();
     QObject::connect(&watcher, &tx710::UnixSignalWatcher::unixSignal, &app,
                      [&session](int signal_number) { session->quitForSignal(signal_number); });
     return app.exec();

@@ -3,17 +3,37 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
+#include <QSettings>
 
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
+#include "replay/replay_player.h"
+
+namespace {
+
+const char kLastFolderKey[] = "replay/lastFolder";
+
+// The one local file a drag brings, empty for anything else.
+QString draggedFile(const QMimeData* mime)
+{
+    const QList<QUrl> urls = mime ? mime->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainWindow)
 {
@@ -28,6 +48,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     connect(tool_bar_.get(), &LidarToolBar::sig_color, SerialData::instance(), &SerialData::setColorFlag);
     connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
             [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
+
+    player_ = new tx710::replay::ReplayPlayer(this);
+    ui_->playback_bar->attach(player_);
+    ui_->playback_bar->hide();
+    connect(ui_->playback_bar, &PlaybackBar::closeClicked, this, &MainWindow::closeRecording);
+    connect(player_, &tx710::replay::ReplayPlayer::roundChanged, this, [this](int index) {
+        const tx710::replay::Round& round = player_->round(index);
+        ui_->openGLWidget->showRecordedRound(round.points, round.speed_rpm);
+        ui_->openGLWidget->setReplayStatus(
+            tr("%1  round %2 of %3").arg(replay_name_).arg(index + 1).arg(player_->count()));
+    });
+    setAcceptDrops(true);
 }
 
 MainWindow::~MainWindow()
@@ -128,4 +160,53 @@ void MainWindow::showOutcome(bool ok, const QString& failure_title, const QStrin
     failure_box_->setText(message);
     failure_box_->show();
     failure_box_->raise();
+}
+
+void MainWindow::openRecording(const QString& path)
+{
+    std::vector<tx710::replay::Round> rounds;
+    QString reason;
+    if (!tx710::replay::loadRecording(path, rounds, reason)) {
+        TX_LOG << "replay open error:" << path << reason;
+        showOutcome(false, tr("Cannot open recording"), tr("Cannot open %1: %2").arg(path, reason));
+        return;
+    }
+    TX_LOG << "replaying" << path << rounds.size() << "rounds";
+    QSettings().setValue(QLatin1String(kLastFolderKey), QFileInfo(path).absolutePath());
+    replay_name_ = QFileInfo(path).fileName();
+    ui_->playback_bar->show();
+    player_->load(std::move(rounds));
+    player_->play();
+}
+
+void MainWindow::chooseRecording()
+{
+    const QString folder = QSettings().value(QLatin1String(kLastFolderKey)).toString();
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open recording"), folder, tr("Recordings (*.txt *.mcap)"));
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+void MainWindow::closeRecording()
+{
+    player_->clear();
+    ui_->playback_bar->hide();
+    ui_->openGLWidget->endReplay();
+    TX_LOG << "replay closed:" << replay_name_;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!draggedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = draggedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    openRecording(path);
 }

@@ -10,6 +10,10 @@ class LidarToolBar;
 class QImage;
 class QMessageBox;
 
+namespace tx710::replay {
+class ReplayPlayer;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -36,11 +40,25 @@ public:
     // block the view.
     void showOutcome(bool ok, const QString& failure_title, const QString& message);
 
+    // Shows the recording at `path` in place of the live rounds, from its
+    // first round, playing at the recorded pace, with the playback bar under
+    // the view. A file that cannot be opened is named with the reason in a
+    // warning box; whatever was shown goes on.
+    void openRecording(const QString& path);
+    // A file dialog for recordings, in the folder the last one came from.
+    void chooseRecording();
+    // Back to the live rounds.
+    void closeRecording();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     Ui::MainWindow* ui_ = nullptr;
     std::shared_ptr<LidarToolBar> tool_bar_;
     QPointer<QMessageBox> failure_box_;
+    tx710::replay::ReplayPlayer* player_ = nullptr;
+    QString replay_name_; // the recording's file name
 };

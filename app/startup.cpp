@@ -43,6 +43,21 @@ StartupSession::StartupSession(const QString& port) : font_(installApplicationFo
     QTimer::singleShot(0, &dialog_, [this, port] { handlePortResult(SerialLogic::instance()->open(port)); });
 }
 
+std::unique_ptr<StartupSession> StartupSession::forRecording(const QString& path)
+{
+    return std::unique_ptr<StartupSession>(new StartupSession(RecordingTag(), path));
+}
+
+StartupSession::StartupSession(RecordingTag, const QString& path) : font_(installApplicationFont())
+{
+    if (auto* refresh = dialog_.findChild<QTimer*>(QStringLiteral("refresh_timer")))
+        refresh->stop(); // the dialog is never shown
+    main_window_ = std::make_shared<MainWindow>(nullptr);
+    main_window_->show();
+    // Once the window is up, so that a box about the file lies over it.
+    QTimer::singleShot(0, main_window_.get(), [window = main_window_.get(), path] { window->openRecording(path); });
+}
+
 StartupSession::~StartupSession()
 {
     main_window_.reset();

@@ -31,6 +31,10 @@ public:
     // Opens `port` (a name or a device path) once the event loop runs, with
     // the same detection and boxes as the dialog's Ok, and no dialog.
     explicit StartupSession(const QString& port);
+    // Shows the main window at once with the recording at `path`, opening no
+    // port and showing no dialog; a recording that cannot be read is named in
+    // a box over the window, which stays.
+    static std::unique_ptr<StartupSession> forRecording(const QString& path);
     ~StartupSession();
     StartupSession(const StartupSession&) = delete;
     StartupSession& operator=(const StartupSession&) = delete;
@@ -48,6 +52,10 @@ public:
     const QFont& font() const { return font_; }
 
 private:
+    struct RecordingTag {
+    };
+    StartupSession(RecordingTag, const QString& path);
+
     QFont font_;
     SerialDialog dialog_;
     std::shared_ptr<MainWindow> main_window_;

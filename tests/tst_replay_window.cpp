@@ -1,0 +1,182 @@
+// A recording replayed in the real main window (drawn by Mesa under Xvfb and
+// read back), a file refused with its line and reason, and --replay through
+// the real program.
+
+#include <QProcess>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <cmath>
+#include <csignal>
+
+#include "app/main_window.h"
+#include "recording/output_folder.h"
+#include "support/fixtures.h"
+#include "support/modal_watcher.h"
+#include "view/lidar_gl_widget.h"
+
+namespace {
+
+constexpr int kRounds = 4;
+
+// Round r (0-based) lies in its own quarter: points every 5 degrees from 90 r + 10, 250 mm away.
+std::vector<PointRecord> quarter(int r)
+{
+    std::vector<PointRecord> points;
+    for (int a = 10; a <= 80; a += 5)
+        points.push_back(PointRecord{100, 250, float(90 * r + a)}); // intensity 100: white with or without colour map
+    return points;
+}
+
+// Screen pixel of a point (clockwise from -y, as the view places it), as tst_view_gl maps it.
+QPoint toScreen(const LidarGLWidget& view, const PointRecord& p)
+{
+    const double a = p.angle * M_PI / 180, r = p.distance / 1000.0;
+    const QPointF d = (QPointF(-r * std::sin(a), -r * std::cos(a)) - view.panOffset())
+        * (view.height() / (2.0 * view.cameraDistance() * std::tan(M_PI / 8)));
+    return QPointF(view.width() / 2.0 + d.x(), view.height() / 2.0 - d.y()).toPoint();
+}
+
+// How many of the round's points have a white pixel within 2 pixels.
+int pointsOnScreen(const QImage& image, const LidarGLWidget& view, int r)
+{
+    int seen = 0;
+    for (const PointRecord& p : quarter(r)) {
+        bool white = false;
+        const QPoint at = toScreen(view, p);
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx) {
+                const QColor c = image.pixelColor(at + QPoint(dx, dy));
+                white = white || std::min({c.red(), c.green(), c.blue()}) > 215;
+            }
+        seen += white ? 1 : 0;
+    }
+    return seen;
+}
+
+} // namespace
+
+class TestReplayWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir home_; // settings and files of the test
+    const tx710test::FolderCleanup screenshots_{tx710::besideExecutable("Screenshots")}; // made by the tool bar
+    std::unique_ptr<MainWindow> window_;
+    QString good_, bad_;
+
+    template <class T> T* child(const char* name) const { return window_->findChild<T*>(name); }
+    QString roundLabel() const { return child<QLabel>("replay_round_label")->text(); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QByteArray text = tx710::datafile::headerLine();
+        for (int r = 0; r < kRounds; ++r)
+            tx710::datafile::appendRound(text, r + 1, quarter(r));
+        good_ = home_.filePath("room.txt");
+        bad_ = home_.filePath("bad.txt");
+        QFile good(good_), bad(bad_);
+        QVERIFY(good.open(QIODevice::WriteOnly));
+        QCOMPARE(good.write(text), qint64(text.size()));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(tx710::datafile::headerLine() + "1 10.000 250 100\n1 15.000 abc 100\n");
+    }
+    void init()
+    {
+        window_ = std::make_unique<MainWindow>(nullptr);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QVERIFY(!child<QWidget>("playback_bar")->isVisible()); // nothing of a replay without a recording
+    }
+    void cleanup() { window_.reset(); }
+
+    // Stepped to a round, the view shows that round's points and no other's;
+    // closed, the recording leaves the view.
+    void steppedRoundIsOnScreen()
+    {
+        window_->openRecording(good_);
+        QVERIFY(child<QWidget>("playback_bar")->isVisible());
+        child<QToolButton>("replay_step_back_button")->click(); // pauses
+        child<QSlider>("replay_slider")->setValue(0);
+        child<QToolButton>("replay_step_forward_button")->click();
+        child<QToolButton>("replay_step_forward_button")->click();
+        QCOMPARE(roundLabel(), QString("round 3 of 4"));
+        auto* view = window_->findChild<LidarGLWidget*>();
+        const QImage image = view->grabFramebuffer();
+        QCOMPARE(pointsOnScreen(image, *view, 2), 15);
+        QCOMPARE(pointsOnScreen(image, *view, 0), 0);
+
+        child<QToolButton>("replay_close_button")->click();
+        QVERIFY(!child<QWidget>("playback_bar")->isVisible());
+        QCOMPARE(pointsOnScreen(view->grabFramebuffer(), *view, 2), 0);
+    }
+
+    void malformedFileIsRefused()
+    {
+        tx710test::LogCapture log;
+        window_->openRecording(bad_);
+        auto* box = child<QMessageBox>("failure_box");
+        QVERIFY(box);
+        QVERIFY(box->isVisible());
+        QCOMPARE(box->windowTitle(), QString("Cannot open recording"));
+        QCOMPARE(box->text(), "Cannot open " + bad_ + R"(: line 3: distance "abc" is not a number)");
+        QVERIFY(log.lines().join('\n').contains("replay open error: \"" + bad_));
+        QVERIFY(!child<QWidget>("playback_bar")->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr); // the window stays usable
+    }
+
+    // The dialog starts where the last recording came from; a dropped file opens.
+    void dialogAndDrop()
+    {
+        window_->openRecording(good_);
+        window_->closeRecording();
+        QString folder, filter;
+        QTimer::singleShot(200, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            folder = dialog ? dialog->directory().path() : "no dialog";
+            filter = dialog ? dialog->nameFilters().join(';') : "";
+            if (dialog)
+                dialog->reject();
+        });
+        window_->chooseRecording();
+        QCOMPARE(folder, home_.path());
+        QCOMPARE(filter, QString("Recordings (*.txt *.mcap)"));
+
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(good_)});
+        QDragEnterEvent enter(QPoint(500, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPoint(500, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &drop);
+        QVERIFY(child<QWidget>("playback_bar")->isVisible());
+    }
+
+    void replayOptionOpensTheWindow_data()
+    {
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("recording") << true;
+        QTest::newRow("malformed file") << false;
+    }
+    // No port dialog; a file that cannot be read leaves the window up; exit code 0.
+    void replayOptionOpensTheWindow()
+    {
+        QFETCH(bool, readable);
+        QProcess viewer;
+        viewer.setProcessChannelMode(QProcess::MergedChannels);
+        viewer.start(tx710test::programPath("TX710Viewer"), {"--replay", readable ? good_ : bad_});
+        const QByteArray awaited = readable ? "replaying \"" + good_.toLocal8Bit() + "\" 4 rounds" : "line 3: distance";
+        QByteArray log;
+        QTRY_VERIFY2_WITH_TIMEOUT((log += viewer.readAll()).contains(awaited), log.constData(), 20000);
+        QVERIFY(!log.contains("setCallback")); // the port dialog's
+        QVERIFY(!viewer.waitForFinished(300)); // still up
+        ::kill(viewer.processId(), SIGTERM);
+        QVERIFY(viewer.waitForFinished(15000));
+        QCOMPARE(viewer.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestReplayWindow)
+#include "tst_replay_window.moc"
