@@ -1,10 +1,8 @@
-// Recordings opened for replay (text data files and MCAP files, whole and
-// damaged) and the player that steps through them, without widgets.
+// Recordings opened for replay (text and MCAP, whole and damaged) and the
+// player stepping through them, without widgets.
 
 #include <QSignalSpy>
 #include <QtTest>
-
-#include <cmath>
 
 #include "recording/mcap_writer.h"
 #include "replay/recording_file.h"
@@ -15,16 +13,16 @@ using namespace tx710::replay;
 
 namespace {
 
-// Each round's point count, as "2 2 1".
-QString shape(const std::vector<Round>& rounds)
+QString pointCounts(const std::vector<Round>& rounds)
 {
-    QStringList parts;
+    QStringList counts;
     for (const Round& round : rounds)
-        parts << QString::number(round.points.size());
-    return parts.join(' ');
+        counts << QString::number(round.points.size());
+    return counts.join(' ');
 }
 
-std::vector<Round> timedRounds(std::initializer_list<std::int64_t> times_ms)
+// One round at each time (ms); a negative time: none recorded.
+std::vector<Round> roundsAt(std::initializer_list<std::int64_t> times_ms)
 {
     std::vector<Round> rounds;
     for (std::int64_t ms : times_ms)
@@ -41,96 +39,82 @@ private slots:
     void textRecordings_data()
     {
         QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QString>("points"); // per round, or the error
-        const QByteArray header = "Round angle distance intensity\n";
-        QTest::newRow("two saves") << tx710test::fileBytes(tx710test::fixturePath("data_file_two_saves.txt"))
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("outcome"); // point counts, or the error
+        const QByteArray header = tx710::datafile::headerLine(), two = header + "1 1 500 9\n2 1 500 9\n";
+        QTest::newRow("two saves") << tx710test::fileBytes(tx710test::fixturePath("data_file_two_saves.txt")) << "a.txt"
                                    << "2 2 1";
-        QTest::newRow("cut inside a round") << header + "1 1 500 9\n2 1 500 9\n2 2 50"
+        QTest::newRow("cut inside a round") << two + "2 2 50"
+                                            << "a.txt"
                                             << "1";
-        QTest::newRow("cut at a new round") << header + "1 1 500 9\n2 1 500 9\n3 2 50"
+        QTest::newRow("cut at a new round") << two + "3 2 50"
+                                            << "a.txt"
                                             << "1 1";
-        QTest::newRow("malformed") << header + "1 1 500 9\n1 2 abc 9\n"
-                                   << R"(line 3: distance "abc" is not a number)";
-        QTest::newRow("empty") << QByteArray() << "the file is empty";
-        QTest::newRow("header only") << header << "the file holds no whole round";
-        QTest::newRow("text named .mcap") << header + "1 1 500 9\n"
+        QTest::newRow("malformed") << two + "2 2 abc 9\n"
+                                   << "a.txt"
+                                   << R"(line 4: distance "abc" is not a number)";
+        QTest::newRow("empty") << QByteArray() << "a.txt"
+                               << "the file is empty";
+        QTest::newRow("header only") << header << "a.txt"
+                                     << "the file holds no whole round";
+        QTest::newRow("text named .mcap") << two << "a.mcap"
                                           << "not an MCAP file (no magic at its start)";
     }
     void textRecordings()
     {
         QFETCH(QByteArray, text);
-        QFETCH(QString, points);
+        QFETCH(QString, name);
+        QFETCH(QString, outcome);
         std::vector<Round> rounds;
         QString error;
-        const bool ok = parseRecording(
-            text, QTest::currentDataTag() == QByteArray("text named .mcap") ? "a.mcap" : "a.txt", rounds, error);
-        QCOMPARE(ok ? shape(rounds) : error, points);
-        QCOMPARE(ok, error.isEmpty());
+        QCOMPARE(parseRecording(text, name, rounds, error) ? pointCounts(rounds) : error, outcome);
     }
 
-    // Times from the rounds, speeds from the latest status before each round.
-    void mcapRecordingWithSpeeds()
+    // Times from the rounds; each round's speed from the latest known one before it.
+    void mcapRoundsTakeTheirSpeeds()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath("r.mcap");
         constexpr std::int64_t t0 = 1780000000000000000LL, ms = 1000000;
-        {
-            tx710::mcap::Writer writer;
-            QVERIFY(writer.open(path));
-            writer.writeRound(ScanRound{1, t0, {{1, 500, 0}}});
-            writer.writeStatus(tx710::status::Sample{t0 + 50 * ms, 10, 0, 360, 4000});
-            writer.writeRound(ScanRound{2, t0 + 100 * ms, {{1, 500, 0}, {1, 600, 1}}});
-            writer.writeStatus(tx710::status::Sample{t0 + 150 * ms, 10, 0, 0, 4000}); // speed unknown
-            writer.writeStatus(tx710::status::Sample{t0 + 190 * ms, 10, 0, 420, 4000});
-            writer.writeRound(ScanRound{3, t0 + 200 * ms, {{1, 500, 0}}});
-            QVERIFY(writer.close());
-        }
+        tx710::mcap::Writer writer;
+        QVERIFY(writer.open(dir.filePath("r.mcap")));
+        writer.writeRound(ScanRound{1, t0, {{1, 500, 0}}});
+        writer.writeStatus(tx710::status::Sample{t0 + 50 * ms, 10, 0, 360, 4000});
+        writer.writeRound(ScanRound{2, t0 + 100 * ms, {{1, 500, 0}}});
+        writer.writeStatus(tx710::status::Sample{t0 + 150 * ms, 10, 0, 0, 4000}); // not yet known
+        writer.writeStatus(tx710::status::Sample{t0 + 190 * ms, 10, 0, 420, 4000});
+        writer.writeRound(ScanRound{3, t0 + 200 * ms, {{1, 500, 0}}});
+        QVERIFY(writer.close());
         std::vector<Round> rounds;
         QString error;
-        QVERIFY2(loadRecording(path, rounds, error), qPrintable(error));
-        QCOMPARE(shape(rounds), QString("1 2 1"));
-        QCOMPARE(rounds[1].time_ns, t0 + 100 * ms);
-        const double speeds[] = {360, 360, 420}; // the first round is before any status
+        QVERIFY2(loadRecording(dir.filePath("r.mcap"), rounds, error), qPrintable(error));
+        QCOMPARE(rounds.at(1).time_ns, t0 + 100 * ms);
+        const double speeds[] = {360, 360, 420}; // the first round came before any status
         for (int k = 0; k < 3; ++k)
-            QCOMPARE(rounds[k].speed_rpm, speeds[k]);
-
-        tx710::mcap::Writer writer; // no status at all
-        QVERIFY(writer.open(path));
-        writer.writeRound(ScanRound{1, t0, {{1, 500, 0}}});
-        QVERIFY(writer.close());
-        QVERIFY(loadRecording(path, rounds, error));
-        QVERIFY(std::isnan(rounds[0].speed_rpm));
+            QCOMPARE(rounds.at(k).speed_rpm, speeds[k]);
     }
 
-    void stepAndSeekStayInside()
+    void stepSeekAndEnd()
     {
         ReplayPlayer player;
         QSignalSpy shown(&player, &ReplayPlayer::roundChanged);
-        player.load(timedRounds({-1, -1, -1}));
-        player.stepBack();
-        player.seek(7);
-        player.stepForward();
+        player.load(roundsAt({-1, -1, -1}));
+        for (auto step : {&ReplayPlayer::stepBack, &ReplayPlayer::stepForward, &ReplayPlayer::stepForward,
+                          &ReplayPlayer::stepForward})
+            (player.*step)();
         player.seek(-3);
-        player.stepForward();
+        player.seek(7);
         QStringList seen;
         for (const auto& args : shown)
             seen << args[0].toString();
-        QCOMPARE(seen.join(' '), QString("0 2 0 1"));
-        QCOMPARE(player.index(), 1);
-    }
+        QCOMPARE(seen.join(' '), QString("0 1 2 0 2")); // nothing before the first or after the last
 
-    void playsToTheEndAndStops()
-    {
-        ReplayPlayer player;
-        player.load(timedRounds({-1, -1, -1}));
+        player.seek(0);
         player.setPace(ReplayPlayer::Pace::PerRepaint);
         player.play();
         QTRY_COMPARE(player.isPlaying(), false);
         QCOMPARE(player.index(), 2);
-        QCOMPARE(player.nextIntervalMs(), -1);
         player.play(); // from the last round: over again
         QCOMPARE(player.index(), 0);
-        QCOMPARE(player.isPlaying(), true);
     }
 
     void paceSetsTheInterval_data()
@@ -149,7 +133,7 @@ private slots:
         QFETCH(int, pace);
         QFETCH(int, interval);
         ReplayPlayer player;
-        player.load(timedRounds({0, 40, 9000, -1, 0}));
+        player.load(roundsAt({0, 40, 9000, -1, 0}));
         player.seek(at);
         player.setPace(ReplayPlayer::Pace(pace));
         player.play();

@@ -37,18 +37,16 @@ QPoint toScreen(const LidarGLWidget& view, const PointRecord& p)
     return QPointF(view.width() / 2.0 + d.x(), view.height() / 2.0 - d.y()).toPoint();
 }
 
-// How many of the round's points have a white pixel within 2 pixels.
+// How many of round r's points have a white pixel within 2 pixels.
 int pointsOnScreen(const QImage& image, const LidarGLWidget& view, int r)
 {
     int seen = 0;
     for (const PointRecord& p : quarter(r)) {
         bool white = false;
-        const QPoint at = toScreen(view, p);
-        for (int dy = -2; dy <= 2; ++dy)
-            for (int dx = -2; dx <= 2; ++dx) {
-                const QColor c = image.pixelColor(at + QPoint(dx, dy));
-                white = white || std::min({c.red(), c.green(), c.blue()}) > 215;
-            }
+        for (int i = 0; i < 25; ++i) {
+            const QColor c = image.pixelColor(toScreen(view, p) + QPoint(i % 5 - 2, i / 5 - 2));
+            white = white || std::min({c.red(), c.green(), c.blue()}) > 215;
+        }
         seen += white ? 1 : 0;
     }
     return seen;
