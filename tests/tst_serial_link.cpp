@@ -102,6 +102,39 @@ private slots:
         QCOMPARE(serialLockFiles(pty.slavePath()), QStringList()); // closed, so the next program finds no lock
     }
 
+    void remedyFollowsTheReason_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("remedy"); // a phrase of it
+        QTest::newRow("permission") << int(QSerialPort::PermissionError)
+                                    << "cannot open: PermissionError: Permission denied"
+                                    << "usermod -aG dialout $USER";
+        QTest::newRow("locked") << int(QSerialPort::PermissionError)
+                                << "cannot open: PermissionError: Permission error while locking the device"
+                                << "Another program holds the port";
+        QTest::newRow("busy") << int(QSerialPort::PermissionError)
+                              << "cannot open: PermissionError: Device or resource busy"
+                              << "Another program holds the port";
+        QTest::newRow("no such port") << int(QSerialPort::DeviceNotFoundError)
+                                      << "cannot open: DeviceNotFoundError: No such file or directory"
+                                      << "brltty";
+        QTest::newRow("silent") << int(QSerialPort::TimeoutError) << "no data within 3 s"
+                                << "wrong port, or the LiDAR is not powered";
+        QTest::newRow("hung up") << int(QSerialPort::ReadError) << "ReadError: the device hung up"
+                                 << "brltty";
+        QTest::newRow("other") << int(QSerialPort::UnknownError) << "UnknownError: x"
+                               << "Check the cable";
+    }
+    void remedyFollowsTheReason()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        QFETCH(QString, remedy);
+        const QString text = connectionRemedy(QSerialPort::SerialPortError(error), reason);
+        QVERIFY2(text.contains(remedy), qPrintable(text));
+    }
+
     void simulatorAtFullLineRate()
     {
         // Five seconds of a full 230400-baud line, every tenth frame corrupted. The seed fixes
