@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -243,6 +244,19 @@ void LidarToolBar::initShortcuts()
     addShortcut(ui_->hold_button, tr("Hold the points"), {QKeySequence(Qt::Key_H)});
     addShortcut(ui_->measure_button, tr("Measure a distance"), {QKeySequence(Qt::Key_M)});
     ui_->decay_spin_box->setToolTip(tr("Rounds drawn at once, the older ones fading"));
+    ui_->decay_spin_box->installEventFilter(this);
+}
+
+bool LidarToolBar::eventFilter(QObject* watched, QEvent* event)
+{
+    // The decay box keeps the digits typed into it; every other key stays
+    // the window's shortcut even while the box has the focus.
+    if (watched == ui_->decay_spin_box && event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key < Qt::Key_0 || key > Qt::Key_9)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void LidarToolBar::setMeasureChecked(bool checked)

@@ -56,6 +56,9 @@ public:
     // remembered between runs.
     int decayRounds() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void sig_screenshot_clicked();
     void sig_color(bool flag);

@@ -7,9 +7,12 @@
 #include <random>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "app/main_window.h"
+#include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
 #include "support/fixtures.h"
+#include "view/lidar_gl_function.h"
 
 namespace {
 
@@ -64,6 +67,60 @@ private slots:
         QCOMPARE(window_->size(), size_); // notices and boxes leave the window as it is
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         window_.reset();
+    }
+
+    void keysWorkAnywhereInTheWindow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QByteArray>("signal"); // of the tool bar, or of the view's functions when it names a zoom
+        QTest::addColumn<bool>("in_decay_box"); // the focus in the one text field
+        QTest::newRow("H in the decay box holds")
+            << int(Qt::Key_H) << 0 << QByteArray(SIGNAL(sig_hold_toggled(bool))) << true;
+        QTest::newRow("H holds") << int(Qt::Key_H) << 0 << QByteArray(SIGNAL(sig_hold_toggled(bool))) << false;
+        QTest::newRow("M measures") << int(Qt::Key_M) << 0 << QByteArray(SIGNAL(sig_measure_toggled(bool))) << false;
+        QTest::newRow("Ctrl+O opens") << int(Qt::Key_O) << int(Qt::ControlModifier)
+                                      << QByteArray(SIGNAL(sig_open_clicked())) << false;
+        QTest::newRow("= zooms in") << int(Qt::Key_Equal) << 0 << QByteArray(SIGNAL(zoomInSignal())) << false;
+        QTest::newRow("keypad - zooms out")
+            << int(Qt::Key_Minus) << int(Qt::KeypadModifier) << QByteArray(SIGNAL(zoomOutSignal())) << false;
+        QTest::newRow("0 back to the origin") << int(Qt::Key_0) << 0 << QByteArray(SIGNAL(originViewSignal())) << false;
+    }
+    void keysWorkAnywhereInTheWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QByteArray, signal);
+        QFETCH(bool, in_decay_box);
+        QObject* sender = signal.contains("Signal") ? static_cast<QObject*>(LidarGLFunction::instance())
+                                                    : window_->findChild<LidarToolBar*>();
+        QSignalSpy spy(sender, signal.constData());
+        QApplication::setActiveWindow(window_.get()); // Xvfb has no window manager to do it
+        if (in_decay_box)
+            window_->findChild<QSpinBox*>("decay_spin_box")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(spy.size(), 1);
+    }
+
+    void spacePausesAndPlays()
+    {
+        QApplication::setActiveWindow(window_.get()); // Xvfb has no window manager to do it
+        auto* play = window_->findChild<QToolButton*>("play_button");
+        QTest::keyClick(window_.get(), Qt::Key_Space);
+        QVERIFY(play->isChecked());
+        QTest::keyClick(window_.get(), Qt::Key_Space);
+        QVERIFY(!play->isChecked());
+    }
+
+    void geometryIsRemembered()
+    {
+        QCOMPARE(size_, QSize(1000, 800)); // nothing remembered yet
+        window_->resize(700, 500);
+        window_->close();
+        MainWindow next;
+        QCOMPARE(next.size(), QSize(700, 500));
+        tx710::setSetting(tx710::kGeometryKey, QVariant());
+        window_->resize(size_);
     }
 
     void screenshotFallsBackOrFailsVisibly_data()
