@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "SerialPort/serial_logic.h"
+#include "app/app_settings.h"
 #include "app/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -59,6 +60,35 @@ private slots:
         tx710::installApplicationFont(QStringLiteral(":/Image/logo-03.png"));
         QCOMPARE(QApplication::font().family(), family);
         QCOMPARE(log.lines().filter(QStringLiteral("not loaded")).size(), 1);
+    }
+
+    void menuEntryAndWindowAgree_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("name") << "Name"
+                              << "TX710Viewer";
+        QTest::newRow("window class") << "StartupWMClass"
+                                      << "TX710Viewer"; // Qt's WM_CLASS: the application name
+        QTest::newRow("icon") << "Icon"
+                              << "tx710viewer"; // installed from resources/tx710viewer.png
+    }
+    void menuEntryAndWindowAgree()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        tx710::setApplicationIdentity();
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("TX710Viewer"));
+        const QStringList entry = fileLines(fixturePath("../../resources/tx710viewer.desktop"));
+        QCOMPARE(entry.filter(QRegularExpression('^' + key + '=')), QStringList{key + '=' + value});
+    }
+
+    void windowShowsTheIconUnderItsOwnTitle()
+    {
+        tx710::setApplicationIdentity();
+        MainWindow window;
+        QCOMPARE(window.windowIcon().pixmap(64, 64).toImage(), QIcon(":/tx710viewer.png").pixmap(64, 64).toImage());
+        QCOMPARE(window.windowTitle(), QStringLiteral("TX710Viewer"));
     }
 
     void everyWayOutEndsWithZeroAndClosesThePort_data()
