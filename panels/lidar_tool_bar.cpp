@@ -50,14 +50,21 @@ QPixmap buttonIcon(const QString& resource)
 enum class Drawn { Open, Hold, Measure };
 
 // The newer buttons' icons, drawn here in the style of the others: dark
-// strokes, one blue accent.
-QIcon drawnIcon(Drawn what)
+// strokes, one blue accent. A checked button shows its icon on a blue tile
+// (the buttons have no frame to show it).
+QPixmap drawnPixmap(Drawn what, bool checked)
 {
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor dark(0x3c, 0x46, 0x50), blue(0x2a, 0x8a, 0xd4);
+    if (checked) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x2a, 0x8a, 0xd4, 70));
+        painter.drawRoundedRect(QRectF(0, 0, 64, 64), 10, 10);
+        painter.setBrush(Qt::NoBrush);
+    }
     painter.setPen(QPen(dark, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     switch (what) {
     case Drawn::Open: { // a folder with an arrow out of it
@@ -98,7 +105,15 @@ QIcon drawnIcon(Drawn what)
         painter.restore();
         break;
     }
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+QIcon drawnIcon(Drawn what)
+{
+    QIcon icon;
+    icon.addPixmap(drawnPixmap(what, false), QIcon::Normal, QIcon::Off);
+    icon.addPixmap(drawnPixmap(what, true), QIcon::Normal, QIcon::On);
+    return icon;
 }
 
 QString folderNote(const SaveOutcome& outcome)
