@@ -84,12 +84,9 @@ private slots:
     {
         QTest::addColumn<QString>("last");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("listed: selected") << "ttyACM0"
-                                          << "ttyACM0";
-        QTest::newRow("not listed: typed") << "/dev/pts/7"
-                                           << "/dev/pts/7";
-        QTest::newRow("none: the first port") << ""
-                                              << "ttyUSB0";
+        QTest::newRow("listed: selected") << QString("ttyACM0") << QString("ttyACM0");
+        QTest::newRow("not listed: typed") << QString("/dev/pts/7") << QString("/dev/pts/7");
+        QTest::newRow("none: the first port") << QString() << QString("ttyUSB0");
     }
     void lastPortOpenedComesFirst()
     {

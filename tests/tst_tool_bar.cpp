@@ -42,26 +42,14 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("tip");
-        QTest::newRow("play") << "play_button"
-                              << "Pause or play (Space)";
-        QTest::newRow("save") << "save_button"
-                              << "Save 100 rounds (Ctrl+S)";
-        QTest::newRow("zoom in") << "zoom_in_button"
-                                 << "Zoom in (+)";
-        QTest::newRow("zoom out") << "zoom_out_button"
-                                  << "Zoom out (-)";
-        QTest::newRow("origin") << "origin_button"
-                                << "Back to the origin (0)";
-        QTest::newRow("about") << "about_button"
-                               << "About (F1)";
-        QTest::newRow("screenshot") << "intercept_button"
-                                    << "Screenshot (F12)";
-        QTest::newRow("open") << "open_button"
-                              << "Open a recording (Ctrl+O)";
-        QTest::newRow("hold") << "hold_button"
-                              << "Hold the points (H)";
-        QTest::newRow("measure") << "measure_button"
-                                 << "Measure a distance (M)";
+        const QList<QPair<const char*, const char*>> tips = {
+            {"play_button", "Pause or play (Space)"},    {"save_button", "Save 100 rounds (Ctrl+S)"},
+            {"zoom_in_button", "Zoom in (+)"},           {"zoom_out_button", "Zoom out (-)"},
+            {"origin_button", "Back to the origin (0)"}, {"about_button", "About (F1)"},
+            {"intercept_button", "Screenshot (F12)"},    {"open_button", "Open a recording (Ctrl+O)"},
+            {"hold_button", "Hold the points (H)"},      {"measure_button", "Measure a distance (M)"}};
+        for (const auto& [button, tip] : tips)
+            QTest::newRow(button) << QString(button) << QString(tip);
     }
     void toolTipsNameTheShortcut()
     {
