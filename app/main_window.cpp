@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "app/log.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
@@ -23,6 +24,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     ui_->mainToolBar->addWidget(tool_bar_.get());
 
     setWindowTitle(QStringLiteral("TX710Viewer"));
+    const QByteArray geometry = tx710::setting(tx710::kGeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
 
     connect(tool_bar_.get(), &LidarToolBar::sig_screenshot_clicked, this, &MainWindow::saveScreenshot);
     connect(tool_bar_.get(), &LidarToolBar::sig_color, SerialData::instance(), &SerialData::setColorFlag);
@@ -32,6 +36,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
 
 MainWindow::~MainWindow()
 {
+    // Also on the ways out that close no window (a signal).
+    if (isVisible())
+        saveGeometrySetting();
     delete ui_;
     // The tool bar goes while it is still a child of mainToolBar, so the base
     // class no longer finds it among the children it deletes.
@@ -41,6 +48,17 @@ MainWindow::~MainWindow()
 void MainWindow::resizeEvent(QResizeEvent* /*event*/)
 {
     // The layouts do all resizing.
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveGeometrySetting();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::saveGeometrySetting() const
+{
+    tx710::setSetting(tx710::kGeometryKey, saveGeometry());
 }
 
 void MainWindow::saveScreenshot()
