@@ -30,6 +30,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
 
     connect(tool_bar_.get(), &LidarToolBar::sig_screenshot_clicked, this, &MainWindow::saveScreenshot);
     connect(tool_bar_.get(), &LidarToolBar::sig_color, SerialData::instance(), &SerialData::setColorFlag);
+    LidarGLWidget* view = ui_->openGLWidget;
+    view->setDecayRounds(tool_bar_->decayRounds());
+    connect(tool_bar_.get(), &LidarToolBar::sig_decay_changed, view, &LidarGLWidget::setDecayRounds);
+    connect(tool_bar_.get(), &LidarToolBar::sig_hold_toggled, view, &LidarGLWidget::setHeld);
+    connect(tool_bar_.get(), &LidarToolBar::sig_measure_toggled, view, &LidarGLWidget::setMeasureMode);
     connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
             [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
 }

@@ -13,6 +13,7 @@
 #include "recording/output_folder.h"
 #include "support/fixtures.h"
 #include "view/lidar_gl_function.h"
+#include "view/lidar_gl_widget.h"
 
 namespace {
 
@@ -104,6 +105,27 @@ private slots:
             window_->findChild<QSpinBox*>("decay_spin_box")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(spy.size(), 1);
+    }
+
+    // Hold and measure keys work with the focus in the GL scene too, and the
+    // tool bar's hold, measure and decay reach the view.
+    void toolBarDrivesTheView()
+    {
+        auto* view = window_->findChild<LidarGLWidget*>();
+        QApplication::setActiveWindow(window_.get());
+        QWindow* scene = window_->windowHandle()->findChild<QOpenGLWindow*>();
+        QVERIFY(scene);
+        QTest::keyClick(scene, Qt::Key_H);
+        QVERIFY(view->held());
+        QTest::keyClick(scene, Qt::Key_M);
+        QVERIFY(view->measureMode());
+        window_->findChild<QSpinBox*>("decay_spin_box")->setValue(7);
+        QCOMPARE(view->decayRounds(), 7);
+        for (const char* button : {"hold_button", "measure_button"})
+            QTest::mouseClick(window_->findChild<QToolButton*>(button), Qt::LeftButton);
+        QVERIFY(!view->held());
+        QVERIFY(!view->measureMode());
+        window_->findChild<QSpinBox*>("decay_spin_box")->setValue(1);
     }
 
     void geometryIsRemembered()
