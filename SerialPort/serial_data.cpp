@@ -11,6 +11,7 @@
 #include <limits>
 #include <thread>
 
+#include "SerialPort/point_display.h"
 #include "app/log.h"
 #include "recording/data_file_writer.h"
 #include "recording/output_folder.h"
@@ -20,13 +21,8 @@ using namespace tx710;
 namespace {
 
 const QVector3D kWhite(1, 1, 1);
-const QVector3D kYellow(1, 1, 0);
-const QVector3D kCyan(0, 1, 1);
-constexpr float kPi = 3.1415927f;
 constexpr float kHoverTolerance = 0.2f; // degrees
 constexpr float kFullCircle = 360.0f;
-constexpr int kBrightIntensity = 210;    // above: yellow with the colour map
-constexpr int kSaturatedIntensity = 255; // cyan with the colour map
 constexpr std::size_t kRoundCapacity = 1024;
 
 // The twelve point angles of a frame, degrees.
@@ -56,27 +52,6 @@ FrameAngles pointAngles(const ScanFrameFields& fields)
     return angles;
 }
 
-// Position in the scan plane, metres: angle 0 on -y, 90 on -x.
-QVector3D scanPlanePosition(float angle, std::uint16_t distance)
-{
-    const float theta = (angle + 90.0f) / 180.0f * kPi;
-    const float r = distance * 0.001f;
-    return QVector3D(std::cos(theta) * r, -std::sin(theta) * r, 0.0f);
-}
-
-// The colour of a point that is not picked. Points held back for the next
-// round stay white.
-const QVector3D& pointColour(std::uint8_t intensity, bool next_round, bool color_flag)
-{
-    if (next_round || !color_flag)
-        return kWhite;
-    if (intensity == kSaturatedIntensity)
-        return kCyan;
-    if (intensity > kBrightIntensity)
-        return kYellow;
-    return kWhite;
-}
-
 QString hexText(const std::uint8_t* data, std::size_t length)
 {
     return QString::fromStdString(toHex(data, length));
@@ -101,6 +76,9 @@ SerialData::SerialData() : QObject(nullptr)
     next_colors_.reserve(kRoundCapacity);
     display_points_.reserve(kRoundCapacity);
     display_colors_.reserve(kRoundCapacity);
+    round_records_.reserve(kRoundCapacity);
+    next_records_.reserve(kRoundCapacity);
+    display_records_.reserve(kRoundCapacity);
     round_record_.reserve(kRoundCapacity);
 }
 
@@ -186,7 +164,8 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
         if (picked)
             pickPoint(point, angle, position, fields.speed);
         const QVector3D& colour = picked ? kWhite : pointColour(point.intensity, next_round, color_flag_);
-        addDisplayPoint(next_round, position, colour);
+        addDisplayPoint(next_round, position, colour,
+                        PointRecord{float(point.intensity), float(point.distance), angle});
     }
 
     if (round_end)
@@ -217,14 +196,17 @@ void SerialData::pickPoint(ScanPoint point, float angle, const QVector3D& positi
     show_data_callback_(data);
 }
 
-inline void SerialData::addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour)
+inline void SerialData::addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour,
+                                        const PointRecord& record)
 {
     if (next_round) {
         next_points_.push_back(position);
         next_colors_.push_back(colour);
+        next_records_.push_back(record);
     } else {
         round_points_.push_back(position);
         round_colors_.push_back(colour);
+        round_records_.push_back(record);
     }
 }
 
@@ -233,12 +215,15 @@ void SerialData::publishRound(int speed)
     updateSpotFrequency(speed);
     display_points_.assign(round_points_.begin(), round_points_.end());
     display_colors_.assign(round_colors_.begin(), round_colors_.end());
+    display_records_.assign(round_records_.begin(), round_records_.end());
     if (round_callback_)
         round_callback_();
     round_points_.swap(next_points_);
     round_colors_.swap(next_colors_);
+    round_records_.swap(next_records_);
     next_points_.clear();
     next_colors_.clear();
+    next_records_.clear();
 }
 
 void SerialData::recordRoundBoundary()

@@ -56,6 +56,7 @@ public:
     // Decodes one CRC-checked 47-byte frame.
     void parseFrame(const QByteArray& frame);
 
+    bool colorFlag() const { return color_flag_; }
     void setHoverAngle(float angle) { hover_angle_ = angle; }
     float hoverAngle() const { return hover_angle_; }
     HoverPoint hoverPoint() const { return hover_point_; }
@@ -98,6 +99,8 @@ public:
     // Positions and colours of the last complete round (GUI thread only).
     std::vector<QVector3D> display_points_;
     std::vector<QVector3D> display_colors_;
+    // What each of display_points_ is: its angle, distance and intensity.
+    const std::vector<PointRecord>& displayRecords() const { return display_records_; }
 
 public slots:
     void setColorFlag(bool flag) { color_flag_ = flag; }
@@ -121,7 +124,8 @@ private:
     void decodeFrame(const std::uint8_t* frame);
     void recordPoint(tx710::ScanPoint point, float angle);
     void pickPoint(tx710::ScanPoint point, float angle, const QVector3D& position, int speed);
-    void addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour);
+    void addDisplayPoint(bool next_round, const QVector3D& position, const QVector3D& colour,
+                         const PointRecord& record);
     void publishRound(int speed);
     // Called where one revolution ends and the next begins (0-degree crossing).
     void recordRoundBoundary();
@@ -146,6 +150,9 @@ private:
     std::vector<QVector3D> round_colors_;
     std::vector<QVector3D> next_points_;
     std::vector<QVector3D> next_colors_;
+    std::vector<PointRecord> round_records_;
+    std::vector<PointRecord> next_records_;
+    std::vector<PointRecord> display_records_;
     float last_start_angle_ = 0;
     bool last_frame_wrapped_ = false;
     float hover_angle_ = -1.0f;

@@ -49,6 +49,7 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
 {
     close();
     error_.clear();
+    error_code_ = QSerialPort::NoError;
     port_ = std::make_shared<QSerialPort>();
     // setPortName takes a bare name ("ttyUSB0") or a full path ("/dev/lidar").
     port_->setPortName(port_name);
@@ -59,6 +60,7 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
     port_->setFlowControl(QSerialPort::NoFlowControl);
 
     if (!port_->open(QIODevice::ReadWrite)) {
+        error_code_ = port_->error();
         error_ = QStringLiteral("cannot open: %1").arg(describeError(*port_, port_->error()));
         TX_LOG << "open" << port_name << "failed:" << qUtf8Printable(describeError(*port_, port_->error()));
         return OpenResult::OpenFailed;
@@ -68,6 +70,7 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
     waited.start();
     if (!port_->waitForReadyRead(kDetectTimeoutMs)) {
         const QSerialPort::SerialPortError error = port_->error();
+        error_code_ = error;
         if (error == QSerialPort::TimeoutError) {
             error_ = QStringLiteral("no data within %1 s").arg(kDetectTimeoutMs / 1000);
             TX_LOG << "no data from" << port_name << "within" << kDetectTimeoutMs << "ms";
@@ -155,6 +158,7 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     TX_LOG << "serialPortError";
     TX_LOG << "port" << port->portName() << "error" << qUtf8Printable(reason);
     error_ = reason;
+    error_code_ = error;
     // Closing may raise further notifications; the first one ends the link.
     close();
     emit linkLost(reason);

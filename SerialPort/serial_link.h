@@ -46,6 +46,8 @@ public:
     std::shared_ptr<QSerialPort> serialPort() const { return port_; }
     // Why the last open() failed or the link was lost.
     QString errorString() const { return error_; }
+    // Qt's error code behind errorString(): TimeoutError when no data came.
+    QSerialPort::SerialPortError errorCode() const { return error_code_; }
 
 signals:
     // The open link failed (hang-up, read error); the port is closed already.
@@ -61,4 +63,5 @@ private:
     int read_interval_ms_ = 0;
     QTimer* batch_timer_ = nullptr;
     QString error_;
+    QSerialPort::SerialPortError error_code_ = QSerialPort::NoError;
 };

@@ -5,17 +5,54 @@
 #include <QSerialPortInfo>
 #include <QSound>
 
+#include "app/app_settings.h"
+
 namespace {
 
 const QString kWarningSound = QStringLiteral(":/Sound/Windows Ding.wav");
 
-void warnUser(const QString& text)
+void warnUser(const QString& text, const QString& details)
 {
     QSound::play(kWarningSound);
-    QMessageBox::warning(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok);
+    box.setDetailedText(details);
+    box.exec();
 }
 
+const QString kBrltty = QStringLiteral(
+    "On Ubuntu, the braille display service brltty takes CH340 and CP210x adapters away right after they are "
+    "plugged in: remove it (sudo apt remove brltty) or disable it (sudo systemctl mask brltty-udev.service), then "
+    "plug the adapter in again.");
+
 } // namespace
+
+QString connectionRemedy(QSerialPort::SerialPortError error, const QString& reason)
+{
+    // The system reports a port held by another program as a permission
+    // error too; its text tells the two apart.
+    const bool busy = error == QSerialPort::OpenError
+        || (error == QSerialPort::PermissionError
+            && (reason.contains(QStringLiteral("lock"), Qt::CaseInsensitive)
+                || reason.contains(QStringLiteral("busy"), Qt::CaseInsensitive)));
+    if (busy)
+        return QStringLiteral("Another program holds the port: close it (sudo fuser -v PORT names it), then try "
+                              "again.");
+    if (reason.contains(QStringLiteral("hung up")) || error == QSerialPort::ResourceError)
+        return QStringLiteral("The device went away: check the cable, the adapter and the LiDAR's power. ") + kBrltty;
+    switch (error) {
+    case QSerialPort::PermissionError:
+        return QStringLiteral("Your user may not open the port: add it to the dialout group (sudo usermod -aG "
+                              "dialout $USER), then log out and in again.");
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("There is no such port: check its name and that the adapter is plugged in. ") + kBrltty;
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+        return QStringLiteral("Nothing was received: this may be the wrong port, or the LiDAR is not powered or "
+                              "not connected.");
+    default:
+        return QStringLiteral("Check the cable, the adapter and the LiDAR's power, then try again.");
+    }
+}
 
 SerialLogic* SerialLogic::instance()
 {
@@ -49,6 +86,7 @@ bool SerialLogic::open(const QString& port_name)
 {
     switch (link_.open(port_name)) {
     case SerialLink::OpenResult::Opened:
+        tx710::setSetting(tx710::kLastPortKey, port_name);
         return true;
     case SerialLink::OpenResult::OpenFailed:
         // Same thread, so this runs before open() returns.
@@ -67,13 +105,21 @@ void SerialLogic::close()
     link_.close();
 }
 
+QString SerialLogic::details() const
+{
+    const auto port = link_.serialPort();
+    return QStringLiteral("Port: %1\nReason: %2\n\n%3")
+        .arg(port ? port->portName() : QString(), link_.errorString(),
+             connectionRemedy(link_.errorCode(), link_.errorString()));
+}
+
 void SerialLogic::linkLost()
 {
-    warnUser(QStringLiteral("Lidar connection fail,please check the connection"));
+    warnUser(QStringLiteral("Lidar connection fail,please check the connection"), details());
     QCoreApplication::exit(0);
 }
 
 void SerialLogic::reportNoLidar()
 {
-    warnUser(QStringLiteral("No Lidar detected. please check the connection and restart the software."));
+    warnUser(QStringLiteral("No Lidar detected. please check the connection and restart the software."), details());
 }

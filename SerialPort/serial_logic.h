@@ -14,6 +14,10 @@
 // ports, opens the chosen one through SerialLink (fixed settings, first data,
 // feeding the decoder), tells the user when no LiDAR answers and ends the
 // application when the link is lost.
+// What the user can do about a failed or lost link, from Qt's error code and
+// the reason the link gave (SerialLink::errorString()).
+QString connectionRemedy(QSerialPort::SerialPortError error, const QString& reason);
+
 class SerialLogic : public QObject
 {
     Q_OBJECT
@@ -32,7 +36,8 @@ public:
     void setPortLister(PortLister lister);
 
     // Opens `port_name` (a port name or a full device path) and waits up to
-    // 3 s for data. On false the user has already been told.
+    // 3 s for data. On false the user has already been told. A port opened
+    // is remembered for the port dialog's next start.
     bool open(const QString& port_name);
 
     // Ends the link: the port is closed, which also removes its lock file.
@@ -47,6 +52,7 @@ private:
 
     void linkLost();
     void reportNoLidar();
+    QString details() const;
 
     SerialLink link_;
     PortLister port_lister_;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/app_settings.h"
 #include "app/gl_check.h"
 #include "app/log.h"
 #include "app/startup.h"
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     // QApplication takes its own options out of argv; a restart needs them all.
     std::vector<char*> arguments(argv, argv + argc + 1);
     QApplication app(argc, argv);
+    tx710::setApplicationIdentity(); // before the first window: it names the window's class
     QCoreApplication::setApplicationVersion(QStringLiteral(TX710_VERSION));
 
     QCommandLineParser parser;

@@ -14,17 +14,15 @@
 #include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
-#include <QSettings>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "app/log.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
 #include "replay/replay_player.h"
 
 namespace {
-
-const char kLastFolderKey[] = "replay/lastFolder";
 
 // The one local file a drag brings, empty for anything else.
 QString draggedFile(const QMimeData* mime)
@@ -43,9 +41,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     ui_->mainToolBar->addWidget(tool_bar_.get());
 
     setWindowTitle(QStringLiteral("TX710Viewer"));
+    const QByteArray geometry = tx710::setting(tx710::kGeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
 
     connect(tool_bar_.get(), &LidarToolBar::sig_screenshot_clicked, this, &MainWindow::saveScreenshot);
+    connect(tool_bar_.get(), &LidarToolBar::sig_open_clicked, this, &MainWindow::chooseRecording);
     connect(tool_bar_.get(), &LidarToolBar::sig_color, SerialData::instance(), &SerialData::setColorFlag);
+    LidarGLWidget* view = ui_->openGLWidget;
+    view->setDecayRounds(tool_bar_->decayRounds());
+    connect(tool_bar_.get(), &LidarToolBar::sig_decay_changed, view, &LidarGLWidget::setDecayRounds);
+    connect(tool_bar_.get(), &LidarToolBar::sig_hold_toggled, view, &LidarGLWidget::setHeld);
+    connect(tool_bar_.get(), &LidarToolBar::sig_measure_toggled, view, &LidarGLWidget::setMeasureMode);
     connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
             [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
 
@@ -64,6 +71,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
 
 MainWindow::~MainWindow()
 {
+    // Also on the ways out that close no window (a signal).
+    if (isVisible())
+        saveGeometrySetting();
     delete ui_;
     // The tool bar goes while it is still a child of mainToolBar, so the base
     // class no longer finds it among the children it deletes.
@@ -73,6 +83,17 @@ MainWindow::~MainWindow()
 void MainWindow::resizeEvent(QResizeEvent* /*event*/)
 {
     // The layouts do all resizing.
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveGeometrySetting();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::saveGeometrySetting() const
+{
+    tx710::setSetting(tx710::kGeometryKey, saveGeometry());
 }
 
 void MainWindow::saveScreenshot()
@@ -172,7 +193,7 @@ void MainWindow::openRecording(const QString& path)
         return;
     }
     TX_LOG << "replaying" << path << rounds.size() << "rounds";
-    QSettings().setValue(QLatin1String(kLastFolderKey), QFileInfo(path).absolutePath());
+    tx710::setSetting(tx710::kLastRecordingFolderKey, QFileInfo(path).absolutePath());
     replay_name_ = QFileInfo(path).fileName();
     ui_->playback_bar->show();
     player_->load(std::move(rounds));
@@ -181,7 +202,7 @@ void MainWindow::openRecording(const QString& path)
 
 void MainWindow::chooseRecording()
 {
-    const QString folder = QSettings().value(QLatin1String(kLastFolderKey)).toString();
+    const QString folder = tx710::setting(tx710::kLastRecordingFolderKey).toString();
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Open recording"), folder, tr("Recordings (*.txt *.mcap)"));
     if (!path.isEmpty())

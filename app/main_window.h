@@ -19,7 +19,8 @@ class MainWindow;
 }
 
 // The program's only main window: the point-cloud view as the whole central
-// area and the tool bar on top. It also takes the screenshots of the view.
+// area and the tool bar on top. It also takes the screenshots of the view, and
+// comes back where and as large as it was closed (1000 x 800 the first time).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -52,10 +53,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void saveGeometrySetting() const;
+
     Ui::MainWindow* ui_ = nullptr;
     std::shared_ptr<LidarToolBar> tool_bar_;
     QPointer<QMessageBox> failure_box_;

@@ -1,5 +1,6 @@
 // Time per painted frame of the point-cloud view at its busiest zoom step
-// (201 rings, 200 labels) with a full round of 450 points, 1000 x 800.
+// (201 rings, 200 labels), 1000 x 800, a new round of 450 points each frame
+// as at the device rate: one round shown, and 50 rounds shown with decay.
 // Makes a real window: run under an X server (xvfb-run) for the software renderer.
 #include <benchmark/benchmark.h>
 
@@ -32,28 +33,44 @@ public:
 
 TimedView* g_view = nullptr;
 
-void fillRound()
+// A round of 450 points on a wavy outline, intensities across the colour map.
+std::vector<PointRecord> makeRound(int number)
 {
-    SerialData* data = SerialData::instance();
-    data->display_points_.clear();
-    data->display_colors_.clear();
+    std::vector<PointRecord> round;
     for (int i = 0; i < 450; ++i) {
-        const float a = static_cast<float>(i) * 0.8f * 3.1415927f / 180.0f;
-        const float r = 0.2f + 0.15f * std::sin(5.0f * a);
-        data->display_points_.emplace_back(-r * std::sin(a), -r * std::cos(a), 0.0f);
-        data->display_colors_.emplace_back(1.0f, i % 3 == 0 ? 0.0f : 1.0f, i % 2 == 0 ? 1.0f : 0.0f);
+        const float angle = static_cast<float>(i) * 0.8f;
+        const float wave = std::sin(5.0f * angle * 3.1415927f / 180.0f + 0.1f * static_cast<float>(number));
+        round.push_back(PointRecord{static_cast<float>(i % 256), 200.0f + 150.0f * wave, angle});
     }
+    return round;
+}
+
+void paintNewRounds(benchmark::State& state, int decay_rounds)
+{
+    g_view->setDecayRounds(decay_rounds);
+    int number = 0;
+    for (; number < decay_rounds; ++number)
+        g_view->showRecordedRound(makeRound(number), 600.0);
+    g_view->paintFrame(); // warm-up
+    for (auto _ : state) {
+        g_view->showRecordedRound(makeRound(++number), 600.0);
+        g_view->paintFrame();
+    }
+    state.counters["frames_per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_PaintFrameZoomStep0(benchmark::State& state)
 {
-    g_view->paintFrame(); // warm-up
-    for (auto _ : state)
-        g_view->paintFrame();
-    state.counters["frames_per_second"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    paintNewRounds(state, 1);
 }
 BENCHMARK(BM_PaintFrameZoomStep0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PaintFrameZoomStep0Decay50(benchmark::State& state)
+{
+    paintNewRounds(state, 50);
+}
+BENCHMARK(BM_PaintFrameZoomStep0Decay50)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
@@ -71,7 +88,6 @@ int main(int argc, char** argv)
         qWarning("the view window did not appear; run under an X server");
         return 1;
     }
-    fillRound();
     view->grabFramebuffer(); // waits for the GL window's first frame: context and GL objects made
     g_view = view.get();
     benchmark::Initialize(&argc, argv);

@@ -1,14 +1,19 @@
 #include "panels/lidar_tool_bar.h"
 #include "ui_lidar_tool_bar.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QThread>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "app/copyright_dialog.h"
 #include "app/log.h"
 #include "recording/output_folder.h"
@@ -40,6 +45,75 @@ namespace {
 QPixmap buttonIcon(const QString& resource)
 {
     return QPixmap(resource).scaled(32, 32, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+enum class Drawn { Open, Hold, Measure };
+
+// The newer buttons' icons, drawn here in the style of the others: dark
+// strokes, one blue accent. A checked button shows its icon on a blue tile
+// (the buttons have no frame to show it).
+QPixmap drawnPixmap(Drawn what, bool checked)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor dark(0x3c, 0x46, 0x50), blue(0x2a, 0x8a, 0xd4);
+    if (checked) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x2a, 0x8a, 0xd4, 70));
+        painter.drawRoundedRect(QRectF(0, 0, 64, 64), 10, 10);
+        painter.setBrush(Qt::NoBrush);
+    }
+    painter.setPen(QPen(dark, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    switch (what) {
+    case Drawn::Open: { // a folder with an arrow out of it
+        QPainterPath folder;
+        folder.moveTo(6, 52);
+        folder.lineTo(6, 14);
+        folder.lineTo(24, 14);
+        folder.lineTo(30, 20);
+        folder.lineTo(58, 20);
+        folder.lineTo(58, 52);
+        folder.closeSubpath();
+        painter.drawPath(folder);
+        painter.setPen(QPen(blue, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawLine(32, 46, 32, 28);
+        painter.drawPolyline(QPolygon({QPoint(24, 35), QPoint(32, 27), QPoint(40, 35)}));
+        break;
+    }
+    case Drawn::Hold: // a snowflake: the points stay frozen
+        for (int i = 0; i < 3; ++i) {
+            painter.save();
+            painter.translate(32, 32);
+            painter.rotate(60 * i);
+            painter.drawLine(0, -26, 0, 26);
+            painter.restore();
+        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(blue);
+        painter.drawEllipse(QPoint(32, 32), 8, 8);
+        break;
+    case Drawn::Measure: // a ruler
+        painter.save();
+        painter.translate(32, 32);
+        painter.rotate(-45);
+        painter.drawRect(-28, -9, 56, 18);
+        painter.setPen(QPen(blue, 4, Qt::SolidLine, Qt::RoundCap));
+        for (int x = -18; x <= 18; x += 9)
+            painter.drawLine(x, -9, x, x % 18 == 0 ? 2 : -2);
+        painter.restore();
+        break;
+    }
+    return pixmap;
+}
+
+QIcon drawnIcon(Drawn what)
+{
+    QIcon icon;
+    icon.addPixmap(drawnPixmap(what, false), QIcon::Normal, QIcon::Off);
+    icon.addPixmap(drawnPixmap(what, true), QIcon::Normal, QIcon::On);
+    return icon;
 }
 
 QString folderNote(const SaveOutcome& outcome)
@@ -83,6 +157,10 @@ LidarToolBar::LidarToolBar(QWidget* parent) : QWidget(parent), ui_(new Ui::Lidar
     ui_->origin_button->setIcon(QIcon(QStringLiteral(":/Image/origin.png")));
     ui_->about_button->setIcon(QIcon(QStringLiteral(":/Image/about.png")));
     ui_->intercept_button->setIcon(QIcon(QStringLiteral(":/Image/intercept.png")));
+    ui_->open_button->setIcon(drawnIcon(Drawn::Open));
+    ui_->hold_button->setIcon(drawnIcon(Drawn::Hold));
+    ui_->measure_button->setIcon(drawnIcon(Drawn::Measure));
+    ui_->decay_spin_box->setValue(tx710::setting(tx710::kDecayRoundsKey, ui_->decay_spin_box->value()).toInt());
 
     // Reset at once, or the dialog would show itself after its minimum duration.
     progress_dialog_->reset();
@@ -96,6 +174,7 @@ LidarToolBar::LidarToolBar(QWidget* parent) : QWidget(parent), ui_(new Ui::Lidar
     progress_dialog_->hide();
 
     initConnect();
+    initShortcuts();
 
     const QString screenshot_dir = tx710::besideExecutable(QStringLiteral("Screenshots"));
     if (tx710::prepareOutputFolder(screenshot_dir, QStringLiteral("Screenshots")).path.isEmpty())
@@ -142,6 +221,68 @@ void LidarToolBar::initConnect()
     connect(ui_->intercept_button, &QToolButton::clicked, this, &LidarToolBar::sig_screenshot_clicked);
     connect(ui_->checkBox_colormap, &QCheckBox::clicked, this,
             [this] { emit sig_color(ui_->checkBox_colormap->isChecked()); });
+    connect(ui_->open_button, &QToolButton::clicked, this, &LidarToolBar::sig_open_clicked);
+    connect(ui_->hold_button, &QToolButton::toggled, this, &LidarToolBar::sig_hold_toggled);
+    connect(ui_->measure_button, &QToolButton::toggled, this, &LidarToolBar::sig_measure_toggled);
+    connect(ui_->decay_spin_box, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int rounds) {
+        tx710::setSetting(tx710::kDecayRoundsKey, rounds);
+        emit sig_decay_changed(rounds);
+    });
+}
+
+void LidarToolBar::addShortcut(QAbstractButton* button, const QString& tip, const QList<QKeySequence>& keys)
+{
+    button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, keys.first().toString(QKeySequence::NativeText)));
+    auto* action = new QAction(this);
+    action->setShortcuts(keys);
+    // Anywhere in the window, not only in the tool bar.
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, button, [button] {
+        if (button->isEnabled())
+            button->click();
+    });
+    addAction(action);
+}
+
+void LidarToolBar::initShortcuts()
+{
+    const auto keypad = [](int key) { return QKeySequence(int(Qt::KeypadModifier) | key); };
+    addShortcut(ui_->play_button, tr("Pause or play"), {QKeySequence(Qt::Key_Space)});
+    addShortcut(ui_->save_button, tr("Save 100 rounds"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    addShortcut(ui_->zoom_in_button, tr("Zoom in"),
+                {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal), keypad(Qt::Key_Plus)});
+    addShortcut(ui_->zoom_out_button, tr("Zoom out"), {QKeySequence(Qt::Key_Minus), keypad(Qt::Key_Minus)});
+    addShortcut(ui_->origin_button, tr("Back to the origin"), {QKeySequence(Qt::Key_0), keypad(Qt::Key_0)});
+    addShortcut(ui_->about_button, tr("About"), {QKeySequence(Qt::Key_F1)});
+    addShortcut(ui_->intercept_button, tr("Screenshot"), {QKeySequence(Qt::Key_F12)});
+    addShortcut(ui_->open_button, tr("Open a recording"), {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    addShortcut(ui_->hold_button, tr("Hold the points"), {QKeySequence(Qt::Key_H)});
+    addShortcut(ui_->measure_button, tr("Measure a distance"), {QKeySequence(Qt::Key_M)});
+    ui_->decay_spin_box->setToolTip(tr("Rounds drawn at once, the older ones fading"));
+    ui_->decay_spin_box->installEventFilter(this);
+}
+
+bool LidarToolBar::eventFilter(QObject* watched, QEvent* event)
+{
+    // The decay box keeps the digits typed into it; every other key stays
+    // the window's shortcut even while the box has the focus.
+    if (watched == ui_->decay_spin_box && event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key < Qt::Key_0 || key > Qt::Key_9)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void LidarToolBar::setMeasureChecked(bool checked)
+{
+    const QSignalBlocker blocker(ui_->measure_button);
+    ui_->measure_button->setChecked(checked);
+}
+
+int LidarToolBar::decayRounds() const
+{
+    return ui_->decay_spin_box->value();
 }
 
 void LidarToolBar::playButtonClicked(bool checked)

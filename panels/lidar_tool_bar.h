@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+class QAbstractButton;
+class QKeySequence;
 class QProgressDialog;
 class CopyRightDialog;
 
@@ -47,15 +49,32 @@ public:
     // dialog and frees the save button once the save has ended or failed.
     void showSaveProgress(bool ok, int value);
 
+    // Sets the measure button without sending sig_measure_toggled (the view
+    // has already left the measure mode, e.g. on Esc).
+    void setMeasureChecked(bool checked);
+    // How many rounds the view keeps drawing, fading (1 = only the latest);
+    // remembered between runs.
+    int decayRounds() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void sig_screenshot_clicked();
     void sig_color(bool flag);
     // A save has ended: where its rounds went, or what failed and why.
     // Not sent for a save that ended with nothing written and no failure.
     void sig_save_ended(bool ok, const QString& message);
+    void sig_open_clicked();
+    void sig_hold_toggled(bool hold);
+    void sig_measure_toggled(bool measure);
+    void sig_decay_changed(int rounds);
 
 private:
     void initConnect();
+    void initShortcuts();
+    // A window-wide shortcut that clicks `button`; its tooltip names the keys.
+    void addShortcut(QAbstractButton* button, const QString& tip, const QList<QKeySequence>& keys);
     void playButtonClicked(bool checked);
     void saveButtonClicked();
     void cancelSave();

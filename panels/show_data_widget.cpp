@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <cmath>
+
 #include "ui_show_data_widget.h"
 #include "view/lidar_gl_function.h"
 
@@ -38,7 +40,7 @@ void ShowDataWidget::initUI()
         QMetaObject::invokeMethod(
             panel.data(),
             [panel, data]() {
-                if (panel.isNull())
+                if (panel.isNull() || !panel->decoder_records_shown_)
                     return;
                 panel->pending_data_ = data;
                 if (!panel->pending_timer_.isActive())
@@ -56,6 +58,15 @@ void ShowDataWidget::showPendingData()
     const ShowData data = *pending_data_;
     pending_data_.reset();
     showData(data);
+}
+
+void ShowDataWidget::setDecoderRecordsShown(bool shown)
+{
+    decoder_records_shown_ = shown;
+    if (!shown) {
+        pending_timer_.stop();
+        pending_data_.reset();
+    }
 }
 
 void ShowDataWidget::setMouseInView(bool inside)
@@ -81,6 +92,8 @@ void ShowDataWidget::showData(const ShowData& data)
         ui_->intensity_label->setText(kNoValue);
         ui_->speed_label->setText(kNoValue);
     }
-    ui_->spot_frequency_label->setText(QString::number(data.spot_frequency));
-    ui_->speed_label->setText(QString::number(data.speed, 'g', 6) + QStringLiteral("RPM"));
+    // A recording without the turning speed has neither figure.
+    ui_->spot_frequency_label->setText(data.spot_frequency < 0 ? kNoValue : QString::number(data.spot_frequency));
+    ui_->speed_label->setText(std::isnan(data.speed) ? kNoValue
+                                                     : QString::number(data.speed, 'g', 6) + QStringLiteral("RPM"));
 }

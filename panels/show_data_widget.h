@@ -33,12 +33,16 @@ public:
     // and scene are composed in one pass: without a GPU every composition of
     // the window costs as much as the scene itself.
     void showPendingData();
+    // Whether the decoder's records reach the panel; not while the view
+    // shows a held or replayed round, whose records it picks itself.
+    void setDecoderRecordsShown(bool shown);
 
 private:
     void initUI();
 
     Ui::ShowDataWidget* ui_;
     bool mouse_in_view_ = false;
+    bool decoder_records_shown_ = true;
     std::optional<ShowData> pending_data_;
     // Shows a pending record when no round comes to carry it.
     QTimer pending_timer_;

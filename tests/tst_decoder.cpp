@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include "SerialPort/link_health.h"
+
 #include <cmath>
 
 #include "SerialPort/serial_data_p.h"
@@ -39,6 +41,44 @@ class DecoderTest : public QObject
 {
     Q_OBJECT
 private slots:
+    // Rates from samples about a second apart: rejects count over the last
+    // 10 s only, and silence shows once it has lasted more than a second.
+    void linkHealthOverTenSeconds_data()
+    {
+        QTest::addColumn<qint64>("time_ms");
+        QTest::addColumn<qint64>("last_data_ms");
+        QTest::addColumn<double>("frames_per_second");
+        QTest::addColumn<int>("recent_rejects");
+        QTest::addColumn<double>("reject_percent");
+        QTest::addColumn<int>("silent_seconds");
+        // Before: t = 0 nothing, t = 1000 495 frames and 5 rejects, then 450 frames a second.
+        QTest::newRow("first second") << qint64(2000) << qint64(2000) << 450.0 << 5 << 100.0 * 5 / 950 << 0;
+        QTest::newRow("rejects leave the window") << qint64(11000) << qint64(11000) << 450.0 << 0 << 0.0 << 0;
+        QTest::newRow("silent for a second") << qint64(3000) << qint64(2000) << 0.0 << 5 << 100.0 * 5 / 950 << 0;
+        QTest::newRow("silent for longer") << qint64(4500) << qint64(2000) << 0.0 << 5 << 100.0 * 5 / 950 << 2;
+    }
+    void linkHealthOverTenSeconds()
+    {
+        QFETCH(qint64, time_ms);
+        QFETCH(qint64, last_data_ms);
+        tx710::LinkHealthMonitor monitor;
+        monitor.addSample({0, 0, 0, 600, 0, -1});
+        monitor.addSample({1000, 495, 5, 600, 450, 1000});
+        // Data flows until last_data_ms, then stops; a sample each second, and one at time_ms.
+        const auto sample_at = [&monitor, last_data_ms](qint64 t) {
+            const qint64 data = std::min(t, last_data_ms);
+            monitor.addSample({t, std::uint64_t(495 + (data / 1000 - 1) * 450), 5, 600, 450, data});
+        };
+        for (qint64 t = 2000; t < time_ms; t += 1000)
+            sample_at(t);
+        sample_at(time_ms);
+        const tx710::LinkHealth health = monitor.health();
+        QTEST(qRound(health.frames_per_second * 1000) / 1000.0, "frames_per_second");
+        QTEST(int(health.recent_rejects), "recent_rejects");
+        QTEST(health.recent_reject_percent, "reject_percent");
+        QTEST(health.silent_seconds, "silent_seconds");
+    }
+
     void pointPositions_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -7,9 +7,13 @@
 #include <random>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "app/main_window.h"
+#include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
 #include "support/fixtures.h"
+#include "view/lidar_gl_function.h"
+#include "view/lidar_gl_widget.h"
 
 namespace {
 
@@ -64,6 +68,75 @@ private slots:
         QCOMPARE(window_->size(), size_); // notices and boxes leave the window as it is
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         window_.reset();
+    }
+
+    void keysWorkAnywhereInTheWindow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("sender"); // a child of the window, or "view" for the view's functions
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<bool>("in_decay_box"); // the focus in the one text field
+        const QByteArray hold = SIGNAL(sig_hold_toggled(bool));
+        QTest::newRow("H") << int(Qt::Key_H) << 0 << "LidarToolBar" << hold << false;
+        QTest::newRow("H in the decay box") << int(Qt::Key_H) << 0 << "LidarToolBar" << hold << true;
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0 << "play_button" << QByteArray(SIGNAL(toggled(bool)))
+                               << false;
+        QTest::newRow("Ctrl+O") << int(Qt::Key_O) << int(Qt::ControlModifier) << "LidarToolBar"
+                                << QByteArray(SIGNAL(sig_open_clicked())) << false;
+        QTest::newRow("=") << int(Qt::Key_Equal) << 0 << "view" << QByteArray(SIGNAL(zoomInSignal())) << false;
+        QTest::newRow("keypad -") << int(Qt::Key_Minus) << int(Qt::KeypadModifier) << "view"
+                                  << QByteArray(SIGNAL(zoomOutSignal())) << false;
+        QTest::newRow("0") << int(Qt::Key_0) << 0 << "view" << QByteArray(SIGNAL(originViewSignal())) << false;
+    }
+    void keysWorkAnywhereInTheWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, sender);
+        QFETCH(QByteArray, signal);
+        QFETCH(bool, in_decay_box);
+        window_->findChild<LidarToolBar*>()->setObjectName("LidarToolBar");
+        QSignalSpy spy(sender == "view" ? static_cast<QObject*>(LidarGLFunction::instance())
+                                        : window_->findChild<QObject*>(sender),
+                       signal.constData());
+        QApplication::setActiveWindow(window_.get()); // Xvfb has no window manager to do it
+        if (in_decay_box)
+            window_->findChild<QSpinBox*>("decay_spin_box")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(spy.size(), 1);
+    }
+
+    // Hold and measure keys work with the focus in the GL scene too, and the
+    // tool bar's hold, measure and decay reach the view.
+    void toolBarDrivesTheView()
+    {
+        auto* view = window_->findChild<LidarGLWidget*>();
+        QApplication::setActiveWindow(window_.get());
+        QWindow* scene = window_->windowHandle()->findChild<QOpenGLWindow*>();
+        QVERIFY(scene);
+        QTest::keyClick(scene, Qt::Key_H);
+        QVERIFY(view->held());
+        QTest::keyClick(scene, Qt::Key_M);
+        QVERIFY(view->measureMode());
+        window_->findChild<QSpinBox*>("decay_spin_box")->setValue(7);
+        QCOMPARE(view->decayRounds(), 7);
+        for (const char* button : {"hold_button", "measure_button"})
+            QTest::mouseClick(window_->findChild<QToolButton*>(button), Qt::LeftButton);
+        QVERIFY(!view->held());
+        QVERIFY(!view->measureMode());
+        window_->findChild<QSpinBox*>("decay_spin_box")->setValue(1);
+    }
+
+    void geometryIsRemembered()
+    {
+        QCOMPARE(size_, QSize(1000, 800)); // nothing remembered yet
+        window_->resize(700, 500);
+        window_->close();
+        MainWindow next;
+        QCOMPARE(next.size(), QSize(700, 500));
+        tx710::setSetting(tx710::kGeometryKey, QVariant());
+        window_->resize(size_);
     }
 
     void screenshotFallsBackOrFailsVisibly_data()

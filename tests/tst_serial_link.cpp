@@ -102,6 +102,34 @@ private slots:
         QCOMPARE(serialLockFiles(pty.slavePath()), QStringList()); // closed, so the next program finds no lock
     }
 
+    void remedyFollowsTheReason_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("remedy"); // a phrase of it
+        const int permission = QSerialPort::PermissionError;
+        QTest::newRow("permission") << permission << "PermissionError: Permission denied"
+                                    << "usermod -aG dialout";
+        QTest::newRow("locked") << permission << "PermissionError: Permission error while locking the device"
+                                << "Another program holds";
+        QTest::newRow("busy") << permission << "PermissionError: Device or resource busy"
+                              << "Another program holds";
+        QTest::newRow("no such port") << int(QSerialPort::DeviceNotFoundError) << ""
+                                      << "brltty";
+        QTest::newRow("silent") << int(QSerialPort::TimeoutError) << "no data within 3 s"
+                                << "wrong port";
+        QTest::newRow("hung up") << int(QSerialPort::ReadError) << "ReadError: the device hung up"
+                                 << "brltty";
+    }
+    void remedyFollowsTheReason()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        QFETCH(QString, remedy);
+        const QString text = connectionRemedy(QSerialPort::SerialPortError(error), reason);
+        QVERIFY2(text.contains(remedy), qPrintable(text));
+    }
+
     void simulatorAtFullLineRate()
     {
         // Five seconds of a full 230400-baud line, every tenth frame corrupted. The seed fixes

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "SerialPort/serial_logic.h"
+#include "app/app_settings.h"
 #include "app/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -59,6 +60,18 @@ private slots:
         tx710::installApplicationFont(QStringLiteral(":/Image/logo-03.png"));
         QCOMPARE(QApplication::font().family(), family);
         QCOMPARE(log.lines().filter(QStringLiteral("not loaded")).size(), 1);
+    }
+
+    void menuEntryAndWindowAgree()
+    {
+        tx710::setApplicationIdentity();
+        const QString name = QCoreApplication::applicationName(); // Qt's WM_CLASS too
+        const QStringList entry = fileLines(fixturePath("../../resources/tx710viewer.desktop"));
+        QCOMPARE(entry.filter(QRegularExpression("^(Name|Icon|StartupWMClass)=")),
+                 (QStringList{"Name=" + name, "Icon=tx710viewer", "StartupWMClass=" + name}));
+        MainWindow window;
+        QCOMPARE(window.windowTitle(), name);
+        QCOMPARE(window.windowIcon().pixmap(64, 64).toImage(), QIcon(":/tx710viewer.png").pixmap(64, 64).toImage());
     }
 
     void everyWayOutEndsWithZeroAndClosesThePort_data()

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "SerialPort/serial_data.h"
+#include "app/app_settings.h"
 #include "panels/lidar_tool_bar.h"
 #include "support/fixtures.h"
 
@@ -35,6 +36,45 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 5000);
         bar_.reset(); // a late end report finds no tool bar
         data_.clean();
+    }
+
+    void toolTipsNameTheShortcut_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("tip");
+        const QList<QPair<const char*, const char*>> tips = {
+            {"play_button", "Pause or play (Space)"},    {"save_button", "Save 100 rounds (Ctrl+S)"},
+            {"zoom_in_button", "Zoom in (+)"},           {"zoom_out_button", "Zoom out (-)"},
+            {"origin_button", "Back to the origin (0)"}, {"about_button", "About (F1)"},
+            {"intercept_button", "Screenshot (F12)"},    {"open_button", "Open a recording (Ctrl+O)"},
+            {"hold_button", "Hold the points (H)"},      {"measure_button", "Measure a distance (M)"}};
+        for (const auto& [button, tip] : tips)
+            QTest::newRow(button) << QString(button) << QString(tip);
+    }
+    void toolTipsNameTheShortcut()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, tip);
+        QCOMPARE(bar_->findChild<QToolButton*>(button)->toolTip(), tip);
+    }
+
+    void decayIsRememberedAndSent()
+    {
+        QCOMPARE(bar_->decayRounds(), 1); // nothing remembered yet
+        QSignalSpy sent(bar_.get(), &LidarToolBar::sig_decay_changed);
+        bar_->findChild<QSpinBox*>("decay_spin_box")->setValue(12);
+        QCOMPARE(sent.value(0).value(0).toInt(), 12);
+        QCOMPARE(LidarToolBar().decayRounds(), 12);
+        tx710::setSetting(tx710::kDecayRoundsKey, QVariant());
+    }
+
+    void measureSetByTheViewSendsNothing()
+    {
+        QSignalSpy sent(bar_.get(), &LidarToolBar::sig_measure_toggled);
+        bar_->findChild<QToolButton*>("measure_button")->click();
+        bar_->setMeasureChecked(false);
+        QCOMPARE(sent.size(), 1);
+        QVERIFY(!bar_->findChild<QToolButton*>("measure_button")->isChecked());
     }
 
     void idleBarShowsNoProgressAndIgnoresReports()

@@ -98,11 +98,24 @@ void sendFrame(int start, int distance, int intensity)
 }
 
 // A round of frames every 10 degrees at 250 mm; the last frame's angle drop publishes it.
-void feedRound(float hover_angle = -1.0f)
+void feedRound(float hover_angle = -1.0f, int distance = 250)
 {
     decoder()->setHoverAngle(hover_angle);
     for (int k = -1; k <= 35; ++k)
-        sendFrame(k < 0 ? 35000 : k == 35 ? 100 : k * 1000 + 200, 250, k < 0 || k == 35 ? 0 : kRoundIntensities[k % 3]);
+        sendFrame(k < 0         ? 35000
+                      : k == 35 ? 100
+                                : k * 1000 + 200,
+                  distance, k < 0 || k == 35 ? 0 : kRoundIntensities[k % 3]);
+}
+
+// The brightest red in the 5 x 5 pixels around `at`.
+int brightnessAt(const QImage& image, QPointF at)
+{
+    int brightest = 0;
+    for (int dx = -2; dx <= 2; ++dx)
+        for (int dy = -2; dy <= 2; ++dy)
+            brightest = std::max(brightest, QColor(image.pixel(qRound(at.x()) + dx, qRound(at.y()) + dy)).red());
+    return brightest;
 }
 
 bool send(QWidget& w, QEvent&& ev)
@@ -116,6 +129,11 @@ void setMouseInside(QWidget& w, bool inside)
 void sendMouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButtons held = {}, Qt::MouseButton button = {})
 {
     send(w, QMouseEvent(type, pos, button, held, Qt::NoModifier));
+}
+void click(QWidget& w, QPointF at)
+{
+    sendMouse(w, QEvent::MouseButtonPress, at.toPoint(), Qt::LeftButton, Qt::LeftButton);
+    sendMouse(w, QEvent::MouseButtonRelease, at.toPoint(), {}, Qt::LeftButton);
 }
 bool wheel(QWidget& w, int delta)
 {
@@ -318,7 +336,9 @@ private slots:
         QTRY_VERIFY(view->grabFramebuffer().copy(panel->geometry()) != before);
         const auto* note = view->findChild<QLabel*>("notice_widget");
         QCOMPARE(note->text(), QStringLiteral("drawn in software"));
-        QCOMPARE(note->geometry().bottomLeft(), QPoint(0, kHeight - 1));
+        const auto* health = view->findChild<QLabel*>("health_line");
+        QCOMPARE(health->geometry().bottomLeft(), QPoint(0, kHeight - 1));
+        QCOMPARE(note->geometry().bottom() + 1, health->y());
         QVERIFY(countPixels(
                     view->grabFramebuffer(), [](const QColor& c) { return matches(c, kWhite); }, note->geometry())
                 > 20); // its text
@@ -358,6 +378,109 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(shown(*view).first(), QStringLiteral("33.82°"));
         QTRY_COMPARE(shown(*view).mid(0, 3), (QStringList{"21.09°", "300mm", "7"}));
+    }
+
+    // With decay, older rounds stay on screen dimmer, newest on top; one round by default.
+    void decayFadesOlderRounds()
+    {
+        auto view = makeView();
+        // Each fed round publishes a small round around 0 degrees too: five
+        // rounds reach back to the first of the three.
+        const int expected[2][3] = {{0, 0, 255}, {51, 153, 255}}; // oldest first
+        for (const int decay : {1, 5}) {
+            view->setDecayRounds(decay);
+            for (const int distance : {120, 220, 320})
+                feedRound(-1, distance);
+            const QImage image = view->grabFramebuffer();
+            for (int age = 0; age < 3; ++age) {
+                const int want = expected[decay == 5][age];
+                QVERIFY2(std::abs(brightnessAt(image, toScreen(*view, polar(112, 0.12 + 0.1 * age))) - want) <= 3,
+                         qPrintable(QString("decay %1, round %2").arg(decay).arg(age)));
+            }
+        }
+    }
+
+    // Two clicks measure: an end near a drawn point snaps to it, else it is
+    // where the cursor is; the figures follow zoom; Esc clears.
+    void measureSnapsShowsFiguresAndClears()
+    {
+        feedRound();
+        auto view = makeView();
+        view->setMeasureMode(true);
+        const QPointF point = polar(2);
+        click(*view, toScreen(*view, point) + QPointF(0, 3)); // 3 pixels outward of the 2-degree point
+        click(*view, toScreen(*view, QPointF(0.1, 0.0)));     // nothing drawn near
+        QCOMPARE(view->measureEnds().size(), std::size_t(2));
+        QVERIFY(std::hypot(view->measureEnds()[0].x() - point.x(), view->measureEnds()[0].y() - point.y()) < 1e-6);
+        auto* label = view->findChild<QLabel*>("measure_label");
+        const QStringList figures = label->text().split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(figures.size(), 3);
+        QVERIFY(std::abs(figures[0].toDouble() - 272.5) < 2.0);            // mm from (-8.7, -249.8) to (100, 0)
+        QVERIFY(std::abs(figures[2].chopped(1).toDouble() - 203.5) < 0.5); // degrees, 0 on -y and 180 on +y
+        const QPointF middle = (point + QPointF(0.1, 0.0)) / 2;
+        const auto line_at_middle = [&view, middle] {
+            const QRect around(toScreen(*view, middle).toPoint() - QPoint(2, 2), QSize(5, 5));
+            return countPixels(
+                view->grabFramebuffer(), [](const QColor& c) { return matches(c, QColor(255, 89, 255), 20); }, around);
+        };
+        QVERIFY(line_at_middle() > 0);
+        wheel(*view, -120);
+        QVERIFY(line_at_middle() > 0);
+        QVERIFY((label->pos() - (toScreen(*view, middle) + QPointF(8, 8)).toPoint()).manhattanLength() <= 2);
+
+        QTest::keyClick(view.get(), Qt::Key_Escape);
+        QCOMPARE(view->measureEnds().size(), std::size_t(0));
+    }
+
+    // Hold and replay show their round while live rounds go on arriving; the
+    // read-out then comes from the shown round.
+    void heldAndReplayedRoundsStayWhileLiveOnesArrive()
+    {
+        feedRound();
+        auto view = makeView();
+        setMouseInside(*view, true);
+        const auto shows = [&view](double radius) {
+            return brightnessAt(view->grabFramebuffer(), toScreen(*view, polar(2, radius))) > 200;
+        };
+        view->setHeld(true);
+        feedRound(-1, 150);
+        QVERIFY(shows(0.25));
+        QVERIFY(!shows(0.15));
+        QVERIFY(view->findChild<QLabel*>("hold_label")->isVisible());
+        sendMouse(*view, QEvent::MouseMove, toScreen(*view, polar(42)).toPoint());
+        QCOMPARE(shown(*view)[1], QStringLiteral("250mm"));
+        view->setHeld(false);
+
+        view->showRecordedRound({{7, 0, 1}, {9, 180, 2.0f}}, std::nan(""));
+        feedRound(-1, 150);
+        QVERIFY(shows(0.18));
+        QVERIFY(!shows(0.15));
+        sendMouse(*view, QEvent::MouseMove, toScreen(*view, polar(2, 0.18)).toPoint());
+        QCOMPARE(shown(*view), (QStringList{"2.00°", "180mm", "9", "--", "--"}));
+        view->endReplay();
+        feedRound(-1, 150);
+        QVERIFY(shows(0.15));
+    }
+
+    // The health line tells the link's figures each second, and how long no data has come.
+    void healthLineShowsFiguresAndSilence()
+    {
+        auto view = makeView();
+        const auto* line = view->findChild<QLabel*>("health_line");
+        // One round through the frame finder, then a frame with a wrong CRC.
+        for (int k = 0; k <= 36; ++k)
+            decoder()->findFrame(
+                tx710test::scanFrame(k == 36 ? 100 : k * 1000 + 200, k == 36 ? 500 : k * 1000 + 600, 250, 9));
+        QByteArray broken = tx710test::scanFrame(200, 600, 250, 9);
+        broken[46] = char(broken[46] ^ 0x5a);
+        decoder()->findFrame(broken);
+        const QString figures = QStringLiteral("%1 points/round   CRC rejects (10 s): 1 (2.63 %)")
+                                    .arg(decoder()->display_points_.size()); // 37 frames, 1 rejected
+        QTRY_VERIFY(line->text().endsWith(figures));
+        QVERIFY(line->text().startsWith("600.0 RPM"));
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("no data for "), 4000);
+        const QImage image = view->grabFramebuffer().copy(line->geometry());
+        QVERIFY(countPixels(image, [](const QColor& c) { return matches(c, QColor(255, 150, 40), 60); }) > 20);
     }
 };
 

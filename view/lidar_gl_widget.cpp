@@ -3,6 +3,8 @@
 #include <QChildEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -26,6 +28,7 @@
 #include "SerialPort/serial_data.h"
 #include "app/log.h"
 #include "app/logo_widget.h"
+#include "panels/health_line.h"
 #include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
 #include "view/lidar_gl_function.h"
@@ -70,6 +73,29 @@ constexpr float kLabelBoundEms = 8.0f;
 // How long the software-renderer note stays in the view.
 constexpr int kRendererNoteMs = 15000;
 
+const QVector3D kMeasureColor(1.0f, 0.35f, 1.0f);
+// A click snaps to a drawn point this near, pixels.
+constexpr float kSnapPixels = 8.0f;
+// A press and release this near is a click, not a drag.
+constexpr int kClickPixels = 4;
+constexpr float kPickTolerance = 0.2f; // degrees, as the decoder picks
+constexpr int kHealthIntervalMs = 1000;
+constexpr int kOverlayMargin = 8;
+
+// The bearing of `to` seen from `from`, in the scan's angle convention:
+// 0 degrees on -y, 90 on -x.
+double bearingDegrees(const QVector2D& from, const QVector2D& to)
+{
+    const double dx = double(to.x()) - double(from.x());
+    const double dy = double(to.y()) - double(from.y());
+    double bearing = std::atan2(-dy, dx) * 180.0 / 3.14159265358979 - 90.0;
+    while (bearing < 0.0)
+        bearing += 360.0;
+    while (bearing >= 360.0)
+        bearing -= 360.0;
+    return bearing;
+}
+
 } // namespace
 
 // The native GL window filling the view: it draws through the view's GL code
@@ -93,6 +119,7 @@ protected:
         case QEvent::Wheel:
         case QEvent::Enter:
         case QEvent::Leave:
+        case QEvent::KeyPress:
             // Same origin as the view: the window fills it.
             return QCoreApplication::sendEvent(view_, event);
         default:
@@ -118,6 +145,18 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
     logo_widget_ = new LogoWidget(this);
     logo_widget_->show();
     notice_widget_ = new NoticeWidget(this); // hidden until there is something to say
+    health_line_ = new HealthLine(this);
+    health_line_->show();
+    hold_label_ = new QLabel(tr("Held: this round stays on screen (H to go on)"), this);
+    hold_label_->setObjectName(QStringLiteral("hold_label"));
+    measure_label_ = new QLabel(this);
+    measure_label_->setObjectName(QStringLiteral("measure_label"));
+    for (QLabel* label : {hold_label_, measure_label_}) {
+        label->setMargin(4);
+        label->setStyleSheet(QStringLiteral("background-color: rgba(0, 0, 0, 170); color: rgb(255, 140, 255);"));
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->hide();
+    }
 
     zoom_levels_ = {1, 2, 3, 4, 5, 10, 20, 30, 50};
     grid_spacings_ = {0.1f, 0.25f, 0.5f, 0.8f, 1, 2, 2.5f, 4, 5};
@@ -134,11 +173,19 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
     // is gone must not reach it.
     QPointer<LidarGLWidget> view(this);
     SerialData::instance()->setRoundCallback([view]() {
-        if (view.isNull())
-            return;
-        view->show_data_widget_->showPendingData();
-        view->scheduleFrame();
+        if (!view.isNull())
+            view->takeLiveRound();
     });
+    // The round completed before this view existed, if any.
+    const SerialData* decoder = SerialData::instance();
+    if (!decoder->display_points_.empty())
+        shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+
+    clock_.start();
+    health_timer_.setInterval(kHealthIntervalMs);
+    connect(&health_timer_, &QTimer::timeout, this, &LidarGLWidget::sampleHealth);
+    health_timer_.start();
+    sampleHealth();
 
     LidarGLFunction* hub = LidarGLFunction::instance();
     connect(hub, &LidarGLFunction::originViewSignal, this, [this]() { originView(); });
@@ -213,6 +260,7 @@ void LidarGLWidget::cleanup()
     glDeleteBuffers(3, buffers);
     point_vao_ = text_vao_ = 0;
     point_vbo_ = color_vbo_ = text_vbo_ = 0;
+    arrays_dirty_ = true; // new buffers must be filled
     for (const auto& entry : glyphs_) {
         if (entry.second.texture != 0)
             glDeleteTextures(1, &entry.second.texture);
@@ -255,13 +303,19 @@ bool LidarGLWidget::panButtons(Qt::MouseButtons buttons)
 
 void LidarGLWidget::mousePressEvent(QMouseEvent* event)
 {
+    press_pixel_ = event->pos();
     if (panButtons(event->buttons())) {
         last_mouse_x_ = static_cast<int>(std::lround(event->localPos().x()));
         last_mouse_y_ = static_cast<int>(std::lround(event->localPos().y()));
     }
 }
 
-void LidarGLWidget::mouseReleaseEvent(QMouseEvent* /*event*/) {}
+void LidarGLWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (measure_mode_ && event->button() == Qt::LeftButton
+        && (event->pos() - press_pixel_).manhattanLength() <= kClickPixels)
+        addMeasureEnd(event->localPos());
+}
 
 void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
 {
@@ -281,16 +335,9 @@ void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
 
 void LidarGLWidget::updateHoverAngle(int px, int py)
 {
-    const float w = static_cast<float>(std::max(width(), 1));
-    const float h = static_cast<float>(std::max(height(), 1));
-    const float ndc_x = 2.0f * static_cast<float>(px) / w - 1.0f;
-    const float ndc_y = 1.0f - 2.0f * static_cast<float>(py) / h;
-    const QVector4D eye_ray = projection_.inverted() * QVector4D(ndc_x, ndc_y, -1.0f, 1.0f);
-    QVector4D ray = view_.inverted() * QVector4D(eye_ray.x(), eye_ray.y(), -1.0f, 0.0f);
-    if (ray.w() != 0.0f)
-        ray = QVector4D(ray.x() / ray.w(), ray.y() / ray.w(), ray.z() / ray.w(), ray.w());
-    const float wx = pan_.x() + camera_distance_ * ray.x();
-    const float wy = pan_.y() + camera_distance_ * ray.y();
+    const QVector2D scene = scenePosition(QPointF(px, py));
+    const float wx = scene.x();
+    const float wy = scene.y();
     // Straight above the centre has no polar angle; the last one stays.
     if (wx == 0.0f && wy == 0.0f)
         return;
@@ -303,6 +350,218 @@ void LidarGLWidget::updateHoverAngle(int px, int py)
     else
         angle = 360.0f + a;
     SerialData::instance()->setHoverAngle(angle);
+    if (showsStaticRound())
+        pickStaticPoint();
+}
+
+QVector2D LidarGLWidget::scenePosition(const QPointF& pixel) const
+{
+    const float w = static_cast<float>(std::max(width(), 1));
+    const float h = static_cast<float>(std::max(height(), 1));
+    const float ndc_x = 2.0f * static_cast<float>(pixel.x()) / w - 1.0f;
+    const float ndc_y = 1.0f - 2.0f * static_cast<float>(pixel.y()) / h;
+    const QVector4D eye_ray = projection_.inverted() * QVector4D(ndc_x, ndc_y, -1.0f, 1.0f);
+    const QVector4D ray = view_.inverted() * QVector4D(eye_ray.x(), eye_ray.y(), -1.0f, 0.0f);
+    return QVector2D(pan_.x() + camera_distance_ * ray.x(), pan_.y() + camera_distance_ * ray.y());
+}
+
+QPointF LidarGLWidget::pixelPosition(const QVector2D& scene) const
+{
+    const QVector4D clip = projection_ * view_ * QVector4D(scene.x(), scene.y(), 0.0f, 1.0f);
+    if (clip.w() == 0.0f)
+        return QPointF();
+    const float ndc_x = clip.x() / clip.w();
+    const float ndc_y = clip.y() / clip.w();
+    return QPointF((ndc_x + 1.0f) * 0.5f * static_cast<float>(width()),
+                   (1.0f - ndc_y) * 0.5f * static_cast<float>(height()));
+}
+
+void LidarGLWidget::takeLiveRound()
+{
+    last_round_ms_ = clock_.elapsed();
+    if (showsStaticRound())
+        return; // the live round is not shown; its records are not either
+    show_data_widget_->showPendingData();
+    const SerialData* decoder = SerialData::instance();
+    shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+    arrays_dirty_ = true;
+    scheduleFrame();
+}
+
+HoverPoint LidarGLWidget::hoverPoint() const
+{
+    return showsStaticRound() ? static_hover_ : SerialData::instance()->hoverPoint();
+}
+
+void LidarGLWidget::pickStaticPoint()
+{
+    const float angle = SerialData::instance()->hoverAngle();
+    const int index = shown_.pick(angle, kPickTolerance);
+    if (index < 0)
+        return; // the last pick stays, as live
+    const tx710::ShownRound& round = shown_.newest();
+    const PointRecord& record = round.records[std::size_t(index)];
+    const QVector3D& position = round.points[std::size_t(index)];
+    static_hover_ = HoverPoint{position.x(), position.y()};
+    ShowData data;
+    data.angle = record.angle;
+    data.distance = record.distance;
+    data.intensity = record.intensity;
+    if (replaying_) {
+        data.speed = static_cast<float>(replay_speed_rpm_);
+        // Points a second from the round's points and the turning speed.
+        data.spot_frequency = std::isnan(replay_speed_rpm_)
+            ? -1
+            : static_cast<std::int32_t>(double(round.records.size()) * replay_speed_rpm_ / 60.0);
+    } else {
+        const SerialData* decoder = SerialData::instance();
+        data.speed = static_cast<float>(decoder->lastSpeedRpm());
+        data.spot_frequency = decoder->spotFrequency();
+    }
+    show_data_widget_->showData(data);
+    scheduleFrame();
+}
+
+void LidarGLWidget::setDecayRounds(int count)
+{
+    shown_.setDecayRounds(count);
+    arrays_dirty_ = true;
+    scheduleFrame();
+}
+
+void LidarGLWidget::setHeld(bool held)
+{
+    if (held == held_)
+        return;
+    held_ = held;
+    hold_label_->setVisible(held);
+    show_data_widget_->setDecoderRecordsShown(!showsStaticRound());
+    if (held)
+        pickStaticPoint();
+    placeOverlays();
+    scheduleFrame();
+}
+
+void LidarGLWidget::showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm)
+{
+    if (!replaying_) {
+        replaying_ = true;
+        shown_.clear(); // no live round among the replayed ones
+        show_data_widget_->setDecoderRecordsShown(false);
+    }
+    replay_speed_rpm_ = speed_rpm;
+    if (held_)
+        return;
+    shown_.add(tx710::ShownRounds::fromRecords(points, SerialData::instance()->colorFlag()));
+    arrays_dirty_ = true;
+    pickStaticPoint();
+    scheduleFrame();
+}
+
+void LidarGLWidget::endReplay()
+{
+    if (!replaying_)
+        return;
+    replaying_ = false;
+    replay_status_.clear();
+    shown_.clear();
+    const SerialData* decoder = SerialData::instance();
+    if (!decoder->display_points_.empty())
+        shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+    show_data_widget_->setDecoderRecordsShown(!showsStaticRound());
+    arrays_dirty_ = true;
+    sampleHealth();
+    scheduleFrame();
+}
+
+void LidarGLWidget::setReplayStatus(const QString& text)
+{
+    replay_status_ = text;
+    health_line_->showReplay(text);
+    placeOverlays();
+}
+
+void LidarGLWidget::sampleHealth()
+{
+    const SerialData* decoder = SerialData::instance();
+    tx710::LinkSample sample;
+    sample.time_ms = clock_.elapsed();
+    sample.accepted = decoder->acceptedFrameCount();
+    sample.rejected = decoder->rejectedFrameCount();
+    sample.rpm = decoder->lastSpeedRpm();
+    sample.points_per_round = decoder->display_points_.size();
+    sample.last_data_ms = last_round_ms_;
+    health_monitor_.addSample(sample);
+    if (replaying_)
+        health_line_->showReplay(replay_status_);
+    else
+        health_line_->showHealth(health_monitor_.health());
+    placeOverlays();
+}
+
+void LidarGLWidget::setMeasureMode(bool on)
+{
+    measure_mode_ = on;
+    if (!on)
+        measure_ends_.clear();
+    updateMeasureLabel();
+    scheduleFrame();
+}
+
+void LidarGLWidget::clearMeasure()
+{
+    measure_ends_.clear();
+    updateMeasureLabel();
+    scheduleFrame();
+}
+
+void LidarGLWidget::addMeasureEnd(const QPointF& pixel)
+{
+    if (measure_ends_.size() >= 2)
+        measure_ends_.clear();
+    QVector2D end = scenePosition(pixel);
+    float nearest = kSnapPixels;
+    for (const QVector3D& point : points_) {
+        const QVector2D scene(point.x(), point.y());
+        const QPointF offset = pixelPosition(scene) - pixel;
+        const float gap = static_cast<float>(std::hypot(offset.x(), offset.y()));
+        if (gap <= nearest) {
+            nearest = gap;
+            end = scene;
+        }
+    }
+    measure_ends_.push_back(end);
+    updateMeasureLabel();
+    scheduleFrame();
+}
+
+void LidarGLWidget::updateMeasureLabel()
+{
+    if (!measure_mode_) {
+        measure_label_->hide();
+        return;
+    }
+    if (measure_ends_.size() < 2) {
+        measure_label_->setText(measure_ends_.empty() ? tr("Measure: click the first point (Esc clears)")
+                                                      : tr("Measure: click the second point (Esc clears)"));
+    } else {
+        const QVector2D& from = measure_ends_[0];
+        const QVector2D& to = measure_ends_[1];
+        const double distance_mm = double((to - from).length()) * 1000.0;
+        measure_label_->setText(tr("%1 mm   %2°").arg(distance_mm, 0, 'f', 0).arg(bearingDegrees(from, to), 0, 'f', 1));
+    }
+    measure_label_->adjustSize();
+    measure_label_->show();
+    placeOverlays();
+}
+
+void LidarGLWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && !measure_ends_.empty()) {
+        clearMeasure();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void LidarGLWidget::wheelEvent(QWheelEvent* event)
@@ -435,8 +694,27 @@ void LidarGLWidget::placeOverlays()
     show_data_widget_->raise();
     logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
     logo_widget_->raise();
-    notice_widget_->move(0, height() - notice_widget_->height());
+    health_line_->move(0, height() - health_line_->height());
+    health_line_->raise();
+    // Above the health line, which stays visible.
+    notice_widget_->move(0, health_line_->y() - notice_widget_->height());
     notice_widget_->raise();
+    hold_label_->adjustSize();
+    hold_label_->move(width() - hold_label_->width() - kOverlayMargin, kOverlayMargin);
+    hold_label_->raise();
+    if (measure_ends_.size() == 2) {
+        // Beside the line's middle, kept inside the view.
+        const QPointF middle = (pixelPosition(measure_ends_[0]) + pixelPosition(measure_ends_[1])) / 2.0;
+        const int x = std::clamp(static_cast<int>(middle.x()) + kOverlayMargin, 0,
+                                 std::max(0, width() - measure_label_->width()));
+        const int y = std::clamp(static_cast<int>(middle.y()) + kOverlayMargin, 0,
+                                 std::max(0, height() - measure_label_->height()));
+        measure_label_->move(x, y);
+    } else {
+        measure_label_->move(width() - measure_label_->width() - kOverlayMargin,
+                             hold_label_->y() + hold_label_->height() + kOverlayMargin);
+    }
+    measure_label_->raise();
 }
 
 void LidarGLWidget::showNotice(const QString& text)
@@ -537,7 +815,10 @@ void LidarGLWidget::paintGL()
     if (LidarGLFunction::instance()->playFlag())
         drawPoints();
     drawGrid();
+    drawMeasure();
     program_->release();
+    if (measure_ends_.size() == 2)
+        placeOverlays(); // the figures follow the line through zoom and pan
     drawOverlays();
 }
 
@@ -546,31 +827,52 @@ void LidarGLWidget::drawPoints()
     program_->setUniformValue("flag", 0);
     program_->setUniformValue("vertex_type", 0);
     glPointSize(3.0f);
-    const SerialData* data = SerialData::instance();
-    points_ = data->display_points_;
-    colors_ = data->display_colors_;
-    if (points_.empty())
-        return;
-    glBindVertexArray(point_vao_);
-    glBindBuffer(GL_ARRAY_BUFFER, point_vbo_);
-    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(points_.size() * sizeof(QVector3D)), points_.data(),
-                 GL_DYNAMIC_DRAW);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), nullptr);
-    glEnableVertexAttribArray(0);
-    // Never more colours read than there are points, nor more than exist.
-    const std::size_t drawn = colors_.empty() ? points_.size() : std::min(points_.size(), colors_.size());
-    if (!colors_.empty()) {
+    const bool colour_flag = SerialData::instance()->colorFlag();
+    // Buffers are filled when the rounds change, not on every frame.
+    if (arrays_dirty_ || colour_flag != drawn_colour_flag_) {
+        shown_.drawArrays(colour_flag, points_, colors_);
+        drawn_colour_flag_ = colour_flag;
+        arrays_dirty_ = false;
+        drawn_count_ = std::min(points_.size(), colors_.size());
+        glBindVertexArray(point_vao_);
+        glBindBuffer(GL_ARRAY_BUFFER, point_vbo_);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(points_.size() * sizeof(QVector3D)), points_.data(),
+                     GL_DYNAMIC_DRAW);
+        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), nullptr);
+        glEnableVertexAttribArray(0);
         glBindBuffer(GL_ARRAY_BUFFER, color_vbo_);
         glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(colors_.size() * sizeof(QVector3D)), colors_.data(),
                      GL_DYNAMIC_DRAW);
         glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), nullptr);
         glEnableVertexAttribArray(1);
-    } else {
-        glDisableVertexAttribArray(1); // no stale colours of an earlier round
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        glBindVertexArray(0);
     }
-    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(drawn));
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    if (drawn_count_ == 0)
+        return;
+    glBindVertexArray(point_vao_);
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(drawn_count_));
     glBindVertexArray(0);
+}
+
+void LidarGLWidget::drawMeasure()
+{
+    if (!measure_mode_ || measure_ends_.empty())
+        return;
+    program_->setUniformValue("flag", 1);
+    program_->setUniformValue("vertex_type", 0);
+    program_->setUniformValue("vertexColor", kMeasureColor);
+    glPointSize(7.0f);
+    ::glBegin(GL_POINTS);
+    for (const QVector2D& end : measure_ends_)
+        ::glVertex2f(end.x(), end.y());
+    ::glEnd();
+    if (measure_ends_.size() == 2) {
+        ::glBegin(GL_LINES);
+        ::glVertex2f(measure_ends_[0].x(), measure_ends_[0].y());
+        ::glVertex2f(measure_ends_[1].x(), measure_ends_[1].y());
+        ::glEnd();
+    }
 }
 
 void LidarGLWidget::drawGrid()
@@ -617,7 +919,7 @@ void LidarGLWidget::drawLines(float spacing, float ring_limit)
     for (const auto& end : kDiameterEnds)
         line(end[0], end[1], -end[0], -end[1]);
     if (LidarGLFunction::instance()->playFlag() && mouse_in_view_) {
-        const HoverPoint hover = SerialData::instance()->hoverPoint();
+        const HoverPoint hover = hoverPoint();
         program_->setUniformValue("vertexColor", kHoverColor);
         line(0.0f, 0.0f, hover.x, hover.y);
         program_->setUniformValue("vertexColor", kGridColor);

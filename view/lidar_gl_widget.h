@@ -9,10 +9,17 @@
 #include <QVector3D>
 #include <QWidget>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "SerialPort/link_health.h"
+#include "SerialPort/serial_data.h"
+#include "view/shown_rounds.h"
 
 class QOpenGLContext;
 class QOpenGLPaintDevice;
@@ -21,6 +28,8 @@ class QOpenGLWindow;
 class ShowDataWidget;
 class LogoWidget;
 class NoticeWidget;
+class HealthLine;
+class QLabel;
 class SceneWindow;
 
 // One glyph of the ring-label font, made once when the GL context is set up.
@@ -46,6 +55,11 @@ struct GlyphRecord {
 // image (QWidget::render) and paints that over the scene. A new overlay is
 // just a child widget. Mouse input on the GL window is handed to the view,
 // so hovering works over the overlays too.
+//
+// What is drawn: ShownRounds holds the rounds on screen. A live round is
+// taken from the decoder when it completes, unless the view is held or a
+// recording is replayed; replayed rounds come in through showRecordedRound.
+// While held or replaying, the view picks the hovered point itself.
 class LidarGLWidget : public QWidget, protected QOpenGLFunctions_4_1_Core
 {
     Q_OBJECT
@@ -76,6 +90,36 @@ public:
     // A short message over the bottom-left corner of the view.
     void showNotice(const QString& text);
 
+    // Decay: how many rounds are shown together, older ones dimmer (1..50).
+    void setDecayRounds(int count);
+    int decayRounds() const { return shown_.decayRounds(); }
+
+    // Hold: the rounds on screen stay while live rounds go on arriving (and
+    // being saved), for hovering, measuring and screenshots.
+    void setHeld(bool held);
+    bool held() const { return held_; }
+
+    // Measure: two clicks mark the ends of a line, each snapped to the
+    // nearest drawn point within a few pixels.
+    void setMeasureMode(bool on);
+    bool measureMode() const { return measure_mode_; }
+    void clearMeasure();
+    // The ends marked so far, in the scan plane (metres).
+    const std::vector<QVector2D>& measureEnds() const { return measure_ends_; }
+
+    // Shows a recorded round in place of the live rounds, through the same
+    // display path. speed_rpm is NaN when the file has no speed.
+    void showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm);
+    // Back to live rounds.
+    void endReplay();
+    bool replaying() const { return replaying_; }
+    // What the health line shows during a replay.
+    void setReplayStatus(const QString& text);
+
+    // Scan-plane position (metres) under a pixel of the view, and back.
+    QVector2D scenePosition(const QPointF& pixel) const;
+    QPointF pixelPosition(const QVector2D& scene) const;
+
 public slots:
     // Frees every GL object with the context made current; also run when the
     // context is about to be destroyed.
@@ -85,6 +129,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -113,6 +158,14 @@ private:
     void drawLines(float spacing, float ring_limit);
     void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
     void updateHoverAngle(int px, int py);
+    void takeLiveRound();
+    bool showsStaticRound() const { return held_ || replaying_; }
+    void pickStaticPoint();
+    HoverPoint hoverPoint() const;
+    void addMeasureEnd(const QPointF& pixel);
+    void drawMeasure();
+    void updateMeasureLabel();
+    void sampleHealth();
     void placeOverlays();
     void watchOverlay(QObject* object);
     QWidget* overlayOf(QObject* object) const;
@@ -142,6 +195,29 @@ private:
     ShowDataWidget* show_data_widget_ = nullptr;
     LogoWidget* logo_widget_ = nullptr;
     NoticeWidget* notice_widget_ = nullptr;
+    HealthLine* health_line_ = nullptr;
+    QLabel* hold_label_ = nullptr;
+    QLabel* measure_label_ = nullptr;
+
+    tx710::ShownRounds shown_;
+    bool arrays_dirty_ = true; // the point buffers must be filled again
+    bool drawn_colour_flag_ = false;
+    std::size_t drawn_count_ = 0;
+    bool held_ = false;
+    bool replaying_ = false;
+    double replay_speed_rpm_ = 0;
+    QString replay_status_;
+    HoverPoint static_hover_;
+    float picked_angle_ = -1.0f; // the hover angle last picked for
+
+    bool measure_mode_ = false;
+    std::vector<QVector2D> measure_ends_;
+    QPoint press_pixel_;
+
+    tx710::LinkHealthMonitor health_monitor_;
+    QTimer health_timer_;
+    QElapsedTimer clock_;
+    qint64 last_round_ms_ = -1;
 
     SceneWindow* scene_window_ = nullptr;
     QWidget* container_ = nullptr;

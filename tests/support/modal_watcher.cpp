@@ -16,6 +16,7 @@ ModalWatcher::ModalWatcher(int poll_ms)
         seen_.append(
             QStringList{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning ? "warning" : "other"}
                 .join('|'));
+        details_.append(box->detailedText());
         box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
     });
     timer_.start(poll_ms);

@@ -17,11 +17,13 @@ class ModalWatcher : public QObject
     Q_OBJECT
 public:
     explicit ModalWatcher(int poll_ms = 50);
-    const QStringList& seen() const { return seen_; } // "title|text|icon" each
+    const QStringList& seen() const { return seen_; }       // "title|text|icon" each
+    const QStringList& details() const { return details_; } // each box's detailed text
 
 private:
     QTimer timer_;
     QStringList seen_;
+    QStringList details_;
 };
 
 // Collects the text of every Qt message while alive; not nestable.

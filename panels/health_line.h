@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+#include "SerialPort/link_health.h"
+
+// One line over the bottom-left corner of the view: the link's health, or
+// during a replay the file and the position in it.
+class HealthLine : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit HealthLine(QWidget* parent = nullptr);
+
+    void showHealth(const tx710::LinkHealth& health);
+    void showReplay(const QString& text);
+
+    // The line's text for `health`: figures, or how long no data has come.
+    static QString healthText(const tx710::LinkHealth& health);
+
+private:
+    void showLine(const QString& text, bool warning);
+
+    bool warning_ = false;
+};
