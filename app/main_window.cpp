@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 #include "ui_main_window.h"
 
+#include <algorithm>
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QDragEnterEvent>
@@ -60,12 +62,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     ui_->playback_bar->attach(player_);
     ui_->playback_bar->hide();
     connect(ui_->playback_bar, &PlaybackBar::closeClicked, this, &MainWindow::closeRecording);
-    connect(player_, &tx710::replay::ReplayPlayer::roundChanged, this, [this](int index) {
-        const tx710::replay::Round& round = player_->round(index);
-        ui_->openGLWidget->showRecordedRound(round.points, round.speed_rpm);
-        ui_->openGLWidget->setReplayStatus(
-            tr("%1  round %2 of %3").arg(replay_name_).arg(index + 1).arg(player_->count()));
-    });
+    connect(player_, &tx710::replay::ReplayPlayer::roundChanged, this, &MainWindow::showReplayRound);
     setAcceptDrops(true);
 }
 
@@ -200,6 +197,22 @@ void MainWindow::openRecording(const QString& path)
     player_->play();
 }
 
+void MainWindow::showReplayRound(int index)
+{
+    LidarGLWidget* view = ui_->openGLWidget;
+    // After a jump, the older rounds that decay shows are the ones before
+    // `index`, not the ones seen last.
+    int first = index;
+    if (index != shown_index_ + 1 && !view->held()) {
+        view->endReplay();
+        first = std::max(0, index - view->decayRounds() + 1);
+    }
+    for (int k = first; k <= index; ++k)
+        view->showRecordedRound(player_->round(k).points, player_->round(k).speed_rpm);
+    shown_index_ = index;
+    view->setReplayStatus(tr("%1  round %2 of %3").arg(replay_name_).arg(index + 1).arg(player_->count()));
+}
+
 void MainWindow::chooseRecording()
 {
     const QString folder = tx710::setting(tx710::kLastRecordingFolderKey).toString();
@@ -212,6 +225,7 @@ void MainWindow::chooseRecording()
 void MainWindow::closeRecording()
 {
     player_->clear();
+    shown_index_ = -1;
     ui_->playback_bar->hide();
     ui_->openGLWidget->endReplay();
     TX_LOG << "replay closed:" << replay_name_;

@@ -59,10 +59,12 @@ protected:
 
 private:
     void saveGeometrySetting() const;
+    void showReplayRound(int index);
 
     Ui::MainWindow* ui_ = nullptr;
     std::shared_ptr<LidarToolBar> tool_bar_;
     QPointer<QMessageBox> failure_box_;
     tx710::replay::ReplayPlayer* player_ = nullptr;
-    QString replay_name_; // the recording's file name
+    QString replay_name_;  // the recording's file name
+    int shown_index_ = -1; // the replayed round on screen
 };

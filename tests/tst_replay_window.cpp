@@ -28,24 +28,22 @@ std::vector<PointRecord> quarter(int r)
     return points;
 }
 
-// Screen pixel of a point (clockwise from -y, as the view places it), as tst_view_gl maps it.
+// Screen pixel of a point: clockwise from -y in the scan plane, as the decoder places it.
 QPoint toScreen(const LidarGLWidget& view, const PointRecord& p)
 {
     const double a = p.angle * M_PI / 180, r = p.distance / 1000.0;
-    const QPointF d = (QPointF(-r * std::sin(a), -r * std::cos(a)) - view.panOffset())
-        * (view.height() / (2.0 * view.cameraDistance() * std::tan(M_PI / 8)));
-    return QPointF(view.width() / 2.0 + d.x(), view.height() / 2.0 - d.y()).toPoint();
+    return view.pixelPosition(QVector2D(-r * std::sin(a), -r * std::cos(a))).toPoint();
 }
 
-// How many of round r's points have a white pixel within 2 pixels.
-int pointsOnScreen(const QImage& image, const LidarGLWidget& view, int r)
+// How many of round r's points have a white (or with decay grey, above `level`) pixel within 2 pixels.
+int pointsOnScreen(const QImage& image, const LidarGLWidget& view, int r, int level = 215)
 {
     int seen = 0;
     for (const PointRecord& p : quarter(r)) {
         bool white = false;
         for (int i = 0; i < 25; ++i) {
             const QColor c = image.pixelColor(toScreen(view, p) + QPoint(i % 5 - 2, i / 5 - 2));
-            white = white || std::min({c.red(), c.green(), c.blue()}) > 215;
+            white = white || std::min({c.red(), c.green(), c.blue()}) > level;
         }
         seen += white ? 1 : 0;
     }
@@ -105,6 +103,14 @@ private slots:
         const QImage image = view->grabFramebuffer();
         QCOMPARE(pointsOnScreen(image, *view, 2), 15);
         QCOMPARE(pointsOnScreen(image, *view, 0), 0);
+
+        // With decay, a step back shows the rounds before, not the one left.
+        view->setDecayRounds(4); // the next older round at 3/4 brightness
+        child<QSlider>("replay_slider")->setValue(3);
+        child<QToolButton>("replay_step_back_button")->click();
+        const QImage decayed = view->grabFramebuffer();
+        QCOMPARE(pointsOnScreen(decayed, *view, 1, 150), 15);
+        QCOMPARE(pointsOnScreen(decayed, *view, 3, 150), 0);
 
         child<QToolButton>("replay_close_button")->click();
         QVERIFY(!child<QWidget>("playback_bar")->isVisible());
