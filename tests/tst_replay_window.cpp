@@ -99,6 +99,7 @@ private slots:
         child<QToolButton>("replay_step_forward_button")->click();
         child<QToolButton>("replay_step_forward_button")->click();
         QCOMPARE(roundLabel(), QString("round 3 of 4"));
+        QCOMPARE(child<QLabel>("health_line")->text(), QString("room.txt  round 3 of 4"));
         auto* view = window_->findChild<LidarGLWidget*>();
         const QImage image = view->grabFramebuffer();
         QCOMPARE(pointsOnScreen(image, *view, 2), 15);
