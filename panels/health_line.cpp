@@ -1,5 +1,7 @@
 #include "panels/health_line.h"
 
+#include <algorithm>
+
 namespace {
 const QString kNormalStyle = QStringLiteral("background-color: rgba(0, 0, 0, 150); color: rgb(200, 200, 200);");
 const QString kWarningStyle = QStringLiteral("background-color: rgba(0, 0, 0, 150); color: rgb(255, 150, 40);");
@@ -27,22 +29,26 @@ QString HealthLine::healthText(const tx710::LinkHealth& health)
 
 void HealthLine::showHealth(const tx710::LinkHealth& health)
 {
-    showLine(healthText(health), health.silent_seconds > 0);
+    showLine(healthText(health), health.silent_seconds > 0 ? Kind::Warning : Kind::Figures);
 }
 
 void HealthLine::showReplay(const QString& text)
 {
-    showLine(text, false);
+    showLine(text, Kind::Replay);
 }
 
-void HealthLine::showLine(const QString& text, bool warning)
+void HealthLine::showLine(const QString& text, Kind kind)
 {
-    if (warning != warning_) {
-        warning_ = warning;
-        setStyleSheet(warning ? kWarningStyle : kNormalStyle);
+    const bool restyled = kind != kind_;
+    if (restyled) {
+        kind_ = kind;
+        setStyleSheet(kind == Kind::Warning ? kWarningStyle : kNormalStyle);
     }
     if (text == this->text())
         return; // no repaint, so no new overlay image
     setText(text);
-    adjustSize();
+    // Figures that change each second do not make the line twitch: it only
+    // grows, until its kind of text changes.
+    const QSize hint = sizeHint();
+    resize(restyled ? hint.width() : std::max(width(), hint.width()), hint.height());
 }

@@ -20,7 +20,8 @@ public:
     static QString healthText(const tx710::LinkHealth& health);
 
 private:
-    void showLine(const QString& text, bool warning);
+    enum class Kind { Figures, Warning, Replay };
+    void showLine(const QString& text, Kind kind);
 
-    bool warning_ = false;
+    Kind kind_ = Kind::Figures;
 };

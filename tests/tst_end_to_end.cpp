@@ -35,7 +35,7 @@ class TestEndToEnd : public QObject
     const tx710test::FolderCleanup data_{tx710test::programPath("data")};
     const tx710test::FolderCleanup screenshots_{tx710test::programPath("Screenshots")};
     tx710test::PseudoTerminal pty_;
-    std::atomic<bool> stop_feed_{false}, hang_up_{false};
+    std::atomic<bool> stop_feed_{false}, hang_up_{false}, silent_{false};
     std::thread feed_;
     std::unique_ptr<tx710::StartupSession> session_;
     LidarGLWidget* view_ = nullptr;
@@ -46,6 +46,14 @@ class TestEndToEnd : public QObject
     QToolButton* button(const char* name) const { return tool_bar_->findChild<QToolButton*>(name); }
     void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
     static void waitForRounds(int rounds) { QTest::qWait(rounds * 100 + 50); } // ten a second
+    // The view without its health line, whose figures change every second.
+    QImage scene() const
+    {
+        QImage image = view_->grabFramebuffer();
+        const QWidget* line = view_->findChild<QWidget*>("health_line");
+        QPainter(&image).fillRect(0, line->y(), image.width(), line->height(), Qt::black); // its width varies
+        return image;
+    }
 
     // Streams in real time from its own thread, which no modal box can stall; a hang-up is an unplugged adapter.
     void feed()
@@ -57,6 +65,8 @@ class TestEndToEnd : public QObject
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
             while (lidar.sceneTime() <= elapsed.count())
                 bytes += tx710test::frameBytes(lidar);
+            if (silent_)
+                bytes.clear(); // the line stays open, the device sends nothing
         }
         if (hang_up_)
             pty_.hangUp();
@@ -128,18 +138,18 @@ private slots:
         for (int i = 0; i < 4; ++i) // the room's walls lie beyond the first steps
             click("zoom_out_button");
         waitForRounds(5);
-        const QImage live = view_->grabFramebuffer();
+        const QImage live = scene();
         const auto icon = [this] { return button("play_button")->icon().pixmap(32, 32).toImage(); };
         click("play_button");
         QCOMPARE(icon(), QPixmap(":/Image/play.png").scaled(32, 32).toImage());
-        const QImage paused = view_->grabFramebuffer();
+        const QImage paused = scene();
         QVERIFY(live != paused); // the points are gone
         waitForRounds(3);
-        QCOMPARE(view_->grabFramebuffer(), paused); // rounds arrive but are not shown
+        QCOMPARE(scene(), paused); // rounds arrive but are not shown
         click("play_button");
         QCOMPARE(icon(), QPixmap(":/Image/pause.png").scaled(32, 32).toImage());
         waitForRounds(2);
-        const QImage resumed = view_->grabFramebuffer();
+        const QImage resumed = scene();
         QVERIFY(resumed != paused);
         for (const bool on : {true, false}) { // the colour map
             tool_bar_->findChild<QCheckBox*>("checkBox_colormap")->click();
@@ -152,6 +162,19 @@ private slots:
             }
             QCOMPARE(coloured, on);
         }
+    }
+
+    // The health line gives the link's figures without the mouse in the
+    // view, and says so when the device falls silent.
+    void healthLineAndSilence()
+    {
+        const auto* line = view_->findChild<QLabel*>("health_line");
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("600.0 RPM   4"), 3000); // 10 rounds a second, ~490 frames
+        QVERIFY(line->text().endsWith("CRC rejects (10 s): 0 (0.00 %)"));
+        silent_ = true;
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("no data for "), 4000);
+        silent_ = false;
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("600.0 RPM"), 3000);
     }
 
     void zoomAndOriginFromTheToolBar()
