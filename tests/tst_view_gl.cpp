@@ -476,7 +476,7 @@ private slots:
         decoder()->findFrame(broken);
         const QString figures = QStringLiteral("%1 points/round   CRC rejects (10 s): 1 (2.63 %)")
                                     .arg(decoder()->display_points_.size()); // 37 frames, 1 rejected
-        QTRY_VERIFY(line->text().endsWith(figures));
+        QTRY_VERIFY2(line->text().endsWith(figures), qPrintable(line->text() + " / " + figures));
         QVERIFY(line->text().startsWith("600.0 RPM"));
         QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("no data for "), 4000);
         const QImage image = view->grabFramebuffer().copy(line->geometry());
