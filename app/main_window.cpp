@@ -63,6 +63,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     ui_->playback_bar->hide();
     connect(ui_->playback_bar, &PlaybackBar::closeClicked, this, &MainWindow::closeRecording);
     connect(player_, &tx710::replay::ReplayPlayer::roundChanged, this, &MainWindow::showReplayRound);
+    connect(ui_->openGLWidget, &LidarGLWidget::frameDrawn, player_, &tx710::replay::ReplayPlayer::frameDrawn);
     setAcceptDrops(true);
 }
 

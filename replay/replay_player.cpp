@@ -113,15 +113,25 @@ void ReplayPlayer::scheduleNext()
         emit stateChanged();
         return;
     }
-    int interval = kRepaintIntervalMs;
-    if (pace_ == Pace::Recorded) {
-        const Round& now = rounds_[std::size_t(index_)];
-        const Round& next = rounds_[std::size_t(index_ + 1)];
-        interval = now.has_time && next.has_time
-            ? int(std::clamp<std::int64_t>((next.time_ns - now.time_ns) / 1000000, 0, kLongestIntervalMs))
-            : kNominalIntervalMs;
+    if (pace_ == Pace::PerRepaint) {
+        timer_.stop();
+        awaiting_frame_ = true;
+        return;
     }
-    timer_.start(interval);
+    awaiting_frame_ = false;
+    const Round& now = rounds_[std::size_t(index_)];
+    const Round& next = rounds_[std::size_t(index_ + 1)];
+    timer_.start(now.has_time && next.has_time
+                     ? int(std::clamp<std::int64_t>((next.time_ns - now.time_ns) / 1000000, 0, kLongestIntervalMs))
+                     : kNominalIntervalMs);
+}
+
+void ReplayPlayer::frameDrawn()
+{
+    if (!awaiting_frame_ || !playing_ || pace_ != Pace::PerRepaint)
+        return;
+    awaiting_frame_ = false;
+    advance();
 }
 
 } // namespace tx710::replay

@@ -19,10 +19,9 @@ class ReplayPlayer : public QObject
 public:
     enum class Pace {
         Recorded,  // the recorded time between rounds; 10 rounds a second when not recorded
-        PerRepaint // as fast as the view redraws (about 60 a second)
+        PerRepaint // the next round as soon as the view has drawn this one
     };
     static constexpr int kNominalIntervalMs = 100;
-    static constexpr int kRepaintIntervalMs = 16;
     // A longer pause in a recording (the device stopped) is not waited out.
     static constexpr int kLongestIntervalMs = 1000;
 
@@ -38,7 +37,8 @@ public:
     const Round& round(int index) const { return rounds_.at(std::size_t(index)); }
     bool isPlaying() const { return playing_; }
     Pace pace() const { return pace_; }
-    // Milliseconds until the next round while playing, -1 when paused.
+    // Milliseconds until the next round while playing at the recorded pace,
+    // -1 otherwise.
     int nextIntervalMs() const { return timer_.isActive() ? timer_.interval() : -1; }
 
 public slots:
@@ -52,6 +52,8 @@ public slots:
     // Clamped to the recording; keeps playing if it was.
     void seek(int index);
     void setPace(tx710::replay::ReplayPlayer::Pace pace);
+    // The view has drawn a frame: at one round per repaint, the next round.
+    void frameDrawn();
 
 signals:
     // The round to show now.
@@ -69,6 +71,7 @@ private:
     bool playing_ = false;
     Pace pace_ = Pace::Recorded;
     QTimer timer_;
+    bool awaiting_frame_ = false; // one round per repaint: the shown round is not drawn yet
 };
 
 } // namespace tx710::replay

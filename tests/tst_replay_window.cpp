@@ -115,6 +115,41 @@ private slots:
         QCOMPARE(pointsOnScreen(view->grabFramebuffer(), *view, 2), 0);
     }
 
+    // A save of 100 rounds, each in its own 3.6-degree sector: round 37
+    // shows its own points and none of its neighbours'.
+    void roundOfAHundredRoundSave()
+    {
+        const auto sector = [](int r) {
+            std::vector<PointRecord> points;
+            for (int k = 0; k < 4; ++k)
+                points.push_back(PointRecord{100, 250, float(3.6 * r + 0.6 + 0.8 * k)});
+            return points;
+        };
+        QByteArray text = tx710::datafile::headerLine();
+        for (int r = 0; r < 100; ++r)
+            tx710::datafile::appendRound(text, r + 1, sector(r));
+        const QString path = home_.filePath("hundred.txt");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.close();
+        window_->openRecording(path);
+        child<QToolButton>("replay_step_back_button")->click(); // pauses
+        child<QSlider>("replay_slider")->setValue(36);
+        QCOMPARE(roundLabel(), QString("round 37 of 100"));
+        auto* view = window_->findChild<LidarGLWidget*>();
+        const QImage image = view->grabFramebuffer();
+        const auto lit = [&image, view](const std::vector<PointRecord>& points) {
+            int count = 0;
+            for (const PointRecord& p : points) {
+                const QColor c = image.pixelColor(toScreen(*view, p));
+                count += std::min({c.red(), c.green(), c.blue()}) > 215 ? 1 : 0;
+            }
+            return count;
+        };
+        QCOMPARE(lit(sector(36)), 4);
+        QCOMPARE(lit(sector(35)) + lit(sector(37)), 0);
+    }
+
     void malformedFileIsRefused()
     {
         window_->openRecording(bad_);

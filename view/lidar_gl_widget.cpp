@@ -138,6 +138,7 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
     container_ = QWidget::createWindowContainer(scene_window_);
     container_->setParent(this);
     container_->setGeometry(rect());
+    connect(scene_window_, &QOpenGLWindow::frameSwapped, this, &LidarGLWidget::frameDrawn);
 
     // The overlays are children, deleted with the view.
     show_data_widget_ = new ShowDataWidget(this);

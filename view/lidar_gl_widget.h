@@ -120,6 +120,10 @@ public:
     QVector2D scenePosition(const QPointF& pixel) const;
     QPointF pixelPosition(const QVector2D& scene) const;
 
+signals:
+    // A frame has been drawn and shown.
+    void frameDrawn();
+
 public slots:
     // Frees every GL object with the context made current; also run when the
     // context is about to be destroyed.
