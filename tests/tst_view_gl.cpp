@@ -430,6 +430,10 @@ private slots:
 
         QTest::keyClick(view.get(), Qt::Key_Escape);
         QCOMPARE(view->measureEnds().size(), std::size_t(0));
+
+        hub()->setPlayFlag(false); // paused: no point drawn to snap to
+        click(*view, toScreen(*view, point) + QPointF(0, 3));
+        QVERIFY(std::hypot(view->measureEnds()[0].x() - point.x(), view->measureEnds()[0].y() - point.y()) > 1e-3);
     }
 
     // Hold and replay show their round while live rounds go on arriving; the

@@ -522,7 +522,10 @@ void LidarGLWidget::addMeasureEnd(const QPointF& pixel)
         measure_ends_.clear();
     QVector2D end = scenePosition(pixel);
     float nearest = kSnapPixels;
-    for (const QVector3D& point : points_) {
+    // Paused, no point is drawn to snap to.
+    const std::size_t drawn = LidarGLFunction::instance()->playFlag() ? points_.size() : 0;
+    for (std::size_t i = 0; i < drawn; ++i) {
+        const QVector3D& point = points_[i];
         const QVector2D scene(point.x(), point.y());
         const QPointF offset = pixelPosition(scene) - pixel;
         const float gap = static_cast<float>(std::hypot(offset.x(), offset.y()));
