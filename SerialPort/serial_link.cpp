@@ -143,8 +143,9 @@ void SerialLink::readBuffered(QSerialPort* port)
 
 void SerialLink::handleError(QSerialPort::SerialPortError error)
 {
-    // Qt reports NoError after successful operations; that is no failure.
-    if (error == QSerialPort::NoError)
+    // Qt reports NoError after successful operations, and TimeoutError when a
+    // batch read finds no bytes (the device paused): neither is a failure.
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
         return;
     auto* port = qobject_cast<QSerialPort*>(sender());
     if (!port)

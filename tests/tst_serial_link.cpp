@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "SerialPort/serial_data.h"
+#include "SerialPort/serial_link.h"
 #include "SerialPort/serial_logic.h"
 #include "support/fixtures.h"
 #include "support/modal_watcher.h"
@@ -156,6 +157,24 @@ private slots:
         QCOMPARE(bad, std::uint64_t(corrupted));
         // 49 rejections a second are within the log's budget: every one is logged.
         QCOMPARE(log.lines().filter(QStringLiteral("frame find error")).size(), corrupted);
+    }
+
+    // Read in batches (the recorder's way), a pause of the device longer
+    // than a batch is no lost link: the frames after it still arrive.
+    void batchedLinkOutlastsAPause()
+    {
+        PseudoTerminal pty;
+        tx710::SimulatedLidar lidar;
+        SerialLink link;
+        link.setReadInterval(50);
+        QSignalSpy lost(&link, &SerialLink::linkLost);
+        const auto before = SerialData::instance()->acceptedFrameCount();
+        QVERIFY(pty.write(frameBytes(lidar)));
+        QCOMPARE(link.open(pty.slavePath()), SerialLink::OpenResult::Opened);
+        QTest::qWait(300); // six batches find nothing
+        QVERIFY(pty.write(frameBytes(lidar)));
+        QTRY_COMPARE(SerialData::instance()->acceptedFrameCount() - before, std::uint64_t(2));
+        QCOMPARE(lost.count(), 0);
     }
 };
 
