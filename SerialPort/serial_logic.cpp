@@ -10,6 +10,7 @@
 namespace {
 
 const QString kWarningSound = QStringLiteral(":/Sound/Windows Ding.wav");
+constexpr int kReadIntervalMs = 20;
 
 void warnUser(const QString& text, const QString& details)
 {
@@ -63,6 +64,9 @@ SerialLogic* SerialLogic::instance()
 
 SerialLogic::SerialLogic() : QObject(nullptr)
 {
+    // Bytes are taken in batches: a wake-up for every chunk the line
+    // delivers costs more than decoding them, and a round lasts 100 ms.
+    link_.setReadInterval(kReadIntervalMs);
     connect(&link_, &SerialLink::linkLost, this, &SerialLogic::linkLost);
 }
 
