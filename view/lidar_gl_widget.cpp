@@ -82,6 +82,13 @@ constexpr float kPickTolerance = 0.2f; // degrees, as the decoder picks
 constexpr int kHealthIntervalMs = 1000;
 constexpr int kOverlayMargin = 8;
 
+// The decoder's last complete round, as the view draws it.
+tx710::ShownRound liveRound()
+{
+    const SerialData* decoder = SerialData::instance();
+    return tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()};
+}
+
 // The bearing of `to` seen from `from`, in the scan's angle convention:
 // 0 degrees on -y, 90 on -x.
 double bearingDegrees(const QVector2D& from, const QVector2D& to)
@@ -178,9 +185,8 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent)
             view->takeLiveRound();
     });
     // The round completed before this view existed, if any.
-    const SerialData* decoder = SerialData::instance();
-    if (!decoder->display_points_.empty())
-        shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+    if (!SerialData::instance()->display_points_.empty())
+        shown_.add(liveRound());
 
     clock_.start();
     health_timer_.setInterval(kHealthIntervalMs);
@@ -383,8 +389,7 @@ void LidarGLWidget::takeLiveRound()
     if (showsStaticRound())
         return; // the live round is not shown; its records are not either
     show_data_widget_->showPendingData();
-    const SerialData* decoder = SerialData::instance();
-    shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+    shown_.add(liveRound());
     arrays_dirty_ = true;
     scheduleFrame();
 }
@@ -466,9 +471,8 @@ void LidarGLWidget::endReplay()
     replaying_ = false;
     replay_status_.clear();
     shown_.clear();
-    const SerialData* decoder = SerialData::instance();
-    if (!decoder->display_points_.empty())
-        shown_.add(tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()});
+    if (!SerialData::instance()->display_points_.empty())
+        shown_.add(liveRound());
     show_data_widget_->setDecoderRecordsShown(!showsStaticRound());
     arrays_dirty_ = true;
     sampleHealth();

@@ -212,7 +212,6 @@ private:
     double replay_speed_rpm_ = 0;
     QString replay_status_;
     HoverPoint static_hover_;
-    float picked_angle_ = -1.0f; // the hover angle last picked for
 
     bool measure_mode_ = false;
     std::vector<QVector2D> measure_ends_;
