@@ -115,12 +115,26 @@ private slots:
         QCOMPARE(values.mid(0, expected.size()), expected);
     }
 
-    // The options that shape the stream are proven by the tests that use them: the serial link's count
-    // of corrupted frames at full rate, the recorder's silent and unplugged ports.
-    void badOptionsMakeNoPort()
+    // What the stream options make of it (also used by the recorder's tests: silent and unplugged
+    // ports), and bad options that make no port at all.
+    void optionsShapeTheStream_data()
     {
-        for (const QString bad : {"--nonsense", "--corrupt-every 0", "--rate fast", "--replay /nonexistent.txt"})
-            QVERIFY2(runSimulator(bad).output.contains(QRegularExpression("^exit [1-9]")), qPrintable(bad));
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("output"); // a regular expression
+        QTest::addColumn<int>("good_frames");
+        QTest::newRow("corrupted and stray bytes")
+            << "--frames 20 --corrupt-every 10 --stray-bytes --full-rate"
+            << "frames sent: 20\nframes corrupted: 2\nstray bytes: [1-9]\\d*\nexit 0" << 18;
+        for (const char* bad : {"--nonsense", "--corrupt-every 0", "--rate fast", "--replay /nonexistent.txt"})
+            QTest::newRow(bad) << bad << "exit [1-9]" << 0;
+    }
+    void optionsShapeTheStream()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, output);
+        const SimRun run = runSimulator(arguments);
+        QVERIFY2(QRegularExpression('^' + output + '$').match(run.output).hasMatch(), qPrintable(run.output));
+        QTEST(run.frames.size(), "good_frames");
     }
 };
 

@@ -54,8 +54,7 @@ private slots:
     void toolTipsNameTheShortcut()
     {
         QFETCH(QString, button);
-        QFETCH(QString, tip);
-        QCOMPARE(bar_->findChild<QToolButton*>(button)->toolTip(), tip);
+        QTEST(bar_->findChild<QToolButton*>(button)->toolTip(), "tip");
     }
 
     void decayIsRememberedAndSent()
@@ -134,19 +133,6 @@ private slots:
             QVERIFY(!dialog_->isVisible());
             QVERIFY(!dialog_->wasCanceled());
         }
-    }
-
-    void cancelEndsSaveWithoutWaitingForData()
-    {
-        QTest::mouseClick(save_, Qt::LeftButton);
-        QTest::mouseClick(dialog_->findChild<QPushButton*>(), Qt::LeftButton);
-        QVERIFY(!dialog_->isVisible());
-        // The device is silent: the idle writer's end report brings the button back.
-        QTRY_VERIFY_WITH_TIMEOUT(save_->isEnabled(), 5000);
-        // The device comes back with three revolutions: the cancelled save writes nothing.
-        SerialData::instance()->findFrame(tx710test::scanRevolutions(3));
-        QTest::qWait(200);
-        QCOMPARE(data_.added(), QStringList());
     }
 };
 
