@@ -1,31 +1,40 @@
-// The simulated LiDAR: frames of the room, recorded-file replay and the tx710-sim program.
+// The programs as processes: the simulated LiDAR (frames of the room, recorded-file replay, the
+// tx710-sim program and its options); the viewer, which SIGINT, SIGTERM and SIGHUP end like a normal
+// quit, with exit code 0 and its serial port closed, and whose --serve streams its rounds.
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
 #include <QProcess>
 #include <QTemporaryFile>
+#include <QWebSocket>
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sstream>
 #include <unistd.h>
 
 #include "support/fixtures.h"
+#include "support/pty.h"
 #include "tools/simulated_lidar.h"
 
 using namespace tx710;
+using namespace tx710test;
 
 namespace {
 
 struct SimRun {
-    QString output;             // what it printed after the port, then "exit <code>"
-    QVector<FrameBytes> frames; // those with a correct CRC
+    QString output;        // what it printed after the port, then "exit <code>"
+    QByteArrayList frames; // those with a correct CRC
 };
 
 // Runs tx710-sim and reads its line until the simulator hangs up.
 SimRun runSimulator(const QString& arguments)
 {
     QProcess sim;
-    const QString port = tx710test::startSimulator(sim, arguments.split(' '));
+    const QString port = startSimulator(sim, arguments.split(' '));
     const int line = port.isEmpty() ? -1 : ::open(port.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY);
     QByteArray bytes;
     char chunk[4096];
@@ -36,23 +45,39 @@ SimRun runSimulator(const QString& arguments)
     sim.waitForFinished(5000);
     SimRun run;
     run.output = QString::fromLocal8Bit(sim.readAllStandardOutput()) + QStringLiteral("exit %1").arg(sim.exitCode());
-    const int length = int(kFrameLength);
-    int from = 0, at = 0;
-    while ((at = bytes.indexOf(char(kHeaderByte), from)) >= 0 && at + length <= bytes.size()) {
-        FrameBytes frame;
-        std::copy_n(bytes.begin() + at, length, frame.begin());
-        if (frameCrcMatches(frame.data()))
-            run.frames.append(frame);
-        from = at + length;
-    }
+    for (int at = 0; (at = bytes.indexOf(char(kHeaderByte), at)) >= 0 && at + 47 <= bytes.size(); at += 47)
+        if (frameCrcMatches(reinterpret_cast<const std::uint8_t*>(bytes.constData() + at)))
+            run.frames << bytes.mid(at, 47);
     return run;
+}
+
+// The first message of the viewer's /scan channel, as a client subscribed with id 7 receives it.
+QByteArray firstScan(const QString& ws_port)
+{
+    QWebSocket client;
+    QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(ws_port)));
+    request.setRawHeader("Sec-WebSocket-Protocol", "foxglove.websocket.v1");
+    QByteArray scan;
+    QObject::connect(&client, &QWebSocket::textMessageReceived, &client, [&client](const QString& text) {
+        if (text.contains(QStringLiteral("\"advertise\"")))
+            client.sendTextMessage(QStringLiteral(R"({"op":"subscribe","subscriptions":[{"id":7,"channelId":1}]})"));
+    });
+    QObject::connect(&client, &QWebSocket::binaryMessageReceived, &client, [&scan](const QByteArray& data) {
+        if (scan.isEmpty())
+            scan = data;
+    });
+    client.open(request);
+    return QTest::qWaitFor([&scan] { return !scan.isEmpty(); }, 10000) ? scan : QByteArray();
 }
 
 } // namespace
 
-class TestSimulator : public QObject
+class TestProcesses : public QObject
 {
     Q_OBJECT
+    // The main window's tool bar makes Screenshots/ beside the program.
+    const FolderCleanup screenshots_{programPath("Screenshots")};
+
 private slots:
     void framesTurnAtTenRevolutionsPerSecondOverTheRoom()
     {
@@ -106,7 +131,8 @@ private slots:
         QVector<int> values;
         for (int i = 0; i < run.frames.size(); ++i) {
             QVERIFY(run.frames[i] == run.frames[i % 3]); // played over again from its start
-            const ScanFrameFields f = decodeFrameFields(run.frames[i].data());
+            const ScanFrameFields f =
+                decodeFrameFields(reinterpret_cast<const std::uint8_t*>(run.frames[i].constData()));
             values << f.start_angle << f.end_angle << f.points[0].distance << f.points[0].intensity
                    << f.points[11].distance;
         }
@@ -136,7 +162,56 @@ private slots:
         QVERIFY2(QRegularExpression('^' + output + '$').match(run.output).hasMatch(), qPrintable(run.output));
         QTEST(run.frames.size(), "good_frames");
     }
+
+    void signalQuitsWithZero_data()
+    {
+        QTest::addColumn<int>("signal_number");
+        QTest::addColumn<bool>("main_window"); // else at the port dialog
+        QTest::newRow("SIGINT at the port dialog") << SIGINT << false;
+        QTest::newRow("SIGTERM at the port dialog") << SIGTERM << false;
+        QTest::newRow("SIGHUP at the port dialog") << SIGHUP << false;
+        QTest::newRow("SIGTERM with the main window, serving") << SIGTERM << true;
+    }
+    // With the main window up, the round the viewer shows reaches a Foxglove client on /scan.
+    void signalQuitsWithZero()
+    {
+        QFETCH(int, signal_number);
+        QFETCH(bool, main_window);
+        QProcess sim;
+        const QString port = main_window ? startSimulator(sim, {}) : QString();
+        QVERIFY2(!main_window || !port.isEmpty(), "tx710-sim prints its port");
+        QProcess viewer;
+        viewer.start(programPath("TX710Viewer"),
+                     main_window ? QStringList{"--port", port, "--serve", "0"} : QStringList());
+        QVERIFY(viewer.waitForStarted(5000));
+        // Up: the dialog logs its callback; the main window its server, then the view its font.
+        const QRegularExpression ready(
+            main_window ? "serving on \"ws://127\\.0\\.0\\.1:(\\d+)\"[\\s\\S]*FT_New_Face error" : "setCallback");
+        QByteArray log;
+        QRegularExpressionMatch up;
+        QTest::qWaitFor(
+            [&] { return (up = ready.match(QString::fromLocal8Bit(log += viewer.readAllStandardError()))).hasMatch(); },
+            10000);
+        QVERIFY2(up.hasMatch(), log.constData());
+        QCOMPARE(serialLockFiles(port).size(), main_window ? 1 : 0);
+        if (main_window) {
+            const QByteArray scan = firstScan(up.captured(1));
+            QCOMPARE(scan.left(5), QByteArray::fromHex("0107000000")); // message data of subscription 7
+            const QJsonObject cloud = QJsonDocument::fromJson(scan.mid(13)).object();
+            QCOMPARE(cloud.value(QStringLiteral("frame_id")).toString(), QStringLiteral("tx710"));
+            QVERIFY(cloud.value(QStringLiteral("data")).toString().size() > 100);
+        }
+        ::kill(viewer.processId(), signal_number);
+        QVERIFY(viewer.waitForFinished(15000));
+        QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(viewer.exitCode(), 0);
+        if (main_window) {
+            QCOMPARE(serialLockFiles(port), QStringList());
+            sim.terminate();
+            QVERIFY(sim.waitForFinished(5000));
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSimulator)
-#include "tst_simulator.moc"
+QTEST_GUILESS_MAIN(TestProcesses)
+#include "tst_processes.moc"
