@@ -189,10 +189,10 @@ private slots:
             main_window ? "serving on \"ws://127\\.0\\.0\\.1:(\\d+)\"[\\s\\S]*FT_New_Face error" : "setCallback");
         QByteArray log;
         QRegularExpressionMatch up;
-        QTest::qWaitFor(
+        const bool is_up = QTest::qWaitFor(
             [&] { return (up = ready.match(QString::fromLocal8Bit(log += viewer.readAllStandardError()))).hasMatch(); },
             10000);
-        QVERIFY2(up.hasMatch(), log.constData());
+        QVERIFY2(is_up, log.constData());
         QCOMPARE(serialLockFiles(port).size(), main_window ? 1 : 0);
         if (main_window) {
             const QByteArray scan = firstScan(up.captured(1));

@@ -254,18 +254,26 @@ private slots:
         QVERIFY2(text.contains(remedy), qPrintable(text));
     }
 
-    // Read in batches (the recorder's way), a pause of the device longer
-    // than a batch is no lost link: the frames after it still arrive.
-    void batchedLinkOutlastsAPause()
+    // Read at every arrival or in batches (the recorder's and the viewer's way): the bytes that ended the
+    // detection are read at once, and a pause of the device longer than a batch is no lost link.
+    void linkReadsAcrossAPause_data()
     {
+        QTest::addColumn<int>("read_interval_ms"); // 0: at every arrival
+        QTest::newRow("at every arrival") << 0;
+        QTest::newRow("in batches") << 50;
+    }
+    void linkReadsAcrossAPause()
+    {
+        QFETCH(int, read_interval_ms);
         PseudoTerminal pty;
         tx710::SimulatedLidar lidar;
         SerialLink link;
-        link.setReadInterval(50);
+        link.setReadInterval(read_interval_ms);
         QSignalSpy lost(&link, &SerialLink::linkLost);
         const auto before = SerialData::instance()->acceptedFrameCount();
         QVERIFY(pty.write(frameBytes(lidar)));
         QCOMPARE(link.open(pty.slavePath()), SerialLink::OpenResult::Opened);
+        QTRY_COMPARE(SerialData::instance()->acceptedFrameCount() - before, std::uint64_t(1));
         QTest::qWait(300); // six batches find nothing
         QVERIFY(pty.write(frameBytes(lidar)));
         QTRY_COMPARE(SerialData::instance()->acceptedFrameCount() - before, std::uint64_t(2));
