@@ -98,6 +98,7 @@ private slots:
         };
         QTest::newRow("full save ends at the second 100") << upTo(100) + QList<int>{100} << -1 << 100;
         QTest::newRow("writer stopped after 99 rounds") << upTo(99) << -1 << 99;
+        QTest::newRow("cancel, then the writer's end") << upTo(40) << 39 << 40; // with no data coming
         QTest::newRow("cancel, queued rounds, the writer's end") << upTo(43) << 39 << 43;
         QTest::newRow("cancelled after four rounds ends at 100") << QList<int>{1, 2, 3, 4, 100} << -1 << 4;
         QTest::newRow("nothing written, end") << QList<int>{100} << -1 << 0;
