@@ -45,7 +45,7 @@ SerialLink::~SerialLink()
     close();
 }
 
-SerialLink::OpenResult SerialLink::open(const QString& port_name)
+SerialLink::OpenResult SerialLink::open(const QString& port_name, Wait wait)
 {
     close();
     error_.clear();
@@ -68,7 +68,8 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
 
     QElapsedTimer waited;
     waited.start();
-    if (!port_->waitForReadyRead(kDetectTimeoutMs)) {
+    awaiting_data_ = wait == Wait::No;
+    if (wait == Wait::ForData && !port_->waitForReadyRead(kDetectTimeoutMs)) {
         const QSerialPort::SerialPortError error = port_->error();
         error_code_ = error;
         if (error == QSerialPort::TimeoutError) {
@@ -138,6 +139,12 @@ void SerialLink::readBuffered(QSerialPort* port)
 {
     if (!port || port != port_.get() || !port->isOpen() || port->bytesAvailable() <= 0)
         return;
+    if (awaiting_data_) {
+        awaiting_data_ = false;
+        emit dataArrived();
+        if (port != port_.get() || !port->isOpen())
+            return;
+    }
     SerialData::instance()->findFrame(port->readAll());
 }
 
