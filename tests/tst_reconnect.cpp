@@ -1,0 +1,174 @@
+// Riding out a lost link: which device is followed, the simulator unplugged
+// and plugged in again behind a stable name, the recorder and the viewer on
+// it, and the recorder's service unit.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+#include "SerialPort/port_identity.h"
+#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_logic.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "panels/notice_widget.h"
+#include "support/fixtures.h"
+#include "view/lidar_gl_widget.h"
+
+using namespace tx710;
+using namespace tx710test;
+
+namespace {
+
+// "location serial vid:pid usb-path" each, '-' for none.
+std::vector<PortRecord> records(const QStringList& lines)
+{
+    std::vector<PortRecord> ports;
+    for (const QString& line : lines) {
+        const QStringList f = line.split(QLatin1Char(' '));
+        const auto field = [&f](int i) { return f.value(i) == QLatin1String("-") ? QString() : f.value(i); };
+        const QStringList ids = field(2).split(QLatin1Char(':'));
+        ports.push_back({field(0), field(1), ids.size() == 2 ? ids[0].toInt(nullptr, 16) : -1,
+                         ids.size() == 2 ? ids[1].toInt(nullptr, 16) : -1, field(3)});
+    }
+    return ports;
+}
+
+// Pixels of the view as bright as an undimmed point.
+int brightPixels(LidarGLWidget* view)
+{
+    const QImage image = view->grabFramebuffer();
+    int count = 0;
+    for (int y = 0; y < image.height() * 3 / 4; ++y)                // above the health line and the notice
+        for (int x = image.width() * 2 / 5; x < image.width(); ++x) // right of the read-out panel
+            count += qGray(image.pixel(x, y)) > 200;
+    return count;
+}
+
+} // namespace
+
+class TestReconnect : public QObject
+{
+    Q_OBJECT
+
+    QProcess sim_;
+    QTemporaryDir dir_;
+    QString link_ = dir_.filePath(QStringLiteral("lidar"));
+
+    // The simulator behind link_, unplugged after `hangup` s and back `replug` s later (< 0: never).
+    bool startSim(double hangup, double replug)
+    {
+        QStringList arguments{"--link", link_, "--hangup-after", QString::number(hangup)};
+        if (replug >= 0)
+            arguments << "--replug-after" << QString::number(replug);
+        return !startSimulator(sim_, arguments).isEmpty() && QFileInfo(link_).isSymLink();
+    }
+
+private slots:
+    void cleanup()
+    {
+        if (sim_.state() != QProcess::NotRunning) {
+            sim_.terminate();
+            QVERIFY(sim_.waitForFinished(5000));
+        }
+        QVERIFY(!QFileInfo(link_).isSymLink() || !QFileInfo(link_).exists()); // the simulator removed its link
+    }
+
+    void followedDevice_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QStringList>("before"); // the ports when it was opened
+        QTest::addColumn<QStringList>("after");  // the ports when it is looked for
+        QTest::addColumn<QString>("found");
+        const QString usb0 = "/dev/ttyUSB0 A1 10c4:ea60 1-1";
+        const QString bare = "/dev/ttyUSB0 - 1a86:7523 1-1.2";
+        QTest::newRow("stable name, there")
+            << "/dev/serial/by-id/usb-x" << QStringList{usb0} << QStringList{usb0} << "/dev/serial/by-id/usb-x";
+        QTest::newRow("stable name, gone") << "/dev/serial/by-id/gone" << QStringList{usb0} << QStringList{usb0} << "";
+        QTest::newRow("serial number, renamed")
+            << "ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB1 A1 10c4:ea60 1-2"} << "/dev/ttyUSB1";
+        QTest::newRow("another adapter took the name")
+            << "/dev/ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB0 B2 10c4:ea60 1-1"} << "";
+        QTest::newRow("same serial number, other ids")
+            << "/dev/ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB1 A1 0403:6001 1-1"} << "";
+        QTest::newRow("serial number twice, the old name first")
+            << "/dev/ttyUSB0" << QStringList{usb0}
+            << QStringList{"/dev/ttyUSB2 A1 10c4:ea60 1-3", "/dev/ttyUSB0 A1 10c4:ea60 1-1"} << "/dev/ttyUSB0";
+        QTest::newRow("no serial number, same USB path")
+            << "/dev/ttyUSB0" << QStringList{bare} << QStringList{"/dev/ttyUSB1 - 1a86:7523 1-1.2"} << "/dev/ttyUSB1";
+        QTest::newRow("no serial number, other USB path")
+            << "/dev/ttyUSB0" << QStringList{bare} << QStringList{"/dev/ttyUSB0 - 1a86:7523 1-1.3"} << "";
+        QTest::newRow("not listed (a pseudo-terminal), by name")
+            << "/dev/pts/3" << QStringList{usb0} << QStringList{} << "/dev/pts/3";
+    }
+
+    void followedDevice()
+    {
+        QFETCH(QString, port);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, found);
+        const bool stable = port.startsWith("/dev/serial/");
+        const PortIdentity identity = PortIdentity::of(port, stable, records(before));
+        const auto exists = [](const QString& path) { return !path.endsWith("gone"); };
+        QCOMPARE(identity.find(records(after), exists), found);
+    }
+
+    // The viewer with reconnect: the waiting line, the last round dimmed, a save cut with its whole
+    // rounds and saying so, then live rounds again from the device behind the same name.
+    void viewerWaitsForTheDevice()
+    {
+        const FolderCleanup data(programPath("data"));
+        QVERIFY(startSim(3, 2));
+        SerialLogic::instance()->setReconnect(true);
+        auto session = std::make_unique<StartupSession>(link_);
+        QTRY_VERIFY_WITH_TIMEOUT(session->mainWindow(), 10000);
+        auto* view = session->mainWindow()->findChild<LidarGLWidget*>("openGLWidget");
+        const auto* line = view->findChild<QLabel*>("health_line");
+        for (int i = 0; i < 4; ++i) // the room's walls lie beyond the first steps
+            view->zoomOut();
+        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000);
+        session->mainWindow()->findChild<QToolButton*>("save_button")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("link lost: "), 10000);
+        QVERIFY(line->styleSheet().contains("rgb(255, 150, 40)")); // orange
+        QTRY_VERIFY_WITH_TIMEOUT(line->text() == QString("link lost: waiting for %1 (1 s)").arg(link_), 3000);
+        QCOMPARE(brightPixels(view), 0); // the last round, dimmed
+        QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 10000);
+        const SaveOutcome outcome = SerialData::instance()->lastSaveOutcome();
+        datafile::Contents saved;
+        datafile::ReadError error;
+        QVERIFY(datafile::readFile(outcome.path, saved, error));
+        QCOMPARE(int(saved.rounds.size()), outcome.rounds);
+        QVERIFY(outcome.rounds > 0);
+        const QString notice =
+            QString("Saved %1 rounds to %2\nThe link was lost").arg(outcome.rounds).arg(outcome.path);
+        QTRY_VERIFY_WITH_TIMEOUT(view->findChild<NoticeWidget*>()->text().startsWith(notice), 3000);
+        QFile::remove(outcome.path);
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().contains("RPM"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000); // live rounds again
+        session.reset();
+        SerialLogic::instance()->setReconnect(false);
+    }
+
+    void serviceUnitVerifies()
+    {
+        QFile source(QStringLiteral(TX710_UNIT_TEMPLATE));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QString unit = dir_.filePath(QStringLiteral("tx710-record@lidar.service"));
+        QFile file(unit);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(source.readAll().replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8()));
+        file.close();
+        QProcess verify;
+        verify.start(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), unit});
+        QVERIFY(verify.waitForFinished(30000));
+        QCOMPARE(verify.readAllStandardError(), QByteArray());
+        QCOMPARE(verify.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"
