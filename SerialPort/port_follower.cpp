@@ -20,7 +20,8 @@ void PortFollower::follow(const QString& port)
 {
     port_ = port;
     identity_ = PortIdentity::of(port, lister_());
-    TX_LOG << "following" << port << "by" << identity_.describe();
+    if (enabled_) // no new log line without the option
+        TX_LOG << "following" << port << "by" << identity_.describe();
 }
 
 void PortFollower::stop()

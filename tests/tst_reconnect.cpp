@@ -12,6 +12,7 @@
 #include "SerialPort/port_identity.h"
 #include "SerialPort/serial_data.h"
 #include "SerialPort/serial_logic.h"
+#include "app/app_settings.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "panels/notice_widget.h"
@@ -37,14 +38,18 @@ std::vector<PortRecord> records(const QStringList& lines)
     return ports;
 }
 
-// Pixels of the view as bright as an undimmed point.
+// Pixels of the view as bright as an undimmed point, outside the panels drawn over it.
 int brightPixels(LidarGLWidget* view)
 {
     const QImage image = view->grabFramebuffer();
+    QRegion panels;
+    for (const QWidget* panel : view->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (panel->isVisible() && panel->geometry() != view->rect()) // not the scene's own window
+            panels += panel->geometry();
     int count = 0;
-    for (int y = 0; y < image.height() * 3 / 4; ++y)                // above the health line and the notice
-        for (int x = image.width() * 2 / 5; x < image.width(); ++x) // right of the read-out panel
-            count += qGray(image.pixel(x, y)) > 200;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qGray(image.pixel(x, y)) > 200 && !panels.contains(QPoint(x, y));
     return count;
 }
 
@@ -128,7 +133,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(session->mainWindow(), 10000);
         auto* view = session->mainWindow()->findChild<LidarGLWidget*>("openGLWidget");
         const auto* line = view->findChild<QLabel*>("health_line");
-        for (int i = 0; i < 4; ++i) // the room's walls lie beyond the first steps
+        for (int i = 0; i < 6; ++i) // the whole room
             view->zoomOut();
         QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000);
         session->mainWindow()->findChild<QToolButton*>("save_button")->click();
@@ -148,9 +153,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view->findChild<NoticeWidget*>()->text().startsWith(notice), 3000);
         QFile::remove(outcome.path);
         QTRY_VERIFY_WITH_TIMEOUT(line->text().contains("RPM"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000); // live rounds again
+        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000);                  // live rounds again
+        session->mainWindow()->findChild<QAction*>("reconnect_action")->trigger(); // off, and remembered so
+        QCOMPARE(tx710::setting(tx710::kReconnectKey), QVariant(false));
+        QCOMPARE(SerialLogic::instance()->reconnect(), false);
         session.reset();
-        SerialLogic::instance()->setReconnect(false);
     }
 
     void serviceUnitVerifies()
