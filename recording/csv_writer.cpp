@@ -38,10 +38,10 @@ void appendRound(QByteArray& text, const ScanRound& round)
     }
 }
 
-bool Writer::open(const QString& path)
+bool Writer::open(const QString& path, OutputFile::Mode mode)
 {
     error_.clear();
-    if (file_.open(path) && file_.write(headerLine()))
+    if (file_.open(path, mode) && file_.write(headerLine()))
         return true;
     error_ = file_.errorString();
     return false;

@@ -23,11 +23,13 @@ class Writer
 {
 public:
     // Creates the file and writes the header line.
-    bool open(const QString& path);
+    bool open(const QString& path, OutputFile::Mode mode = OutputFile::Mode::Truncate);
     // On failure the file ends after the previous round; later rounds may
     // still be written (when space has come back).
     bool writeRound(const ScanRound& round);
     bool close();
+    // Closes and removes the file open() created (see OutputFile::discard()).
+    void discard() { file_.discard(); }
     // The last failure: "cannot write /path/a.csv: No space left on device".
     const QString& errorString() const { return error_; }
 

@@ -1,6 +1,5 @@
 #include "recording/mcap_reader.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
@@ -11,16 +10,16 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "recording/input_file.h"
+#include "recording/input_limits.h"
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
+#include "recording/quoted_value.h"
 #include "recording/status_message.h"
 
 namespace tx710::mcap {
 
 namespace {
-
-// Larger chunks than this are taken as damage, not data.
-constexpr std::uint64_t kMaxChunkSize = 256u << 20;
 
 // Reads little-endian fields from a byte range; any read past its end sets
 // `ok` to false and yields zeros.
@@ -91,6 +90,7 @@ private:
     Contents& contents_;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
+    std::size_t points_ = 0;
 };
 
 bool Reader::readAll(const QByteArray& file)
@@ -186,7 +186,7 @@ bool Reader::chunk(const QByteArray& content)
     const QByteArray stored = fields.bytes(fields.get<std::uint64_t>());
     if (!fields.ok)
         return malformed("chunk");
-    if (uncompressed_size > kMaxChunkSize) {
+    if (uncompressed_size > limits::kChunkBytes) {
         error = QStringLiteral("a chunk claims %1 bytes, more than a recording holds").arg(uncompressed_size);
         return false;
     }
@@ -203,7 +203,7 @@ bool Reader::chunk(const QByteArray& content)
         }
         records.resize(int(size));
     } else {
-        error = QStringLiteral("unsupported chunk compression \"%1\"").arg(QString::fromUtf8(compression));
+        error = QStringLiteral("unsupported chunk compression %1").arg(quotedValue(compression));
         return false;
     }
     if (std::uint64_t(records.size()) != uncompressed_size)
@@ -241,6 +241,10 @@ bool Reader::message(const QByteArray& content)
         error = QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id);
         return false;
     }
+    if (fields.left() > limits::kMessageBytes) {
+        error = QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left());
+        return false;
+    }
     const QByteArray data = content.mid(int(fields.position()));
     if (channel->second.topic == pointcloud::topic().topic) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
@@ -248,11 +252,20 @@ bool Reader::message(const QByteArray& content)
             error = QStringLiteral("/scan is not a JSON foxglove.PointCloud channel");
             return false;
         }
+        if (contents_.rounds.size() == limits::kReplayRounds) {
+            error = QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds);
+            return false;
+        }
         ScanRound round;
         round.number = int(sequence);
         QString reason;
         if (!pointcloud::decode(data, round, reason)) {
             error = QStringLiteral("round %1: %2").arg(round.number).arg(reason);
+            return false;
+        }
+        points_ += round.points.size();
+        if (points_ > limits::kReplayPoints) {
+            error = QStringLiteral("more than %1 points").arg(limits::kReplayPoints);
             return false;
         }
         contents_.rounds.push_back(std::move(round));
@@ -284,12 +297,12 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
 
 bool readFile(const QString& path, Contents& contents, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    if (!inputfile::read(path, limits::kRecordingBytes, bytes, error)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, error);
         return false;
     }
-    if (!parse(file.readAll(), contents, error)) {
+    if (!parse(bytes, contents, error)) {
         error = QStringLiteral("%1: %2").arg(path, error);
         return false;
     }

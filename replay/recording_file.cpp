@@ -1,7 +1,7 @@
 #include "replay/recording_file.h"
 
-#include <QFile>
-
+#include "recording/input_file.h"
+#include "recording/input_limits.h"
 #include "recording/mcap_format.h"
 #include "recording/mcap_reader.h"
 
@@ -71,15 +71,13 @@ bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Ro
     return true;
 }
 
-bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error)
+bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error,
+                   const std::function<bool()>& cancelled)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        rounds.clear();
-        error = file.errorString();
-        return false;
-    }
-    return parseRecording(file.readAll(), path, rounds, error);
+    rounds.clear();
+    QByteArray bytes;
+    return inputfile::read(path, limits::kRecordingBytes, bytes, error, cancelled)
+        && parseRecording(bytes, path, rounds, error);
 }
 
 } // namespace tx710::replay
