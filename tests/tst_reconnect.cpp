@@ -16,6 +16,8 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "panels/notice_widget.h"
+#include "recording/data_file.h"
+#include "recording/mcap_reader.h"
 #include "support/fixtures.h"
 #include "view/lidar_gl_widget.h"
 
@@ -36,6 +38,33 @@ std::vector<PortRecord> records(const QStringList& lines)
                          ids.size() == 2 ? ids[1].toInt(nullptr, 16) : -1, field(3)});
     }
     return ports;
+}
+
+constexpr int kMarkedRounds = 50;
+constexpr int kPointsPerMarkedRound = 432; // 36 whole frames
+
+// A data file whose round r lies at 1000 + r mm all round, so that every round recorded from it tells
+// which one it was; -1 for a round that is not one whole round of it.
+QString writeMarkedRounds(const QString& path)
+{
+    QByteArray text = datafile::headerLine();
+    for (int r = 0; r < kMarkedRounds; ++r) {
+        std::vector<PointRecord> points;
+        for (int i = 0; i < kPointsPerMarkedRound; ++i)
+            points.push_back({100, float(1000 + r), float((i + 0.5) * 360.0 / kPointsPerMarkedRound)});
+        datafile::appendRound(text, r + 1, points);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? path : QString();
+}
+
+int markOf(const std::vector<PointRecord>& points)
+{
+    const float distance = points.empty() ? 0 : points.front().distance;
+    for (const PointRecord& point : points)
+        if (point.distance != distance)
+            return -1;
+    return int(points.size()) == kPointsPerMarkedRound ? int(distance) - 1000 : -1;
 }
 
 // Pixels of the view as bright as an undimmed point, outside the panels drawn over it.
@@ -158,6 +187,95 @@ private slots:
         QCOMPARE(tx710::setting(tx710::kReconnectKey), QVariant(false));
         QCOMPARE(SerialLogic::instance()->reconnect(), false);
         session.reset();
+    }
+
+    void recorderRidesOutTheLoss_data()
+    {
+        QTest::addColumn<double>("replug"); // after the hang-up, s; < 0: never
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("stderr"); // a pattern
+        QTest::addColumn<int>("rounds");     // -1: some
+        const QString stamp = R"(tx710-record: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+        const QString lost = stamp + "link lost on %1: .*the device hung up; waiting for it\n";
+        QTest::newRow("a dropout of 2 s") << 2.0 << QStringList{"--rounds", "100"} << 0
+                                          << lost + stamp + R"(link back on %1 after ([2-9]|\d\d+)\.\d s\n)" << 100;
+        QTest::newRow("no device within the timeout")
+            << -1.0 << QStringList{"--reconnect-timeout", "1.5"} << 1
+            << lost + "tx710-record: %1: no device for 1.5 s after the link was lost: .*hung up\n"
+            << -1;
+    }
+
+    // Whole rounds numbered on in every file, the round under way at the loss dropped.
+    void recorderRidesOutTheLoss()
+    {
+        QFETCH(double, replug);
+        QFETCH(QStringList, options);
+        QFETCH(int, exit_code);
+        QFETCH(QString, stderr);
+        QFETCH(int, rounds);
+        const QString marked = writeMarkedRounds(dir_.filePath("marked.txt"));
+        QStringList arguments{"--replay", marked, "--link", link_, "--hangup-after", "4"};
+        if (replug >= 0)
+            arguments << "--replug-after" << QString::number(replug);
+        QVERIFY(!startSimulator(sim_, arguments).isEmpty());
+        QProcess recorder;
+        const QTemporaryDir out;
+        const QString mcap = out.filePath("a.mcap"), txt = out.filePath("a.txt");
+        recorder.start(programPath("tx710-record"),
+                       QStringList{"--port", link_, "--reconnect", "--quiet", "--out", mcap, "--out", txt} + options);
+        QVERIFY(recorder.waitForFinished(30000));
+        QCOMPARE(recorder.exitCode(), exit_code);
+        const QString errors = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(QRegularExpression("^" + stderr.arg(QRegularExpression::escape(link_)) + "$").match(errors).hasMatch(),
+                 qPrintable(errors));
+        mcap::Contents recorded;
+        datafile::Contents text;
+        QString error;
+        datafile::ReadError text_error;
+        QVERIFY2(mcap::readFile(mcap, recorded, error), qPrintable(error));
+        QVERIFY(recorded.complete);
+        QVERIFY(datafile::readFile(txt, text, text_error));
+        QVector<int> marks, text_marks, numbers, expected_numbers;
+        for (const ScanRound& round : recorded.rounds)
+            marks << markOf(round.points);
+        for (const datafile::RecordedRound& round : text.rounds) {
+            text_marks << markOf(round.points);
+            numbers << round.number;
+            expected_numbers << numbers.size();
+        }
+        QCOMPARE(marks.count(-1), 0); // whole rounds only
+        QCOMPARE(text_marks, marks);
+        QCOMPARE(numbers, expected_numbers); // numbered on
+        QVERIFY(rounds < 0 ? marks.size() > 10 : marks.size() == rounds);
+        int lost = 0;
+        for (int i = 1; i < marks.size(); ++i)
+            lost += (marks[i] - marks[i - 1] - 1 + kMarkedRounds) % kMarkedRounds;
+        qInfo("rounds lost at the loss: %d", lost);
+        QVERIFY(lost <= 2); // the round under way, and one more whose end was still on the line
+    }
+
+    void recorderUsageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("from a replay") << QStringList{"--replay", "a.txt", "--reconnect"}
+                                       << "--reconnect applies to --port only";
+        QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"}
+                                       << "--reconnect-timeout needs --reconnect";
+        QTest::newRow("timeout not a number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
+                                              << "--reconnect-timeout needs a positive number of seconds: 'x'";
+    }
+
+    void recorderUsageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QProcess recorder;
+        recorder.start(programPath("tx710-record"), arguments << "--out" << dir_.filePath("u.txt"));
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 2);
+        QCOMPARE(QString::fromLocal8Bit(recorder.readAllStandardError()).section('\n', 0, 0), "tx710-record: " + error);
     }
 
     void serviceUnitVerifies()
