@@ -278,20 +278,44 @@ private slots:
         QCOMPARE(QString::fromLocal8Bit(recorder.readAllStandardError()).section('\n', 0, 0), "tx710-record: " + error);
     }
 
-    void serviceUnitVerifies()
+    // The unit as systemd reads it, and its command as systemd would run it, on the simulator.
+    void serviceUnitRecords()
     {
         QFile source(QStringLiteral(TX710_UNIT_TEMPLATE));
         QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray text = source.readAll().replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8());
         const QString unit = dir_.filePath(QStringLiteral("tx710-record@lidar.service"));
         QFile file(unit);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(source.readAll().replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8()));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
         file.close();
         QProcess verify;
         verify.start(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), unit});
         QVERIFY(verify.waitForFinished(30000));
         QCOMPARE(verify.readAllStandardError(), QByteArray());
         QCOMPARE(verify.exitCode(), 0);
+
+        // /dev/%I names the link: /dev/../tmp/...
+        QString command = QString::fromUtf8(text).section("ExecStart=/bin/sh -c '", 1).section("'\n", 0, 0);
+        command.replace("%I", ".." + link_).replace("%%", "%").replace("$$", "$");
+        QVERIFY(startSim(60, -1));
+        const QTemporaryDir state;
+        QProcess service;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("STATE_DIRECTORY", state.path());
+        environment.insert("TX710_RECORD_OPTIONS", "--rounds 5");
+        service.setProcessEnvironment(environment);
+        service.start("/bin/sh", {"-c", command});
+        QVERIFY(service.waitForFinished(20000));
+        QCOMPARE(service.exitCode(), 0);
+        const QStringList files = QDir(state.path()).entryList(QDir::Files);
+        QVERIFY2(
+            files.size() == 1
+                && QRegularExpression(R"(^\d{4}(-\d\d){2}_\d\d(-\d\d){2}\.mcap$)").match(files.value(0)).hasMatch(),
+            qPrintable(files.join(' ')));
+        mcap::Contents recorded;
+        QString error;
+        QVERIFY(mcap::readFile(state.filePath(files.value(0)), recorded, error));
+        QCOMPARE(int(recorded.rounds.size()), 5);
     }
 };
 
