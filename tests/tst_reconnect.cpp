@@ -174,9 +174,8 @@ private slots:
         const SaveOutcome outcome = SerialData::instance()->lastSaveOutcome();
         datafile::Contents saved;
         datafile::ReadError error;
-        QVERIFY(datafile::readFile(outcome.path, saved, error));
+        QVERIFY(datafile::readFile(outcome.path, saved, error) && outcome.rounds > 0);
         QCOMPARE(int(saved.rounds.size()), outcome.rounds);
-        QVERIFY(outcome.rounds > 0);
         const QString notice =
             QString("Saved %1 rounds to %2\nThe link was lost").arg(outcome.rounds).arg(outcome.path);
         QTRY_VERIFY_WITH_TIMEOUT(view->findChild<NoticeWidget*>()->text().startsWith(notice), 3000);
@@ -233,20 +232,17 @@ private slots:
         datafile::Contents text;
         QString error;
         datafile::ReadError text_error;
-        QVERIFY2(mcap::readFile(mcap, recorded, error), qPrintable(error));
-        QVERIFY(recorded.complete);
+        QVERIFY(mcap::readFile(mcap, recorded, error) && recorded.complete);
         QVERIFY(datafile::readFile(txt, text, text_error));
-        QVector<int> marks, text_marks, numbers, expected_numbers;
+        QVector<int> marks, text_marks;
         for (const ScanRound& round : recorded.rounds)
             marks << markOf(round.points);
-        for (const datafile::RecordedRound& round : text.rounds) {
-            text_marks << markOf(round.points);
-            numbers << round.number;
-            expected_numbers << numbers.size();
-        }
+        bool numbered_on = true;
+        for (const datafile::RecordedRound& round : text.rounds)
+            numbered_on &= round.number == (text_marks << markOf(round.points)).size();
         QCOMPARE(marks.count(-1), 0); // whole rounds only
         QCOMPARE(text_marks, marks);
-        QCOMPARE(numbers, expected_numbers); // numbered on
+        QVERIFY(numbered_on);
         QVERIFY(rounds < 0 ? marks.size() > 10 : marks.size() == rounds);
         int lost = 0;
         for (int i = 1; i < marks.size(); ++i)
@@ -259,12 +255,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("error");
-        QTest::newRow("from a replay") << QStringList{"--replay", "a.txt", "--reconnect"}
-                                       << "--reconnect applies to --port only";
-        QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"}
-                                       << "--reconnect-timeout needs --reconnect";
-        QTest::newRow("timeout not a number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
-                                              << "--reconnect-timeout needs a positive number of seconds: 'x'";
+        QTest::newRow("from a replay") << QStringList{"--replay", "a.txt", "--reconnect"} << "applies to --port only";
+        QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"} << "needs --reconnect";
+        QTest::newRow("no number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
+                                   << "needs a positive number of seconds: 'x'";
     }
 
     void recorderUsageErrors()
@@ -275,21 +269,19 @@ private slots:
         recorder.start(programPath("tx710-record"), arguments << "--out" << dir_.filePath("u.txt"));
         QVERIFY(recorder.waitForFinished(10000));
         QCOMPARE(recorder.exitCode(), 2);
-        QCOMPARE(QString::fromLocal8Bit(recorder.readAllStandardError()).section('\n', 0, 0), "tx710-record: " + error);
+        QVERIFY(recorder.readAllStandardError().split('\n').value(0).endsWith(error.toUtf8()));
     }
 
     // The unit as systemd reads it, and its command as systemd would run it, on the simulator.
     void serviceUnitRecords()
     {
-        QFile source(QStringLiteral(TX710_UNIT_TEMPLATE));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QByteArray text = source.readAll().replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8());
-        const QString unit = dir_.filePath(QStringLiteral("tx710-record@lidar.service"));
+        const QByteArray text =
+            fileBytes(TX710_UNIT_TEMPLATE).replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8());
+        const QString unit = dir_.filePath("tx710-record@lidar.service");
         QFile file(unit);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush());
         QProcess verify;
-        verify.start(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), unit});
+        verify.start("systemd-analyze", {"verify", unit});
         QVERIFY(verify.waitForFinished(30000));
         QCOMPARE(verify.readAllStandardError(), QByteArray());
         QCOMPARE(verify.exitCode(), 0);
@@ -300,11 +292,8 @@ private slots:
         QVERIFY(startSim(60, -1));
         const QTemporaryDir state;
         QProcess service;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("STATE_DIRECTORY", state.path());
-        environment.insert("TX710_RECORD_OPTIONS", "--rounds 5");
-        service.setProcessEnvironment(environment);
-        service.start("/bin/sh", {"-c", command});
+        service.start("/bin/sh",
+                      {"-c", "STATE_DIRECTORY=" + state.path() + " TX710_RECORD_OPTIONS='--rounds 5'; " + command});
         QVERIFY(service.waitForFinished(20000));
         QCOMPARE(service.exitCode(), 0);
         const QStringList files = QDir(state.path()).entryList(QDir::Files);
