@@ -166,8 +166,8 @@ private slots:
         too_many.points.resize(100001);
         QTest::newRow("JSON array") << QByteArray("[1]") << "point cloud is not a JSON object";
         QTest::newRow("not JSON") << QByteArray("{1") << "point cloud is not JSON: unterminated object at byte 2";
-        QTest::newRow("not a finite number") << pointcloud::encode(not_finite)
-                                             << "point 2 of the point cloud is not a finite number";
+        QTest::newRow("not a finite number")
+            << pointcloud::encode(not_finite) << "point 2 of the point cloud is not a finite number";
         QTest::newRow("too many points") << pointcloud::encode(too_many) << "point cloud has more than 100000 points";
     }
     void malformedPointClouds()
