@@ -248,7 +248,7 @@ private slots:
         for (int i = 1; i < marks.size(); ++i)
             lost += (marks[i] - marks[i - 1] - 1 + kMarkedRounds) % kMarkedRounds;
         qInfo("rounds lost at the loss: %d", lost);
-        QVERIFY(lost <= 2); // the round under way, and one more whose end was still on the line
+        QVERIFY(lost <= 2); // the round under way, and the one before when its end was still unread
     }
 
     void recorderUsageErrors_data()
