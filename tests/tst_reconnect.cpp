@@ -156,7 +156,7 @@ private slots:
     void viewerWaitsForTheDevice()
     {
         const FolderCleanup data(programPath("data"));
-        QVERIFY(startSim(3, 2));
+        QVERIFY(startSim(5, 2)); // time for a slow (sanitized) start before the loss
         SerialLogic::instance()->setReconnect(true);
         auto session = std::make_unique<StartupSession>(link_);
         QTRY_VERIFY_WITH_TIMEOUT(session->mainWindow(), 10000);
@@ -258,7 +258,7 @@ private slots:
         QFile file(link_);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4 && file.flush());
         QCOMPARE(startSimulator(sim_, {"--link", link_}), QString()); // refused, no port
-        QCOMPARE(QFileInfo(link_).isSymLink(), false); // before reading: a terminal would not end
+        QCOMPARE(QFileInfo(link_).isSymLink(), false);                // before reading: a terminal would not end
         QCOMPARE(fileBytes(link_), QByteArray("kept"));
         QVERIFY(file.remove());
     }
