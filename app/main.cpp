@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "SerialPort/serial_logic.h"
 #include "app/app_settings.h"
 #include "app/gl_check.h"
 #include "app/log.h"
@@ -41,6 +42,11 @@ int main(int argc, char* argv[])
                        "not used."),
         QStringLiteral("FILE"));
     parser.addOption(replay_option);
+    const QCommandLineOption reconnect_option(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the link is lost, wait for the device and go on instead of ending (also a remembered "
+                       "setting, the tool bar's Reconnect)."));
+    parser.addOption(reconnect_option);
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -51,6 +57,8 @@ int main(int argc, char* argv[])
         parser.showVersion();
 
     tx710::ensureUsableGl(arguments.data());
+    SerialLogic::instance()->setReconnect(parser.isSet(reconnect_option)
+                                          || tx710::setting(tx710::kReconnectKey, false).toBool());
 
     // The live stream runs beside the window; a server that cannot listen is
     // reported and the viewer goes on without it.

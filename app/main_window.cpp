@@ -16,8 +16,10 @@
 #include <QPixmap>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimer>
 
 #include "SerialPort/serial_data.h"
+#include "SerialPort/serial_logic.h"
 #include "app/app_settings.h"
 #include "app/log.h"
 #include "panels/lidar_tool_bar.h"
@@ -55,8 +57,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     connect(tool_bar_.get(), &LidarToolBar::sig_decay_changed, view, &LidarGLWidget::setDecayRounds);
     connect(tool_bar_.get(), &LidarToolBar::sig_hold_toggled, view, &LidarGLWidget::setHeld);
     connect(tool_bar_.get(), &LidarToolBar::sig_measure_toggled, view, &LidarGLWidget::setMeasureMode);
-    connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
-            [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
+    connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this, [this](bool ok, const QString& message) {
+        const QString note = tr("\nThe link was lost: the save ended with the whole rounds it had.");
+        const bool cut = !save_cut_by_loss_.isEmpty()
+            && std::exchange(save_cut_by_loss_, QString()) == SerialData::instance()->lastSaveOutcome().path;
+        showOutcome(ok, tr("Save failed"), cut ? message + note : message);
+    });
+    addReconnectToggle();
 
     player_ = new tx710::replay::ReplayPlayer(this);
     ui_->playback_bar->attach(player_);
@@ -76,6 +83,50 @@ MainWindow::~MainWindow()
     // The tool bar goes while it is still a child of mainToolBar, so the base
     // class no longer finds it among the children it deletes.
     tool_bar_.reset();
+}
+
+void MainWindow::addReconnectToggle()
+{
+    QAction* toggle = ui_->mainToolBar->addAction(tr("Reconnect"));
+    toggle->setObjectName(QStringLiteral("reconnect_action"));
+    toggle->setCheckable(true);
+    toggle->setChecked(SerialLogic::instance()->reconnect());
+    toggle->setToolTip(tr("Reconnect: when the LiDAR's link is lost, wait for the device and go on instead of "
+                          "ending (remembered)"));
+    connect(toggle, &QAction::toggled, this, [](bool on) {
+        tx710::setSetting(tx710::kReconnectKey, on);
+        SerialLogic::instance()->setReconnect(on);
+    });
+    tx710::PortFollower& follower = SerialLogic::instance()->follower();
+    connect(&follower, &tx710::PortFollower::linkDown, this, &MainWindow::linkDown);
+    connect(&follower, &tx710::PortFollower::linkBack, this, &MainWindow::linkBack);
+    link_wait_timer_ = new QTimer(this);
+    link_wait_timer_->setInterval(1000);
+    connect(link_wait_timer_, &QTimer::timeout, this, &MainWindow::showLinkWait);
+}
+
+void MainWindow::linkDown()
+{
+    SerialData* decoder = SerialData::instance();
+    if (decoder->saveRunning()) {
+        save_cut_by_loss_ = decoder->lastSaveOutcome().path;
+        decoder->stopSaveData();
+    }
+    showLinkWait();
+    link_wait_timer_->start();
+}
+
+void MainWindow::showLinkWait()
+{
+    const tx710::PortFollower& follower = SerialLogic::instance()->follower();
+    ui_->openGLWidget->setLinkLost(
+        tr("link lost: waiting for %1 (%2 s)").arg(follower.port()).arg(follower.waitedSeconds()));
+}
+
+void MainWindow::linkBack()
+{
+    link_wait_timer_->stop();
+    ui_->openGLWidget->setLinkLost(QString());
 }
 
 void MainWindow::resizeEvent(QResizeEvent* /*event*/)

@@ -9,6 +9,7 @@
 class LidarToolBar;
 class QImage;
 class QMessageBox;
+class QTimer;
 
 namespace tx710::replay {
 class ReplayPlayer;
@@ -59,6 +60,10 @@ protected:
 
 private:
     void saveGeometrySetting() const;
+    void addReconnectToggle();
+    void linkDown();
+    void showLinkWait();
+    void linkBack();
     void showReplayRound(int index);
 
     Ui::MainWindow* ui_ = nullptr;
@@ -67,4 +72,6 @@ private:
     tx710::replay::ReplayPlayer* player_ = nullptr;
     QString replay_name_;  // the recording's file name
     int shown_index_ = -1; // the replayed round on screen
+    QTimer* link_wait_timer_ = nullptr;
+    QString save_cut_by_loss_; // the file of the save a lost link ended
 };

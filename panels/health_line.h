@@ -15,6 +15,8 @@ public:
 
     void showHealth(const tx710::LinkHealth& health);
     void showReplay(const QString& text);
+    // A line in the warning colour in place of the figures.
+    void showWarning(const QString& text);
 
     // The line's text for `health`: figures, or how long no data has come.
     static QString healthText(const tx710::LinkHealth& health);

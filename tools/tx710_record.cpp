@@ -28,6 +28,7 @@
 #include "replay/recording_file.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
+#include "tools/link_wait.h"
 
 using namespace tx710;
 
@@ -37,7 +38,7 @@ constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
 const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
                       "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
-                      "                    [--realtime]\n"
+                      "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
                       "Records whole LiDAR revolutions without a display.\n"
                       "\n"
                       "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
@@ -53,6 +54,9 @@ const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--roun
                       "  --overwrite         replace existing output files (when the recording closes)\n"
                       "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
                       "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                      "  --reconnect         when the link is lost, keep the files open, wait for\n"
+                      "                      the device (the same adapter) and record on\n"
+                      "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
                       "  --quiet             no progress line and no summary\n"
                       "  --help              show this text\n"
                       "  --version           show the version\n"
@@ -69,6 +73,8 @@ struct Options {
     bool quiet = false;
     bool realtime = false;
     bool overwrite = false;
+    bool reconnect = false;
+    double reconnect_timeout = 0; // 0: wait until interrupted
 };
 
 int usageError(const QString& message)
@@ -80,14 +86,36 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kVersion, kOverwrite };
+    enum {
+        kPort = 1,
+        kReplay,
+        kRounds,
+        kDuration,
+        kOut,
+        kServe,
+        kQuiet,
+        kRealtime,
+        kHelp,
+        kVersion,
+        kOverwrite,
+        kReconnect,
+        kTimeout
+    };
     static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
-        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},           {"version", no_argument, nullptr, kVersion},
-        {"overwrite", no_argument, nullptr, kOverwrite}, {nullptr, 0, nullptr, 0},
+        {"port", required_argument, nullptr, kPort},
+        {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds},
+        {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},
+        {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {"overwrite", no_argument, nullptr, kOverwrite},
+        {"reconnect", no_argument, nullptr, kReconnect},
+        {"reconnect-timeout", required_argument, nullptr, kTimeout},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -132,6 +160,17 @@ int parseOptions(int argc, char** argv, Options& options)
         case kOverwrite:
             options.overwrite = true;
             break;
+        case kReconnect:
+            options.reconnect = true;
+            break;
+        case kTimeout:
+            errno = 0;
+            options.reconnect_timeout = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !(options.reconnect_timeout > 0)
+                || options.reconnect_timeout > 1e6)
+                return usageError(
+                    QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
+            break;
         case kHelp:
             std::fputs(kUsage, stdout);
             return 0;
@@ -154,6 +193,10 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
+    if (options.reconnect && options.port.isEmpty())
+        return usageError(QStringLiteral("--reconnect applies to --port only"));
+    if (options.reconnect_timeout > 0 && !options.reconnect)
+        return usageError(QStringLiteral("--reconnect-timeout needs --reconnect"));
     if (options.outputs.isEmpty() && options.serve.isEmpty())
         return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
     const QString refused = OutputTargets::check(
@@ -258,7 +301,8 @@ private:
     bool startPort()
     {
         connect(&link_, &SerialLink::linkLost, this, [this](const QString& reason) {
-            fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
+            if (!link_wait_)
+                fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
         });
         connect(&feed_, &LiveFeed::roundReady, this, [this](const ScanRound& round) { handRound(round); });
         connect(&feed_, &LiveFeed::statusReady, this, &Recorder::handStatus);
@@ -269,6 +313,14 @@ private:
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
             fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
             return false;
+        }
+        if (options_.reconnect) {
+            const auto clear_progress = [this] {
+                if (progress_)
+                    std::fputs("\r\x1b[K", stderr);
+            };
+            link_wait_ = new LinkWait(link_, options_.port, options_.reconnect_timeout, clear_progress, this);
+            connect(link_wait_, &LinkWait::gaveUp, this, &Recorder::fail);
         }
         return true;
     }
@@ -382,6 +434,8 @@ private:
     QString progressText() const
     {
         QString text = QStringLiteral("rounds %1").arg(rounds_);
+        if (link_wait_ && link_wait_->waiting())
+            text = link_wait_->progressText() + QStringLiteral("  ") + text;
         if (!options_.port.isEmpty())
             text += QStringLiteral("  frames/s %1  CRC rejects %2  RPM %3")
                         .arg(feed_.lastStatus().frames_per_second, 0, 'f', 0)
@@ -403,6 +457,7 @@ private:
     RecordingOutputs& outputs_;
     std::vector<RoundSink*> sinks_;
     SerialLink link_;
+    LinkWait* link_wait_ = nullptr; // with --reconnect
     LiveFeed feed_;
     QTimer tick_;
     QTimer replay_timer_;

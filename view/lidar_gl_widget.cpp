@@ -80,6 +80,7 @@ constexpr float kSnapPixels = 8.0f;
 constexpr int kClickPixels = 4;
 constexpr float kPickTolerance = 0.2f; // degrees, as the decoder picks
 constexpr int kHealthIntervalMs = 1000;
+constexpr float kLinkLostBrightness = 0.35f; // the last round while the link is down
 constexpr int kOverlayMargin = 8;
 
 // The decoder's last complete round, as the view draws it.
@@ -486,6 +487,15 @@ void LidarGLWidget::setReplayStatus(const QString& text)
     placeOverlays();
 }
 
+void LidarGLWidget::setLinkLost(const QString& text)
+{
+    if (text.isEmpty() != link_lost_.isEmpty())
+        arrays_dirty_ = true;
+    link_lost_ = text;
+    sampleHealth();
+    scheduleFrame();
+}
+
 void LidarGLWidget::sampleHealth()
 {
     const SerialData* decoder = SerialData::instance();
@@ -499,6 +509,8 @@ void LidarGLWidget::sampleHealth()
     health_monitor_.addSample(sample);
     if (replaying_)
         health_line_->showReplay(replay_status_);
+    else if (!link_lost_.isEmpty())
+        health_line_->showWarning(link_lost_);
     else
         health_line_->showHealth(health_monitor_.health());
     placeOverlays();
@@ -839,6 +851,9 @@ void LidarGLWidget::drawPoints()
     // Buffers are filled when the rounds change, not on every frame.
     if (arrays_dirty_ || colour_flag != drawn_colour_flag_) {
         shown_.drawArrays(colour_flag, points_, colors_);
+        if (!link_lost_.isEmpty())
+            for (QVector3D& colour : colors_)
+                colour *= kLinkLostBrightness;
         drawn_colour_flag_ = colour_flag;
         arrays_dirty_ = false;
         drawn_count_ = std::min(points_.size(), colors_.size());

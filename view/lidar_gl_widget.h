@@ -115,6 +115,9 @@ public:
     bool replaying() const { return replaying_; }
     // What the health line shows during a replay.
     void setReplayStatus(const QString& text);
+    // While `text` is not empty the link is down: the health line says
+    // `text` as a warning and the rounds on screen are dimmed.
+    void setLinkLost(const QString& text);
 
     // Scan-plane position (metres) under a pixel of the view, and back.
     QVector2D scenePosition(const QPointF& pixel) const;
@@ -211,6 +214,7 @@ private:
     bool replaying_ = false;
     double replay_speed_rpm_ = 0;
     QString replay_status_;
+    QString link_lost_;
     HoverPoint static_hover_;
 
     bool measure_mode_ = false;
