@@ -53,6 +53,7 @@ const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--roun
                       "  --overwrite         replace existing output files (when the recording closes)\n"
                       "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
                       "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                      "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
                       "  --quiet             no progress line and no summary\n"
                       "  --help              show this text\n"
                       "  --version           show the version\n"
@@ -66,6 +67,7 @@ struct Options {
     double duration = 0;  // 0: no limit
     QStringList outputs;
     QString serve; // [HOST:]PORT of the live server, empty: none
+    long long max_clients = FoxgloveServer::kDefaultMaxClients;
     bool quiet = false;
     bool realtime = false;
     bool overwrite = false;
@@ -80,14 +82,34 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kVersion, kOverwrite };
+    enum {
+        kPort = 1,
+        kReplay,
+        kRounds,
+        kDuration,
+        kOut,
+        kServe,
+        kQuiet,
+        kRealtime,
+        kHelp,
+        kVersion,
+        kOverwrite,
+        kMaxClients
+    };
     static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
-        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},           {"version", no_argument, nullptr, kVersion},
-        {"overwrite", no_argument, nullptr, kOverwrite}, {nullptr, 0, nullptr, 0},
+        {"port", required_argument, nullptr, kPort},
+        {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds},
+        {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},
+        {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {"overwrite", no_argument, nullptr, kOverwrite},
+        {"max-clients", required_argument, nullptr, kMaxClients},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -122,6 +144,12 @@ int parseOptions(int argc, char** argv, Options& options)
         }
         case kServe:
             options.serve = value;
+            break;
+        case kMaxClients:
+            errno = 0;
+            options.max_clients = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.max_clients < 1 || options.max_clients > 100000)
+                return usageError(QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'").arg(value));
             break;
         case kQuiet:
             options.quiet = true;
@@ -456,6 +484,7 @@ int main(int argc, char** argv)
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
+    server.setMaxClients(int(options.max_clients));
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {
