@@ -133,7 +133,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
         file.close();
         window_->openRecording(path);
-        child<QToolButton>("replay_step_back_button")->click(); // pauses
+        child<QToolButton>("replay_play_button")->click(); // pauses
         child<QSlider>("replay_slider")->setValue(36);
         QCOMPARE(roundLabel(), QString("round 37 of 100"));
         auto* view = window_->findChild<LidarGLWidget*>();
@@ -148,18 +148,42 @@ private slots:
         };
         QCOMPARE(lit(sector(36)), 4);
         QCOMPARE(lit(sector(35)) + lit(sector(37)), 0);
+
+        // The slider keeps its length whatever the label says, and a click on its track goes there.
+        auto* slider = child<QSlider>("replay_slider");
+        child<QWidget>("playback_bar")->layout()->activate();
+        const int length = slider->width();
+        slider->setValue(99);
+        child<QWidget>("playback_bar")->layout()->activate();
+        QCOMPARE(slider->width(), length);
+        QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, slider->height() / 2));
+        QVERIFY2(qAbs(slider->value() - 50) <= 3, qPrintable(roundLabel()));
     }
 
-    void malformedFileIsRefused()
+    void keysDriveTheBar_data()
     {
-        window_->openRecording(bad_);
-        auto* box = child<QMessageBox>("failure_box");
-        QVERIFY(box);
-        QVERIFY(box->isVisible());
-        QCOMPARE(box->windowTitle(), QString("Cannot open recording"));
-        QCOMPARE(box->text(), "Cannot open " + bad_ + R"(: line 3: distance "abc" is not a number)");
-        QVERIFY(!child<QWidget>("playback_bar")->isVisible());
-        QCOMPARE(QApplication::activeModalWidget(), nullptr); // the window stays usable
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("outcome"); // the round label (after P the play button's tip), or the bar hidden
+        QTest::newRow("step forward") << int(Qt::Key_Right) << 0 << "round 3 of 4";
+        QTest::newRow("step back") << int(Qt::Key_Left) << 0 << "round 1 of 4";
+        QTest::newRow("play") << int(Qt::Key_P) << 0 << "Pause the recording (P)";
+        QTest::newRow("close") << int(Qt::Key_W) << int(Qt::ControlModifier) << "hidden";
+    }
+    void keysDriveTheBar()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, outcome);
+        window_->openRecording(good_);
+        child<QToolButton>("replay_play_button")->click(); // pauses: it plays once open
+        child<QSlider>("replay_slider")->setValue(1);
+        QApplication::setActiveWindow(window_.get()); // Xvfb has no window manager to do it
+        QTest::keyClick(window_.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        const QString seen = !child<QWidget>("playback_bar")->isVisible() ? "hidden"
+            : key == Qt::Key_P ? child<QToolButton>("replay_play_button")->toolTip()
+                               : roundLabel();
+        QCOMPARE(seen, outcome);
     }
 
     // The dialog starts where the last recording came from; a dropped file opens.
