@@ -101,7 +101,7 @@ private slots:
         QProcess viewer;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
-        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("QT_QPA_PLATFORM", "xcb"); // which needs one
         viewer.setProcessEnvironment(environment);
         viewer.setProcessChannelMode(QProcess::MergedChannels);
         viewer.start(programPath("TX710Viewer"), arguments);
@@ -130,8 +130,7 @@ private slots:
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QCOMPARE(window->findChild<QWidget*>("playback_bar")->isVisible(), false);
         const auto* save = window->findChild<QToolButton*>("save_button");
-        QCOMPARE(save->isEnabled(), false);
-        QCOMPARE(save->toolTip(), QString("Save records live rounds: no port is open"));
+        QCOMPARE(save->isEnabled() ? "enabled" : save->toolTip(), QString("Save records live rounds: no port is open"));
         QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("health_line")->text(),
                                   QString("no port open: Open (Ctrl+O) shows a recording"), 5000);
         QString dialog_title;
