@@ -29,6 +29,10 @@ QString HealthLine::healthText(const tx710::LinkHealth& health)
 
 void HealthLine::showHealth(const tx710::LinkHealth& health)
 {
+    if (no_port_) {
+        showLine(tr("no port open: Open (Ctrl+O) shows a recording"), Kind::Warning);
+        return;
+    }
     showLine(healthText(health), health.silent_seconds > 0 ? Kind::Warning : Kind::Figures);
 }
 

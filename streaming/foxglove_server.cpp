@@ -76,6 +76,17 @@ public:
 protected:
     qint64 writeData(const char* data, qint64 size) override
     {
+        if (answered_ && bytesToWrite() + size > FoxgloveServer::kMaxUnsentBytes) {
+            // Pongs too are written here by the WebSocket itself: a client that
+            // pings and never reads ends here, its output dropped.
+            if (!cut_off_) {
+                cut_off_ = true;
+                TX_LOG << "streaming client" << peerAddress().toString() << "closed: more than"
+                       << FoxgloveServer::kMaxUnsentBytes << "bytes unread";
+                QMetaObject::invokeMethod(this, &QAbstractSocket::abort, Qt::QueuedConnection);
+            }
+            return size;
+        }
         if (answered_)
             return QTcpSocket::writeData(data, size);
         answered_ = true;
@@ -105,6 +116,7 @@ private:
     bool offered_ = false;
     bool answered_ = false;
     bool upgraded_ = false;
+    bool cut_off_ = false;
 };
 
 class HandshakeServer : public QTcpServer
@@ -265,6 +277,16 @@ void FoxgloveServer::acceptConnection()
         }
         socket->setMaxAllowedIncomingFrameSize(kMaxClientMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(kMaxClientMessageBytes);
+        if (clientCount() >= max_clients_) {
+            TX_LOG << "streaming client" << socket->peerAddress().toString() << "refused:" << clientCount()
+                   << "clients already";
+            // Not 1013 (try again later): Qt 5 clients take it for a protocol error.
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("server full: %1 clients at most").arg(max_clients_));
+            connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(kHandshakeTimeoutMs, socket, &QWebSocket::abort); // no answer to the close
+            continue;
+        }
         auto owned = std::make_unique<Client>();
         Client& client = *owned;
         client.socket = socket;

@@ -43,6 +43,13 @@ public:
     static constexpr qint64 kSocketHighWaterBytes = 512 * 1024;
     // Replies (status and the like) waiting for a client that does not read.
     static constexpr int kMaxQueuedReplies = 64;
+    // Bytes a client's socket may hold unsent, whatever the frame (answers to
+    // its pings included): past this the client is cut off, so that one that
+    // never reads cannot grow the server's memory.
+    static constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
+    // Clients at once unless setMaxClients() says otherwise; one more is
+    // refused with a close saying why.
+    static constexpr int kDefaultMaxClients = 32;
 
     explicit FoxgloveServer(QObject* parent = nullptr);
     ~FoxgloveServer() override;
@@ -58,6 +65,7 @@ public:
     void publishStatus(const status::Sample& sample);
 
     int clientCount() const { return int(clients_.size()); }
+    void setMaxClients(int count) { max_clients_ = count; }
 
     // As a sink of a recording: publishing never fails; closing stops
     // taking new clients.
@@ -105,6 +113,7 @@ private:
     std::map<QWebSocket*, std::unique_ptr<Client>> clients_;
     QByteArray server_info_;
     QByteArray advertise_;
+    int max_clients_ = kDefaultMaxClients;
 };
 
 } // namespace tx710

@@ -57,6 +57,7 @@ const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--roun
                       "  --reconnect         when the link is lost, keep the files open, wait for\n"
                       "                      the device (the same adapter) and record on\n"
                       "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
+                      "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
                       "  --quiet             no progress line and no summary\n"
                       "  --help              show this text\n"
                       "  --version           show the version\n"
@@ -70,6 +71,7 @@ struct Options {
     double duration = 0;  // 0: no limit
     QStringList outputs;
     QString serve; // [HOST:]PORT of the live server, empty: none
+    long long max_clients = FoxgloveServer::kDefaultMaxClients;
     bool quiet = false;
     bool realtime = false;
     bool overwrite = false;
@@ -99,7 +101,8 @@ int parseOptions(int argc, char** argv, Options& options)
         kVersion,
         kOverwrite,
         kReconnect,
-        kTimeout
+        kTimeout,
+        kMaxClients
     };
     static const option long_options[] = {
         {"port", required_argument, nullptr, kPort},
@@ -115,6 +118,7 @@ int parseOptions(int argc, char** argv, Options& options)
         {"overwrite", no_argument, nullptr, kOverwrite},
         {"reconnect", no_argument, nullptr, kReconnect},
         {"reconnect-timeout", required_argument, nullptr, kTimeout},
+        {"max-clients", required_argument, nullptr, kMaxClients},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -150,6 +154,12 @@ int parseOptions(int argc, char** argv, Options& options)
         }
         case kServe:
             options.serve = value;
+            break;
+        case kMaxClients:
+            errno = 0;
+            options.max_clients = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.max_clients < 1 || options.max_clients > 100000)
+                return usageError(QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'").arg(value));
             break;
         case kQuiet:
             options.quiet = true;
@@ -511,6 +521,7 @@ int main(int argc, char** argv)
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
+    server.setMaxClients(int(options.max_clients));
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {
