@@ -398,6 +398,50 @@ private slots:
                          qPrintable(QString("decay %1, round %2").arg(decay).arg(age)));
             }
         }
+        for (int round = 0; round < 3; ++round) // a wall that stands still stays white
+            feedRound(-1, 420);
+        QCOMPARE(brightnessAt(view->grabFramebuffer(), toScreen(*view, polar(112, 0.42))), 255);
+    }
+
+    // Where two figures cover one pixel, the one drawn first stays: points,
+    // diameters, hover line, rings. Pixels of `back` without the figure shown
+    // by `toggle`; with it, does any show `front`?
+    void overlapKeepsDrawingOrder_data()
+    {
+        QTest::addColumn<bool>("toggle_points"); // else the hover line
+        QTest::addColumn<double>("angle");       // the round's point the check is near, degrees
+        QTest::addColumn<double>("radius");      // of the check, metres
+        QTest::addColumn<QColor>("back");
+        QTest::addColumn<QColor>("front");
+        QTest::addColumn<bool>("front_shows");
+        QTest::newRow("points over diameters") << true << 0.0 << 0.25 << kGrey << kWhite << true;
+        QTest::newRow("points over rings") << true << 75.0 << 0.2 << kGrey << kWhite << true;
+        QTest::newRow("hover line over rings") << false << 45.0 << 0.2 << kGrey << kYellow << true;
+        QTest::newRow("diameters over hover line") << false << 0.0 << 0.15 << kGrey << kYellow << false;
+    }
+    void overlapKeepsDrawingOrder()
+    {
+        QFETCH(bool, toggle_points);
+        QFETCH(double, angle);
+        QFETCH(double, radius);
+        QFETCH(QColor, back);
+        QFETCH(QColor, front);
+        QFETCH(bool, front_shows);
+        auto view = makeView();
+        decoder()->setHoverAngle(float(angle)); // the replayed round's point there is picked
+        view->showRecordedRound({{9, 250, 0}, {9, 250, 45}, {9, 200, 75}}, 600);
+        const auto frame = [&view, toggle_points](bool with) {
+            hub()->setPlayFlag(with || !toggle_points);
+            setMouseInside(*view, with || toggle_points);
+            return view->grabFramebuffer();
+        };
+        const QImage without = frame(false), with = frame(true);
+        const QPoint at = toScreen(*view, polar(angle, radius)).toPoint();
+        int turned = 0;
+        for (int x = at.x() - 3; x <= at.x() + 3; ++x)
+            for (int y = at.y() - 3; y <= at.y() + 3; ++y)
+                turned += matches(without.pixelColor(x, y), back, 8) && matches(with.pixelColor(x, y), front, 8);
+        QCOMPARE(turned > 0, front_shows);
     }
 
     // Two clicks measure: an end near a drawn point snaps to it, else it is
