@@ -12,7 +12,7 @@ HealthLine::HealthLine(QWidget* parent) : QLabel(parent)
     setObjectName(QStringLiteral("health_line"));
     setMargin(3);
     setStyleSheet(kNormalStyle);
-    setAutoFillBackground(true); // the backing is drawn over the scene too
+
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 

@@ -8,7 +8,7 @@ NoticeWidget::NoticeWidget(QWidget* parent) : QLabel(parent)
     setMargin(6);
     setTextInteractionFlags(Qt::TextSelectableByMouse); // the path can be copied
     setStyleSheet(QStringLiteral("background-color: rgba(0, 0, 0, 170); color: white;"));
-    setAutoFillBackground(true); // the backing is drawn over the scene too
+
     hide_timer_.setSingleShot(true);
     connect(&hide_timer_, &QTimer::timeout, this, &QWidget::hide);
     hide();

@@ -1,6 +1,7 @@
 // The point-cloud view drawn for real (Mesa under Xvfb) and read back, and its read-out panel.
 #include <QLabel>
 #include <QOpenGLWindow>
+#include <QPushButton>
 #include <QtTest>
 
 #include "SerialPort/serial_data.h"
@@ -21,12 +22,6 @@ const QColor kRoundColours[3] = {kCyan, kYellow, kWhite}; // with the colour map
 struct ProbeView : LidarGLWidget {
     int paints = 0;
     QString font_path;
-    void callResizeGL(int w, int h)
-    {
-        makeCurrent();
-        resizeGL(w, h);
-        doneCurrent();
-    }
     void paintGL() override
     {
         ++paints;
@@ -204,6 +199,41 @@ private slots:
         }
     }
 
+    // The camera alone: pixels of a 1000 x 800 view to the scan plane and back.
+    void cameraMapsPixelsToTheScanPlane_data()
+    {
+        QTest::addColumn<int>("zoom_outs");
+        QTest::addColumn<QPoint>("drag"); // pixels right and up
+        QTest::addColumn<QSize>("viewport");
+        QTest::addColumn<QPoint>("pixel");
+        QTest::addColumn<QPoint>("scene_mm");
+        QTest::newRow("centre") << 0 << QPoint() << QSize(1000, 800) << QPoint(500, 400) << QPoint(0, 0);
+        QTest::newRow("right edge at 1 m") << 0 << QPoint() << QSize(1000, 800) << QPoint(1000, 400) << QPoint(518, 0);
+        QTest::newRow("dragged") << 0 << QPoint(100, -50) << QSize(1000, 800) << QPoint(500, 400) << QPoint(-100, 50);
+        QTest::newRow("top, clamped at 50 m")
+            << 12 << QPoint() << QSize(1000, 800) << QPoint(500, 0) << QPoint(0, 20711);
+        QTest::newRow("viewport without height")
+            << 0 << QPoint() << QSize(300, 0) << QPoint(1000, 400) << QPoint(124264, 0);
+    }
+    void cameraMapsPixelsToTheScanPlane()
+    {
+        QFETCH(int, zoom_outs);
+        QFETCH(QPoint, drag);
+        QFETCH(QSize, viewport);
+        QFETCH(QPoint, pixel);
+        QFETCH(QPoint, scene_mm);
+        tx710::ViewCamera camera;
+        for (int i = 0; i < zoom_outs; ++i)
+            camera.zoomOut();
+        camera.dragBy(drag.x(), drag.y());
+        camera.setViewport(viewport.width(), viewport.height());
+        camera.setViewSize({kWidth, kHeight});
+        camera.updateMatrices();
+        const QVector2D scene = camera.scenePosition(pixel);
+        QCOMPARE((scene * 1000).toPoint(), scene_mm);
+        QCOMPARE(camera.pixelPosition(scene).toPoint(), pixel);
+    }
+
     void hoverAngleAndOverlaysOnResize()
     {
         auto view = makeView();
@@ -229,8 +259,6 @@ private slots:
             QCOMPARE(panel->pos(), QPoint(0, 0));
             QCOMPARE(logo->geometry().bottomRight(), QPoint(size.width() - 1, size.height() - 1));
         }
-        view->callResizeGL(300, 0); // a window without height keeps a finite aspect
-        QCOMPARE(view->aspect(), 300.0f);
     }
 
     void dragPansWithLeftOrMiddleAlone()
@@ -478,6 +506,72 @@ private slots:
         hub()->setPlayFlag(false); // paused: no point drawn to snap to
         click(*view, toScreen(*view, point) + QPointF(0, 3));
         QVERIFY(std::hypot(view->measureEnds()[0].x() - point.x(), view->measureEnds()[0].y() - point.y()) > 1e-3);
+    }
+
+    // The health line and the notices have a translucent dark backing and
+    // stay clear of the logo; a long path is cut in its middle.
+    void ownOverlaysAreBackedAndClearOfTheLogo_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("health line") << "health_line";
+        QTest::newRow("notice") << "notice_widget";
+    }
+    void ownOverlaysAreBackedAndClearOfTheLogo()
+    {
+        QFETCH(QString, name);
+        auto view = makeView();
+        view->resize(640, 480);
+        const QString path = "/tmp/" + QString(120, 'x') + "/round.txt";
+        view->showNotice("Saved 100 rounds to " + path);
+        auto* overlay = view->findChild<QLabel*>(name);
+        const auto* logo = view->findChild<LogoWidget*>();
+        QVERIFY(!overlay->geometry().intersects(logo->geometry()));
+        QVERIFY(overlay->geometry().right() < 640);
+        // The grid's grey in its top margin (no text there) is dimmed.
+        const QRect margin(overlay->x(), overlay->y(), overlay->width(), overlay->margin());
+        overlay->hide();
+        const QImage bare = view->grabFramebuffer().copy(margin);
+        overlay->show();
+        const QImage backed = view->grabFramebuffer().copy(margin);
+        int lines = 0, bright = 0;
+        for (int x = 0; x < bare.width(); ++x)
+            for (int y = 0; y < bare.height(); ++y)
+                if (isGrey(bare.pixelColor(x, y)))
+                    ++lines, bright += backed.pixelColor(x, y).red() > 100;
+        QVERIFY(lines > 0);
+        QCOMPARE(bright, 0);
+        if (name == "notice_widget")
+            QVERIFY2(overlay->text().startsWith("Saved 100 rounds to\n/tmp/xx") && overlay->text().contains("…")
+                         && overlay->text().endsWith("xx/round.txt"),
+                     qPrintable(overlay->text()));
+    }
+
+    // Esc clears a shown measurement wherever the window's focus is.
+    void escClearsMeasureFromAnywhereInTheWindow_data()
+    {
+        QTest::addColumn<bool>("button_focused"); // else no widget has the focus
+        QTest::newRow("typed on another widget") << true;
+        QTest::newRow("sent to the window") << false;
+    }
+    void escClearsMeasureFromAnywhereInTheWindow()
+    {
+        QFETCH(bool, button_focused);
+        QWidget window;
+        QPushButton button("elsewhere", &window);
+        auto* view = new ProbeView;
+        view->setParent(&window);
+        view->setGeometry(0, 40, 400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
+        view->setMeasureMode(true);
+        click(*view, {100, 100});
+        if (button_focused)
+            button.setFocus();
+        else if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        QTest::keyClick(button_focused ? static_cast<QWidget*>(&button) : &window, Qt::Key_Escape);
+        QCOMPARE(view->measureEnds().size(), std::size_t(0));
     }
 
     // Hold and replay show their round while live rounds go on arriving; the

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -15,7 +14,6 @@
 #include <cmath>
 
 #include "app/log.h"
-#include "app/logo_widget.h"
 #include "panels/health_line.h"
 #include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
@@ -29,20 +27,13 @@ constexpr float kPi = 3.1415927f;
 constexpr int kRendererNoteMs = 15000;
 // A press and release this near is a click, not a drag.
 constexpr int kClickPixels = 4;
-constexpr float kPickTolerance = 0.2f; // degrees, as the decoder picks
-constexpr int kHealthIntervalMs = 1000;
-constexpr int kOverlayMargin = 8;
-
-// The decoder's last complete round, as the view draws it.
-tx710::ShownRound liveRound()
-{
-    const SerialData* decoder = SerialData::instance();
-    return tx710::ShownRound{decoder->display_points_, decoder->display_colors_, decoder->displayRecords()};
-}
 
 } // namespace
 
-LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent), compositor_(this, [this]() { scheduleFrame(); })
+LidarGLWidget::LidarGLWidget(QWidget* parent)
+    : QWidget(parent), compositor_(this, [this]() { scheduleFrame(); }),
+      overlays_(this), // children, deleted with the view
+      health_([this](const tx710::LinkHealth& health) { showHealth(health); })
 {
     scene_window_ = new SceneWindow(this);
     scene_window_->setFormat(tx710::SceneRenderer::surfaceFormat());
@@ -53,35 +44,16 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent), compositor_(thi
     camera_.setViewSize(size());
     connect(scene_window_, &QOpenGLWindow::frameSwapped, this, &LidarGLWidget::frameDrawn);
 
-    // The overlays are children, deleted with the view.
-    show_data_widget_ = new ShowDataWidget(this);
-    show_data_widget_->show();
-    logo_widget_ = new LogoWidget(this);
-    logo_widget_->show();
-    notice_widget_ = new NoticeWidget(this); // hidden until there is something to say
-    health_line_ = new HealthLine(this);
-    health_line_->show();
-    hold_label_ = new QLabel(tr("Held: this round stays on screen (H to go on)"), this);
-    hold_label_->setObjectName(QStringLiteral("hold_label"));
-    measure_label_ = new QLabel(this);
-    measure_label_->setObjectName(QStringLiteral("measure_label"));
-    for (QLabel* label : {hold_label_, measure_label_}) {
-        label->setMargin(4);
-        label->setStyleSheet(QStringLiteral("background-color: rgba(0, 0, 0, 170); color: rgb(255, 140, 255);"));
-        label->setAutoFillBackground(true); // the backing is drawn over the scene too
-        label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        label->hide();
-    }
     // Esc clears a shown measurement wherever the focus is in the window.
     clear_measure_ =
         new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &LidarGLWidget::clearMeasure, Qt::WindowShortcut);
     clear_measure_->setEnabled(false);
 
-    show_data_widget_->setSpacing(2);
+    overlays_.read_out->setSpacing(2);
     // E.g. that the scene is drawn in software: told once, as a notice.
     const QString renderer_note = LidarGLFunction::instance()->rendererNote();
     if (!renderer_note.isEmpty()) {
-        notice_widget_->showNotice(renderer_note, kRendererNoteMs);
+        overlays_.notice->showNotice(renderer_note, kRendererNoteMs);
         placeOverlays();
     }
 
@@ -92,15 +64,8 @@ LidarGLWidget::LidarGLWidget(QWidget* parent) : QWidget(parent), compositor_(thi
         if (!view.isNull())
             view->takeLiveRound();
     });
-    // The round completed before this view existed, if any.
-    if (!SerialData::instance()->display_points_.empty())
-        shown_.add(liveRound());
 
-    clock_.start();
-    health_timer_.setInterval(kHealthIntervalMs);
-    connect(&health_timer_, &QTimer::timeout, this, &LidarGLWidget::sampleHealth);
-    health_timer_.start();
-    sampleHealth();
+    health_.sample();
 
     LidarGLFunction* hub = LidarGLFunction::instance();
     connect(hub, &LidarGLFunction::originViewSignal, this, [this]() { originView(); });
@@ -121,7 +86,8 @@ LidarGLWidget::~LidarGLWidget()
 
 void LidarGLWidget::scheduleFrame()
 {
-    scene_window_->update();
+    if (scene_window_ != nullptr) // not while the overlays are made
+        scene_window_->update();
 }
 
 QImage LidarGLWidget::grabFramebuffer()
@@ -166,7 +132,7 @@ void LidarGLWidget::cleanup()
     makeCurrent();
     renderer_.destroy();
     compositor_.destroy();
-    arrays_dirty_ = true; // new buffers must be filled
+    points_sent_ = false; // new buffers must be filled
     doneCurrent();
 }
 
@@ -179,7 +145,7 @@ void LidarGLWidget::originView()
 float LidarGLWidget::currentGridSpacing()
 {
     const float spacing = camera_.gridSpacing();
-    show_data_widget_->setSpacing(spacing);
+    overlays_.read_out->setSpacing(spacing);
     return spacing;
 }
 
@@ -204,7 +170,7 @@ void LidarGLWidget::mouseReleaseEvent(QMouseEvent* event)
         return;
     // Paused, no point is drawn to snap to.
     static const std::vector<QVector3D> none;
-    measure_.addEnd(event->localPos(), camera_, LidarGLFunction::instance()->playFlag() ? points_ : none);
+    measure_.addEnd(event->localPos(), camera_, LidarGLFunction::instance()->playFlag() ? rounds_.points() : none);
     updateMeasureLabel();
     scheduleFrame();
 }
@@ -233,127 +199,83 @@ void LidarGLWidget::updateHoverAngle(int px, int py)
     const float a = std::atan(wx / wy) * 180.0f / kPi;
     const float angle = wy >= 0.0f ? 180.0f + a : wx < 0.0f ? a : 360.0f + a;
     SerialData::instance()->setHoverAngle(angle);
-    if (showsStaticRound())
-        pickStaticPoint();
+    if (rounds_.standsStill())
+        pickStillPoint();
 }
 
 void LidarGLWidget::takeLiveRound()
 {
-    last_round_ms_ = clock_.elapsed();
-    if (showsStaticRound())
+    health_.noteRound();
+    if (rounds_.standsStill())
         return; // the live round is not shown; its records are not either
-    show_data_widget_->showPendingData();
-    shown_.add(liveRound());
-    arrays_dirty_ = true;
+    overlays_.read_out->showPendingData();
+    rounds_.takeLive();
     scheduleFrame();
 }
 
-HoverPoint LidarGLWidget::hoverPoint() const
+void LidarGLWidget::pickStillPoint()
 {
-    return showsStaticRound() ? static_hover_ : SerialData::instance()->hoverPoint();
-}
-
-void LidarGLWidget::pickStaticPoint()
-{
-    const int index = shown_.pick(SerialData::instance()->hoverAngle(), kPickTolerance);
-    if (index < 0)
+    const std::optional<ShowData> picked = rounds_.pick(SerialData::instance()->hoverAngle());
+    if (!picked)
         return; // the last pick stays, as live
-    const tx710::ShownRound& round = shown_.newest();
-    const PointRecord& record = round.records[std::size_t(index)];
-    const QVector3D& position = round.points[std::size_t(index)];
-    static_hover_ = HoverPoint{position.x(), position.y()};
-    ShowData data;
-    data.angle = record.angle;
-    data.distance = record.distance;
-    data.intensity = record.intensity;
-    if (replaying_) {
-        data.speed = static_cast<float>(replay_speed_rpm_);
-        // Points a second from the round's points and the turning speed.
-        data.spot_frequency = std::isnan(replay_speed_rpm_)
-            ? -1
-            : static_cast<std::int32_t>(double(round.records.size()) * replay_speed_rpm_ / 60.0);
-    } else {
-        const SerialData* decoder = SerialData::instance();
-        data.speed = static_cast<float>(decoder->lastSpeedRpm());
-        data.spot_frequency = decoder->spotFrequency();
-    }
-    show_data_widget_->showData(data);
+    overlays_.read_out->showData(*picked);
     scheduleFrame();
 }
 
 void LidarGLWidget::setDecayRounds(int count)
 {
-    shown_.setDecayRounds(count);
-    arrays_dirty_ = true;
+    rounds_.setDecayRounds(count);
     scheduleFrame();
 }
 
 void LidarGLWidget::setHeld(bool held)
 {
-    if (held == held_)
+    if (held == rounds_.held())
         return;
-    held_ = held;
-    hold_label_->setVisible(held);
-    show_data_widget_->setDecoderRecordsShown(!showsStaticRound());
+    rounds_.setHeld(held);
+    overlays_.hold->setVisible(held);
+    overlays_.read_out->setDecoderRecordsShown(!rounds_.standsStill());
     if (held)
-        pickStaticPoint();
+        pickStillPoint();
     placeOverlays();
     scheduleFrame();
 }
 
 void LidarGLWidget::showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm)
 {
-    if (!replaying_) {
-        replaying_ = true;
-        shown_.clear(); // no live round among the replayed ones
-        show_data_widget_->setDecoderRecordsShown(false);
-    }
-    replay_speed_rpm_ = speed_rpm;
-    if (held_)
+    if (!rounds_.replaying())
+        overlays_.read_out->setDecoderRecordsShown(false);
+    rounds_.showRecorded(points, speed_rpm);
+    if (rounds_.held())
         return;
-    shown_.add(tx710::ShownRounds::fromRecords(points, SerialData::instance()->colorFlag()));
-    arrays_dirty_ = true;
-    pickStaticPoint();
+    pickStillPoint();
     scheduleFrame();
 }
 
 void LidarGLWidget::endReplay()
 {
-    if (!replaying_)
+    if (!rounds_.replaying())
         return;
-    replaying_ = false;
+    rounds_.endReplay();
     replay_status_.clear();
-    shown_.clear();
-    if (!SerialData::instance()->display_points_.empty())
-        shown_.add(liveRound());
-    show_data_widget_->setDecoderRecordsShown(!showsStaticRound());
-    arrays_dirty_ = true;
-    sampleHealth();
+    overlays_.read_out->setDecoderRecordsShown(!rounds_.standsStill());
+    health_.sample();
     scheduleFrame();
 }
 
 void LidarGLWidget::setReplayStatus(const QString& text)
 {
     replay_status_ = text;
-    health_line_->showReplay(text);
+    overlays_.health->showReplay(text);
     placeOverlays();
 }
 
-void LidarGLWidget::sampleHealth()
+void LidarGLWidget::showHealth(const tx710::LinkHealth& health)
 {
-    const SerialData* decoder = SerialData::instance();
-    tx710::LinkSample sample;
-    sample.time_ms = clock_.elapsed();
-    sample.accepted = decoder->acceptedFrameCount();
-    sample.rejected = decoder->rejectedFrameCount();
-    sample.rpm = decoder->lastSpeedRpm();
-    sample.points_per_round = decoder->display_points_.size();
-    sample.last_data_ms = last_round_ms_;
-    health_monitor_.addSample(sample);
-    if (replaying_)
-        health_line_->showReplay(replay_status_);
+    if (rounds_.replaying())
+        overlays_.health->showReplay(replay_status_);
     else
-        health_line_->showHealth(health_monitor_.health());
+        overlays_.health->showHealth(health);
     placeOverlays();
 }
 
@@ -375,12 +297,12 @@ void LidarGLWidget::updateMeasureLabel()
 {
     clear_measure_->setEnabled(!measure_.ends().empty());
     if (!measure_.active()) {
-        measure_label_->hide();
+        overlays_.measure->hide();
         return;
     }
-    measure_label_->setText(measure_.labelText());
-    measure_label_->adjustSize();
-    measure_label_->show();
+    overlays_.measure->setText(measure_.labelText());
+    overlays_.measure->adjustSize();
+    overlays_.measure->show();
     placeOverlays();
 }
 
@@ -406,14 +328,14 @@ void LidarGLWidget::wheelEvent(QWheelEvent* event)
 void LidarGLWidget::enterEvent(QEvent* event)
 {
     mouse_in_view_ = true;
-    show_data_widget_->setMouseInView(true);
+    overlays_.read_out->setMouseInView(true);
     QWidget::enterEvent(event);
 }
 
 void LidarGLWidget::leaveEvent(QEvent* event)
 {
     mouse_in_view_ = false;
-    show_data_widget_->setMouseInView(false);
+    overlays_.read_out->setMouseInView(false);
     QWidget::leaveEvent(event);
 }
 
@@ -427,42 +349,17 @@ void LidarGLWidget::resizeEvent(QResizeEvent* event)
 
 void LidarGLWidget::placeOverlays()
 {
-    show_data_widget_->move(0, 0);
-    show_data_widget_->raise();
-    logo_widget_->move(width() - logo_widget_->width(), height() - logo_widget_->height());
-    logo_widget_->raise();
-    // Stacked up from the bottom-left corner, each clear of the logo: one
-    // that would reach under it goes above it.
-    notice_widget_->setAvailableWidth(width());
-    int bottom = height();
-    for (QWidget* line : {static_cast<QWidget*>(health_line_), static_cast<QWidget*>(notice_widget_)}) {
-        if (line->width() > logo_widget_->x())
-            bottom = std::min(bottom, logo_widget_->y());
-        line->move(0, bottom - line->height());
-        line->raise();
-        bottom = line->y();
+    if (!measure_.complete()) {
+        overlays_.place(*this, nullptr);
+        return;
     }
-    hold_label_->adjustSize();
-    hold_label_->move(width() - hold_label_->width() - kOverlayMargin, kOverlayMargin);
-    hold_label_->raise();
-    if (measure_.complete()) {
-        // Beside the line's middle, kept inside the view.
-        const QPointF middle = (pixelPosition(measure_.ends()[0]) + pixelPosition(measure_.ends()[1])) / 2.0;
-        const int x = std::clamp(static_cast<int>(middle.x()) + kOverlayMargin, 0,
-                                 std::max(0, width() - measure_label_->width()));
-        const int y = std::clamp(static_cast<int>(middle.y()) + kOverlayMargin, 0,
-                                 std::max(0, height() - measure_label_->height()));
-        measure_label_->move(x, y);
-    } else {
-        measure_label_->move(width() - measure_label_->width() - kOverlayMargin,
-                             hold_label_->y() + hold_label_->height() + kOverlayMargin);
-    }
-    measure_label_->raise();
+    const QPointF middle = (pixelPosition(measure_.ends()[0]) + pixelPosition(measure_.ends()[1])) / 2.0;
+    overlays_.place(*this, &middle);
 }
 
 void LidarGLWidget::showNotice(const QString& text)
 {
-    notice_widget_->showNotice(text);
+    overlays_.notice->showNotice(text);
     placeOverlays();
 }
 
@@ -505,17 +402,16 @@ void LidarGLWidget::paintGL()
     camera_.updateMatrices();
     tx710::SceneFigures figures;
     figures.points = LidarGLFunction::instance()->playFlag();
-    const bool colour_flag = SerialData::instance()->colorFlag();
     // Buffers are filled when the rounds change, not on every frame.
-    if (figures.points && (arrays_dirty_ || colour_flag != drawn_colour_flag_)) {
-        shown_.drawArrays(colour_flag, points_, colors_);
-        renderer_.setPoints(points_, colors_);
-        drawn_colour_flag_ = colour_flag;
-        arrays_dirty_ = false;
+    if (figures.points && (rounds_.refresh(SerialData::instance()->colorFlag()) || !points_sent_)) {
+        renderer_.setPoints(rounds_.points(), rounds_.colors());
+        points_sent_ = true;
     }
     figures.hover = figures.points && mouse_in_view_;
-    if (figures.hover)
-        figures.hover_end = QVector2D(hoverPoint().x, hoverPoint().y);
+    if (figures.hover) {
+        const HoverPoint hover = rounds_.hoverPoint();
+        figures.hover_end = QVector2D(hover.x, hover.y);
+    }
     if (measure_.active())
         figures.measure = &measure_.ends();
     currentGridSpacing();

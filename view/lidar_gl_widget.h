@@ -1,38 +1,34 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPointF>
-#include <QTimer>
 #include <QVector2D>
 #include <QVector3D>
 #include <QWidget>
 
 #include <vector>
 
-#include "SerialPort/link_health.h"
 #include "SerialPort/serial_data.h"
+#include "view/health_sampler.h"
 #include "view/measure_tool.h"
 #include "view/overlay_compositor.h"
 #include "view/scene_renderer.h"
-#include "view/shown_rounds.h"
+#include "view/screen_rounds.h"
 #include "view/view_camera.h"
+#include "view/view_overlays.h"
 
-class QLabel;
 class QOpenGLContext;
 class QShortcut;
-class HealthLine;
-class LogoWidget;
-class NoticeWidget;
 class SceneWindow;
-class ShowDataWidget;
 
 // The point-cloud view: the last complete round seen from above over a polar
 // grid with millimetre ring labels, zoomed in nine steps, panned by dragging,
 // with the point under the cursor picked by its polar angle. It routes input
 // and composes the parts: the camera (ViewCamera), the GL scene
 // (SceneRenderer), the measure tool (MeasureTool), the rounds on screen
-// (ShownRounds) and its child widgets drawn over the scene (OverlayCompositor).
+// (ShownRounds), its own child widgets (ViewOverlays), the drawing of every
+// child widget over the scene (OverlayCompositor) and the link's health
+// sampled for the health line (HealthSampler).
 //
 // The view is a plain widget filled by a QOpenGLWindow (SceneWindow, through
 // QWidget::createWindowContainer) that draws straight to its own native
@@ -76,12 +72,12 @@ public:
 
     // Decay: how many rounds are shown together, older ones dimmer (1..50).
     void setDecayRounds(int count);
-    int decayRounds() const { return shown_.decayRounds(); }
+    int decayRounds() const { return rounds_.decayRounds(); }
 
     // Hold: the rounds on screen stay while live rounds go on arriving (and
     // being saved), for hovering, measuring and screenshots.
     void setHeld(bool held);
-    bool held() const { return held_; }
+    bool held() const { return rounds_.held(); }
 
     // Measure: two clicks mark the ends of a line, each snapped to the
     // nearest drawn point within a few pixels; Esc clears them.
@@ -96,7 +92,7 @@ public:
     void showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm);
     // Back to live rounds.
     void endReplay();
-    bool replaying() const { return replaying_; }
+    bool replaying() const { return rounds_.replaying(); }
     // What the health line shows during a replay.
     void setReplayStatus(const QString& text);
 
@@ -134,16 +130,18 @@ private:
     void originView();
     void updateHoverAngle(int px, int py);
     void takeLiveRound();
-    bool showsStaticRound() const { return held_ || replaying_; }
-    void pickStaticPoint();
-    HoverPoint hoverPoint() const;
+    // While the shown round stands still, the view picks the hovered point itself.
+    void pickStillPoint();
     void updateMeasureLabel();
-    void sampleHealth();
+    void showHealth(const tx710::LinkHealth& health);
     void placeOverlays();
     static bool panButtons(Qt::MouseButtons buttons);
 
     friend class SceneWindow;
 
+    // First: the overlays, made before them, ask for frames.
+    SceneWindow* scene_window_ = nullptr;
+    QWidget* container_ = nullptr;
     tx710::ViewCamera camera_;
     tx710::MeasureTool measure_;
     tx710::SceneRenderer renderer_;
@@ -152,30 +150,12 @@ private:
     int last_mouse_y_ = 0;
     QPoint press_pixel_;
     bool mouse_in_view_ = false;
-    ShowDataWidget* show_data_widget_ = nullptr;
-    LogoWidget* logo_widget_ = nullptr;
-    NoticeWidget* notice_widget_ = nullptr;
-    HealthLine* health_line_ = nullptr;
-    QLabel* hold_label_ = nullptr;
-    QLabel* measure_label_ = nullptr;
+    tx710::ViewOverlays overlays_;
     QShortcut* clear_measure_ = nullptr;
 
-    tx710::ShownRounds shown_;
-    std::vector<QVector3D> points_; // as drawn, for the measure's snapping
-    std::vector<QVector3D> colors_;
-    bool arrays_dirty_ = true; // the point buffers must be filled again
-    bool drawn_colour_flag_ = false;
-    bool held_ = false;
-    bool replaying_ = false;
-    double replay_speed_rpm_ = 0;
+    tx710::ScreenRounds rounds_;
+    bool points_sent_ = false; // the renderer has the rounds' points
     QString replay_status_;
-    HoverPoint static_hover_;
 
-    tx710::LinkHealthMonitor health_monitor_;
-    QTimer health_timer_;
-    QElapsedTimer clock_;
-    qint64 last_round_ms_ = -1;
-
-    SceneWindow* scene_window_ = nullptr;
-    QWidget* container_ = nullptr;
+    tx710::HealthSampler health_;
 };

@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+
 #include <QOpenGLWindow>
+#include <algorithm>
+#include <ctime>
+#include <vector>
 
 #include "app/log.h"
 
@@ -27,6 +31,7 @@ protected:
     void paintGL() override
     {
         paint_clock_.start();
+        paint_cpu_start_ = processCpuNs();
         view_->paintGL();
     }
     bool event(QEvent* event) override
@@ -48,13 +53,25 @@ protected:
     }
 
 private:
+    static qint64 processCpuNs()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
     void countFrame()
     {
         ++frames_;
-        paint_ns_ += paint_clock_.nsecsElapsed();
+        const qint64 ns = paint_clock_.nsecsElapsed();
+        paint_ns_ += ns;
+        paint_cpu_ns_ += processCpuNs() - paint_cpu_start_;
+        period_ns_.push_back(ns);
         if (!log_clock_.isValid() || log_clock_.elapsed() >= 2000) {
             log_clock_.start();
-            TX_LOG << "paint stats: frames" << frames_ << "total_us" << paint_ns_ / 1000;
+            std::nth_element(period_ns_.begin(), period_ns_.begin() + period_ns_.size() / 2, period_ns_.end());
+            TX_LOG << "paint stats: frames" << frames_ << "total_us" << paint_ns_ / 1000 << "cpu_us"
+                   << paint_cpu_ns_ / 1000 << "median_us" << period_ns_[period_ns_.size() / 2] / 1000;
+            period_ns_.clear();
         }
     }
 
@@ -63,4 +80,7 @@ private:
     QElapsedTimer log_clock_;
     qint64 frames_ = 0;
     qint64 paint_ns_ = 0;
+    qint64 paint_cpu_start_ = 0;
+    qint64 paint_cpu_ns_ = 0;
+    std::vector<qint64> period_ns_; // this log period's paint times
 };
