@@ -50,10 +50,8 @@ SceneRenderer::~SceneRenderer() = default;
 QSurfaceFormat SceneRenderer::surfaceFormat()
 {
     QSurfaceFormat format;
-    if (!qEnvironmentVariableIsSet("TX710_EXP_NOVERSION"))
-        format.setVersion(3, 1);
-    if (!qEnvironmentVariableIsSet("TX710_EXP_NODEPTH"))
-        format.setDepthBufferSize(24);
+    format.setVersion(3, 1);
+    format.setDepthBufferSize(24);
     return format;
 }
 
