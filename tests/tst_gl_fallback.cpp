@@ -28,23 +28,21 @@ int drawPicture(char** argv)
     LidarGLWidget view;
     view.setGeometry(0, 0, 640, 480);
     view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    if (!QTest::qWaitForWindowExposed(&view) || view.grabFramebuffer().isNull()) // the camera of the first frame
         return 1;
     std::vector<PointRecord> round;
     for (int i = 0; i < 360; ++i)
         round.push_back(PointRecord{float(i % 256), 150.0f + float(i % 40), float(i)});
     view.showRecordedRound(round, 600);
-    QEvent enter(QEvent::Enter);
-    QCoreApplication::sendEvent(&view, &enter);
     view.setMeasureMode(true);
-    for (const QPoint at : {QPoint(250, 200), QPoint(400, 300), QPoint(350, 330)}) {
-        QMouseEvent press(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton, {});
-        QMouseEvent release(QEvent::MouseButtonRelease, at, Qt::LeftButton, {}, {});
-        QCoreApplication::sendEvent(&view, &press);
-        QCoreApplication::sendEvent(&view, &release); // the last one is where the mouse rests: the hover line
-        QMouseEvent move(QEvent::MouseMove, at, Qt::NoButton, {}, {});
-        QCoreApplication::sendEvent(&view, &move);
+    for (const QPoint at : {QPoint(250, 200), QPoint(400, 300)}) { // the last one is where the mouse rests
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseMove}) {
+            QMouseEvent event(type, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, {}, {});
+            QCoreApplication::sendEvent(&view, &event);
+        }
     }
+    QEvent enter(QEvent::Enter); // the hover line
+    QCoreApplication::sendEvent(&view, &enter);
     return view.grabFramebuffer().save(qEnvironmentVariable(kPictureVariable)) ? 0 : 1;
 }
 

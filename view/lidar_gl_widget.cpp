@@ -10,10 +10,8 @@
 #include <QShortcut>
 #include <QWheelEvent>
 
-#include <algorithm>
 #include <cmath>
 
-#include "app/log.h"
 #include "panels/health_line.h"
 #include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
@@ -22,7 +20,6 @@
 
 namespace {
 
-constexpr float kPi = 3.1415927f;
 // How long the software-renderer note stays in the view.
 constexpr int kRendererNoteMs = 15000;
 // A press and release this near is a click, not a drag.
@@ -68,7 +65,10 @@ LidarGLWidget::LidarGLWidget(QWidget* parent)
     health_.sample();
 
     LidarGLFunction* hub = LidarGLFunction::instance();
-    connect(hub, &LidarGLFunction::originViewSignal, this, [this]() { originView(); });
+    connect(hub, &LidarGLFunction::originViewSignal, this, [this]() {
+        camera_.centre();
+        scheduleFrame();
+    });
     connect(hub, &LidarGLFunction::zoomInSignal, this, [this]() { zoomIn(); });
     connect(hub, &LidarGLFunction::zoomOutSignal, this, [this]() { zoomOut(); });
 
@@ -136,12 +136,6 @@ void LidarGLWidget::cleanup()
     doneCurrent();
 }
 
-void LidarGLWidget::originView()
-{
-    camera_.centre();
-    scheduleFrame();
-}
-
 float LidarGLWidget::currentGridSpacing()
 {
     const float spacing = camera_.gridSpacing();
@@ -190,15 +184,10 @@ void LidarGLWidget::mouseMoveEvent(QMouseEvent* event)
 
 void LidarGLWidget::updateHoverAngle(int px, int py)
 {
-    const QVector2D scene = scenePosition(QPointF(px, py));
-    const float wx = scene.x();
-    const float wy = scene.y();
-    // Straight above the centre has no polar angle; the last one stays.
-    if (wx == 0.0f && wy == 0.0f)
-        return;
-    const float a = std::atan(wx / wy) * 180.0f / kPi;
-    const float angle = wy >= 0.0f ? 180.0f + a : wx < 0.0f ? a : 360.0f + a;
-    SerialData::instance()->setHoverAngle(angle);
+    const std::optional<float> angle = camera_.polarAngle(QPointF(px, py));
+    if (!angle)
+        return; // the last one stays
+    SerialData::instance()->setHoverAngle(*angle);
     if (rounds_.standsStill())
         pickStillPoint();
 }
@@ -384,21 +373,15 @@ void LidarGLWidget::resizeGL(int w, int h)
 
 void LidarGLWidget::paintGL()
 {
-    QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
-    gl->glClearColor(0, 0, 0, 0);
     if (!renderer_.ready()) {
+        QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
+        gl->glClearColor(0, 0, 0, 0);
         gl->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
-    gl->glEnable(GL_DEPTH_TEST);
-    gl->glEnable(GL_BLEND);
-    gl->glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     const qreal ratio = scene_window_->devicePixelRatio();
-    gl->glViewport(0, 0, static_cast<GLsizei>(scene_window_->width() * ratio),
-                   static_cast<GLsizei>(scene_window_->height() * ratio));
-    // Depth is cleared too: every figure lies in one plane, and depth left
-    // from the last frame would hide this frame's figures.
-    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    renderer_.beginFrame(
+        QSize(static_cast<int>(scene_window_->width() * ratio), static_cast<int>(scene_window_->height() * ratio)));
     camera_.updateMatrices();
     tx710::SceneFigures figures;
     figures.points = LidarGLFunction::instance()->playFlag();

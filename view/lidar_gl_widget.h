@@ -127,7 +127,6 @@ protected:
     virtual QString fontFilePath() const;
 
 private:
-    void originView();
     void updateHoverAngle(int px, int py);
     void takeLiveRound();
     // While the shown round stands still, the view picks the hovered point itself.

@@ -133,8 +133,14 @@ void OverlayCompositor::render(QWidget* overlay, Overlay& entry, qreal ratio)
     glBindTexture(GL_TEXTURE_2D, entry.texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     // ARGB32 is B, G, R, A in memory on a little-endian machine.
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, entry.image.width(), entry.image.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                 entry.image.constBits());
+    if (entry.image.size() == entry.texture_size) {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, entry.image.width(), entry.image.height(), GL_BGRA, GL_UNSIGNED_BYTE,
+                        entry.image.constBits());
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, entry.image.width(), entry.image.height(), 0, GL_BGRA,
+                     GL_UNSIGNED_BYTE, entry.image.constBits());
+        entry.texture_size = entry.image.size();
+    }
     entry.uploaded = true;
 }
 

@@ -43,6 +43,7 @@ private:
     struct Overlay {
         QImage image; // null when it must be rendered again
         GLuint texture = 0;
+        QSize texture_size;
         bool uploaded = false;
     };
     void watch(QObject* object);

@@ -51,7 +51,7 @@ QSurfaceFormat SceneRenderer::surfaceFormat()
 {
     QSurfaceFormat format;
     format.setVersion(3, 1);
-    format.setDepthBufferSize(24);
+    format.setDepthBufferSize(16); // figures lie in one plane: any depth buffer orders them
     return format;
 }
 
@@ -117,6 +117,18 @@ void SceneRenderer::setPoints(const std::vector<QVector3D>& points, const std::v
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(colors.size() * sizeof(QVector3D)), colors.data(),
                  GL_DYNAMIC_DRAW);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void SceneRenderer::beginFrame(const QSize& size)
+{
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glViewport(0, 0, size.width(), size.height());
+    glClearColor(0, 0, 0, 0);
+    // Depth is cleared too: every figure lies in one plane, and depth left
+    // from the last frame would hide this frame's figures.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
 void SceneRenderer::draw(const ViewCamera& camera, const SceneFigures& figures)

@@ -46,6 +46,9 @@ public:
 
     // The points and their colours, sent to GL once per change.
     void setPoints(const std::vector<QVector3D>& points, const std::vector<QVector3D>& colors);
+    // Clears a frame of `size` device pixels and sets the state the scene
+    // relies on (each frame: the overlays leave their own behind).
+    void beginFrame(const QSize& size);
     void draw(const ViewCamera& camera, const SceneFigures& figures);
 
 private:

@@ -81,6 +81,17 @@ QPointF ViewCamera::pixelPosition(const QVector2D& scene) const
                    (1.0f - ndc_y) * 0.5f * static_cast<float>(view_size_.height()));
 }
 
+std::optional<float> ViewCamera::polarAngle(const QPointF& pixel) const
+{
+    const QVector2D scene = scenePosition(pixel);
+    const float wx = scene.x();
+    const float wy = scene.y();
+    if (wx == 0.0f && wy == 0.0f)
+        return std::nullopt;
+    const float a = std::atan(wx / wy) * 180.0f / 3.1415927f;
+    return wy >= 0.0f ? 180.0f + a : wx < 0.0f ? a : 360.0f + a;
+}
+
 QRectF ViewCamera::visibleArea() const
 {
     const float half_height = distance() * std::tan(kHalfFieldOfView);

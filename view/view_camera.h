@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QVector2D>
 
+#include <optional>
+
 namespace tx710 {
 
 // The camera over the scan plane: its nine zoom steps (height and ring
@@ -43,6 +45,9 @@ public:
 
     QVector2D scenePosition(const QPointF& pixel) const;
     QPointF pixelPosition(const QVector2D& scene) const;
+    // The scan's polar angle (degrees: 0 on -y, growing clockwise) under a
+    // pixel; none straight above the centre.
+    std::optional<float> polarAngle(const QPointF& pixel) const;
     // The part of the scan plane in view, a few pixels wider.
     QRectF visibleArea() const;
 
