@@ -531,13 +531,8 @@ private slots:
         const QImage bare = view->grabFramebuffer().copy(margin);
         overlay->show();
         const QImage backed = view->grabFramebuffer().copy(margin);
-        int lines = 0, bright = 0;
-        for (int x = 0; x < bare.width(); ++x)
-            for (int y = 0; y < bare.height(); ++y)
-                if (isGrey(bare.pixelColor(x, y)))
-                    ++lines, bright += backed.pixelColor(x, y).red() > 100;
-        QVERIFY(lines > 0);
-        QCOMPARE(bright, 0);
+        QVERIFY(countPixels(bare, isGrey) > 0);
+        QCOMPARE(countPixels(backed, [](const QColor& c) { return c.red() > 100; }), 0);
         if (name == "notice_widget") {
             const QString shown = static_cast<NoticeWidget*>(overlay)->shownLines().join('|');
             QVERIFY2(QRegularExpression("^Saved 100 rounds to\\|/tmp/x+…x+/round.txt$").match(shown).hasMatch(),
