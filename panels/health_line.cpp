@@ -12,7 +12,6 @@ HealthLine::HealthLine(QWidget* parent) : QLabel(parent)
     setObjectName(QStringLiteral("health_line"));
     setMargin(3);
     setStyleSheet(kNormalStyle);
-
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
@@ -31,6 +30,11 @@ QString HealthLine::healthText(const tx710::LinkHealth& health)
 void HealthLine::showHealth(const tx710::LinkHealth& health)
 {
     showLine(healthText(health), health.silent_seconds > 0 ? Kind::Warning : Kind::Figures);
+}
+
+void HealthLine::showWarning(const QString& text)
+{
+    showLine(text, Kind::Warning);
 }
 
 void HealthLine::showReplay(const QString& text)
