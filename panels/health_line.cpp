@@ -32,11 +32,6 @@ void HealthLine::showHealth(const tx710::LinkHealth& health)
     showLine(healthText(health), health.silent_seconds > 0 ? Kind::Warning : Kind::Figures);
 }
 
-void HealthLine::showWarning(const QString& text)
-{
-    showLine(text, Kind::Warning);
-}
-
 void HealthLine::showReplay(const QString& text)
 {
     showLine(text, Kind::Replay);
