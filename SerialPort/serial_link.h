@@ -12,7 +12,7 @@
 // fixed settings (230400 8N1), waits up to 3 s for the first data, hands every
 // received chunk to the decoder (SerialData::instance()) and reports a lost
 // link with its reason. Receive-only: nothing is ever written to the port.
-// The viewer's SerialLogic and the headless recorder both use it.
+// It knows none of its users (the viewer's port logic, the headless recorder).
 class SerialLink : public QObject
 {
     Q_OBJECT
