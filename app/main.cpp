@@ -11,6 +11,7 @@
 #include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
+#include "recording/scan_options.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -41,6 +42,14 @@ int main(int argc, char* argv[])
                        "not used."),
         QStringLiteral("FILE"));
     parser.addOption(replay_option);
+    // The live stream's profile and scan shape, as tx710-record takes them.
+    std::vector<QCommandLineOption> scan_options;
+    for (const std::string& name : tx710::scanOptionNames()) {
+        scan_options.emplace_back(QString::fromStdString(name),
+                                  QStringLiteral("With --serve: see tx710-record --help."),
+                                  tx710::scanOptionTakesValue(name) ? QStringLiteral("VALUE") : QString());
+        parser.addOption(scan_options.back());
+    }
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -50,11 +59,30 @@ int main(int argc, char* argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
+    tx710::ScanOptions scan;
+    std::string scan_error;
+    for (const QCommandLineOption& option : scan_options) {
+        const std::string name = option.names().constFirst().toStdString();
+        const QStringList values = option.valueName().isEmpty()
+            ? (parser.isSet(option) ? QStringList{QString()} : QStringList())
+            : parser.values(option);
+        for (const QString& value : values) {
+            const QByteArray bytes = value.toLocal8Bit();
+            if (scan_error.empty())
+                tx710::parseScanOption(name, bytes.constData(), scan, scan_error);
+        }
+    }
+    if (!scan_error.empty() || !tx710::checkScanOptions(scan, scan_error)) {
+        std::fprintf(stderr, "TX710Viewer: %s\n\n%s", scan_error.c_str(), qUtf8Printable(parser.helpText()));
+        return 2; // a usage error, as tx710-record gives it
+    }
+
     tx710::ensureUsableGl(arguments.data());
 
     // The live stream runs beside the window; a server that cannot listen is
     // reported and the viewer goes on without it.
     tx710::FoxgloveServer server;
+    server.setScanOptions(scan);
     tx710::LiveFeed feed;
     if (parser.isSet(serve_option)) {
         QString error;
