@@ -82,10 +82,11 @@ private slots:
         QTest::addColumn<float>("intensity");
         // 450 beams from -180 degrees, 0.8 apart: bearing 0 is beam 225, 180 beam 0.
         QTest::newRow("0 and 360 meet in the forward beam, the nearer wins")
-            << QStringList() << "359.9:2000:5 0.1:1000:7" << 225 << 1.0f << 7.0f;
+            << QStringList() << "0.1:1000:7 359.9:2000:5" << 225 << 1.0f << 7.0f;
+        QTest::newRow("359.9 alone: the forward beam") << QStringList() << "359.9:2000:5" << 225 << 2.0f << 5.0f;
         QTest::newRow("just past 180 wraps to the first beam") << QStringList() << "180.3:3000:9" << 0 << 3.0f << 9.0f;
         QTest::newRow("two points in one beam: the nearer")
-            << QStringList() << "90.4:1500:1 90.6:1200:2 90.2:0:3" << 112 << 1.2f << 2.0f;
+            << QStringList() << "90.4:1200:2 90.6:1500:1 90.2:0:3" << 112 << 1.2f << 2.0f;
         QTest::newRow("empty beam: +Inf, intensity 0") << QStringList() << "90.4:1500:1" << 113 << kInf << 0.0f;
         QTest::newRow("only points without a return: +Inf") << QStringList() << "90.4:0:50" << 112 << kInf << 0.0f;
         QTest::newRow("nearer than range_min: -Inf")
