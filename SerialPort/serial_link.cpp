@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QMetaEnum>
 
+#include <algorithm>
 #include <poll.h>
 
 #include "SerialPort/serial_data.h"
@@ -68,10 +69,20 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
 
     QElapsedTimer waited;
     waited.start();
-    if (!port_->waitForReadyRead(kDetectTimeoutMs)) {
+    // In slices when a cancel check is set, so that the wait sees it.
+    const int slice_ms = cancelled_ ? 100 : kDetectTimeoutMs;
+    bool arrived = false;
+    while (!arrived && waited.elapsed() < kDetectTimeoutMs && !(cancelled_ && cancelled_())) {
+        arrived = port_->waitForReadyRead(int(std::min<qint64>(slice_ms, kDetectTimeoutMs - waited.elapsed())));
+        if (!arrived && port_->error() != QSerialPort::TimeoutError)
+            break;
+    }
+    if (!arrived) {
         const QSerialPort::SerialPortError error = port_->error();
         error_code_ = error;
-        if (error == QSerialPort::TimeoutError) {
+        if (cancelled_ && cancelled_()) {
+            error_ = QStringLiteral("interrupted");
+        } else if (error == QSerialPort::TimeoutError) {
             error_ = QStringLiteral("no data within %1 s").arg(kDetectTimeoutMs / 1000);
             TX_LOG << "no data from" << port_name << "within" << kDetectTimeoutMs << "ms";
         } else {

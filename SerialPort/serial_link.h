@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // The widget-free serial link to the LiDAR: opens a port at the device's
@@ -40,6 +41,9 @@ public:
     // far fewer wake-ups, for a program that draws nothing (the recorder).
     // 0, the default, reads at each arrival. Takes effect at the next open().
     void setReadInterval(int interval_ms) { read_interval_ms_ = interval_ms; }
+    // Asked at least every 100 ms during the wait for the first data; when it
+    // says true, open() closes the port again and gives up (NoData).
+    void setCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
 
     bool isOpen() const { return port_ && port_->isOpen(); }
     // The port of the last open(), or null before the first one.
@@ -61,6 +65,7 @@ private:
 
     std::shared_ptr<QSerialPort> port_;
     int read_interval_ms_ = 0;
+    std::function<bool()> cancelled_;
     QTimer* batch_timer_ = nullptr;
     QString error_;
     QSerialPort::SerialPortError error_code_ = QSerialPort::NoError;

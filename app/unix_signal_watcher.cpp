@@ -17,10 +17,12 @@ namespace {
 
 int g_fds[2] = {-1, -1}; // [0] written by the handler, [1] read by the notifier
 std::vector<int> g_watched;
+volatile std::sig_atomic_t g_signalled = 0;
 
 void onSignal(int signal_number)
 {
     const int saved_errno = errno;
+    g_signalled = 1;
     const unsigned char byte = static_cast<unsigned char>(signal_number);
     // A full pair drops the byte; one pending signal is enough to quit.
     [[maybe_unused]] const ssize_t written = ::write(g_fds[0], &byte, 1);
@@ -68,6 +70,11 @@ UnixSignalWatcher::~UnixSignalWatcher()
     ::close(g_fds[0]);
     ::close(g_fds[1]);
     g_fds[0] = g_fds[1] = -1;
+}
+
+bool UnixSignalWatcher::signalled()
+{
+    return g_signalled != 0;
 }
 
 void UnixSignalWatcher::readSignals()

@@ -21,6 +21,9 @@ public:
 
     // False when the socket pair or a handler could not be set up (logged).
     bool isWatching() const { return watching_; }
+    // True once a watched signal has arrived: for a wait that blocks the
+    // event loop to check now and then.
+    static bool signalled();
 
 signals:
     void unixSignal(int signal_number);

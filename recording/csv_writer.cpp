@@ -38,11 +38,11 @@ void appendRound(QByteArray& text, const ScanRound& round, const ScanOptions& mo
     }
 }
 
-bool Writer::open(const QString& path, const ScanOptions& mounting)
+bool Writer::open(const QString& path, OutputFile::Mode mode, const ScanOptions& mounting)
 {
     mounting_ = mounting;
     error_.clear();
-    if (file_.open(path) && file_.write(headerLine()))
+    if (file_.open(path, mode) && file_.write(headerLine()))
         return true;
     error_ = file_.errorString();
     return false;

@@ -24,12 +24,16 @@ void appendRound(QByteArray& text, const ScanRound& round, const ScanOptions& mo
 class Writer
 {
 public:
-    // Creates the file and writes the header line.
-    bool open(const QString& path, const ScanOptions& mounting = ScanOptions());
+    // Creates the file and writes the header line; x and y for a LiDAR
+    // mounted as `mounting` says.
+    bool open(const QString& path, OutputFile::Mode mode = OutputFile::Mode::Truncate,
+              const ScanOptions& mounting = ScanOptions());
     // On failure the file ends after the previous round; later rounds may
     // still be written (when space has come back).
     bool writeRound(const ScanRound& round);
     bool close();
+    // Closes and removes the file open() created (see OutputFile::discard()).
+    void discard() { file_.discard(); }
     // The last failure: "cannot write /path/a.csv: No space left on device".
     const QString& errorString() const { return error_; }
 

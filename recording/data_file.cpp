@@ -2,9 +2,13 @@
 
 #include <QFile>
 
+#include <cfloat>
 #include <cmath>
 
+#include "recording/input_file.h"
+#include "recording/input_limits.h"
 #include "recording/number_text.h"
+#include "recording/quoted_value.h"
 
 namespace tx710::datafile {
 
@@ -12,11 +16,17 @@ namespace {
 
 constexpr char kHeader[] = "Round angle distance intensity";
 
+// Only what a float holds: a value the writer could not write back is refused.
 bool parseNumber(const QByteArray& field, double& value)
 {
     bool ok = false;
     value = field.toDouble(&ok);
-    return ok && std::isfinite(value);
+    return ok && std::fabs(value) <= double(FLT_MAX);
+}
+
+QString notA(const char* what, const QByteArray& field, const char* kind)
+{
+    return QStringLiteral("%1 %2 is not a %3").arg(QLatin1String(what), quotedValue(field), QLatin1String(kind));
 }
 
 // Fills `round_number` and `point` from one line; returns the reason on failure.
@@ -28,14 +38,14 @@ QString parsePointLine(const QByteArray& line, int& round_number, PointRecord& p
     bool ok = false;
     round_number = fields[0].toInt(&ok);
     if (!ok || round_number < 0)
-        return QStringLiteral("round \"%1\" is not a whole number").arg(QString::fromLatin1(fields[0]));
+        return notA("round", fields[0], "whole number");
     double angle = 0, distance = 0, intensity = 0;
     if (!parseNumber(fields[1], angle))
-        return QStringLiteral("angle \"%1\" is not a number").arg(QString::fromLatin1(fields[1]));
+        return notA("angle", fields[1], "number");
     if (!parseNumber(fields[2], distance))
-        return QStringLiteral("distance \"%1\" is not a number").arg(QString::fromLatin1(fields[2]));
+        return notA("distance", fields[2], "number");
     if (!parseNumber(fields[3], intensity))
-        return QStringLiteral("intensity \"%1\" is not a number").arg(QString::fromLatin1(fields[3]));
+        return notA("intensity", fields[3], "number");
     point = PointRecord{float(intensity), float(distance), float(angle)};
     return QString();
 }
@@ -101,13 +111,19 @@ bool parse(const QByteArray& bytes, Contents& contents, ReadError& error)
     int save = 0;
     int line_number = 0;
     int from = 0;
+    std::size_t points = 0;
     while (from < bytes.size()) {
         int end = bytes.indexOf('\n', from);
+        ++line_number;
+        // Measured before the line is copied.
+        if ((end < 0 ? bytes.size() : end) - from > limits::kLineBytes) {
+            error = ReadError{line_number, QStringLiteral("longer than %1 bytes").arg(limits::kLineBytes)};
+            return false;
+        }
         if (end < 0) {
             contents.unterminated_tail = true;
             break;
         }
-        ++line_number;
         QByteArray line = bytes.mid(from, end - from);
         from = end + 1;
         if (line.endsWith('\r'))
@@ -127,8 +143,19 @@ bool parse(const QByteArray& bytes, Contents& contents, ReadError& error)
         }
         // Lines before any header count as the first save's.
         const int line_save = std::max(save, 1);
-        if (contents.rounds.empty() || contents.rounds.back().save != line_save
-            || contents.rounds.back().number != round_number)
+        const bool new_round = contents.rounds.empty() || contents.rounds.back().save != line_save
+            || contents.rounds.back().number != round_number;
+        const QString over = new_round && contents.rounds.size() == limits::kReplayRounds
+            ? QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds)
+            : !new_round && contents.rounds.back().points.size() == limits::kPointsPerRound
+            ? QStringLiteral("more than %1 points in a round").arg(limits::kPointsPerRound)
+            : ++points > limits::kReplayPoints ? QStringLiteral("more than %1 points").arg(limits::kReplayPoints)
+                                               : QString();
+        if (!over.isEmpty()) {
+            error = ReadError{line_number, over};
+            return false;
+        }
+        if (new_round)
             contents.rounds.push_back(RecordedRound{line_save, round_number, {}});
         contents.rounds.back().points.push_back(point);
     }
@@ -137,12 +164,13 @@ bool parse(const QByteArray& bytes, Contents& contents, ReadError& error)
 
 bool readFile(const QString& path, Contents& contents, ReadError& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = ReadError{0, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    QByteArray bytes;
+    QString reason;
+    if (!inputfile::read(path, limits::kRecordingBytes, bytes, reason)) {
+        error = ReadError{0, QStringLiteral("cannot read %1: %2").arg(path, reason)};
         return false;
     }
-    return parse(file.readAll(), contents, error);
+    return parse(bytes, contents, error);
 }
 
 } // namespace tx710::datafile

@@ -1,6 +1,5 @@
 #include "recording/mcap_reader.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
@@ -11,17 +10,17 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "recording/input_file.h"
+#include "recording/input_limits.h"
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
+#include "recording/quoted_value.h"
 #include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
 namespace tx710::mcap {
 
 namespace {
-
-// Larger chunks than this are taken as damage, not data.
-constexpr std::uint64_t kMaxChunkSize = 256u << 20;
 
 // Reads little-endian fields from a byte range; any read past its end sets
 // `ok` to false and yields zeros.
@@ -93,6 +92,7 @@ private:
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
     ros2::McapReplay ros2_;
+    std::size_t points_ = 0;
 };
 
 bool Reader::readAll(const QByteArray& file)
@@ -188,7 +188,7 @@ bool Reader::chunk(const QByteArray& content)
     const QByteArray stored = fields.bytes(fields.get<std::uint64_t>());
     if (!fields.ok)
         return malformed("chunk");
-    if (uncompressed_size > kMaxChunkSize) {
+    if (uncompressed_size > limits::kChunkBytes) {
         error = QStringLiteral("a chunk claims %1 bytes, more than a recording holds").arg(uncompressed_size);
         return false;
     }
@@ -205,7 +205,7 @@ bool Reader::chunk(const QByteArray& content)
         }
         records.resize(int(size));
     } else {
-        error = QStringLiteral("unsupported chunk compression \"%1\"").arg(QString::fromUtf8(compression));
+        error = QStringLiteral("unsupported chunk compression %1").arg(quotedValue(compression));
         return false;
     }
     if (std::uint64_t(records.size()) != uncompressed_size)
@@ -243,11 +243,17 @@ bool Reader::message(const QByteArray& content)
         error = QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id);
         return false;
     }
+    if (fields.left() > limits::kMessageBytes) {
+        error = QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left());
+        return false;
+    }
     const QByteArray data = content.mid(int(fields.position()));
-    if (channel->second.message_encoding == "cdr")
-        return ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time, data,
-                          contents_, error);
-    if (channel->second.topic == pointcloud::topic().topic) {
+    const std::size_t rounds = contents_.rounds.size();
+    if (channel->second.message_encoding == "cdr") {
+        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time, data,
+                        contents_, error))
+            return false;
+    } else if (channel->second.topic == pointcloud::topic().topic) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name) {
             error = QStringLiteral("/scan is not a JSON foxglove.PointCloud channel");
@@ -267,6 +273,18 @@ bool Reader::message(const QByteArray& content)
         if (rpm > 0) // 0 stands for a speed not yet known
             contents_.speeds.push_back(Contents::Speed{std::int64_t(log_time), rpm});
     }
+    // What a replay holds is bounded, whichever profile the rounds came in.
+    if (contents_.rounds.size() == rounds)
+        return true;
+    if (contents_.rounds.size() > limits::kReplayRounds) {
+        error = QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds);
+        return false;
+    }
+    points_ += contents_.rounds.back().points.size();
+    if (points_ > limits::kReplayPoints) {
+        error = QStringLiteral("more than %1 points").arg(limits::kReplayPoints);
+        return false;
+    }
     return true;
 }
 
@@ -284,7 +302,8 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
                      [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
-    // Each round turns at the speed of the latest status before it.
+    // Each round turns at the speed of the latest status before it (the
+    // first status for the rounds before any).
     std::size_t speed = 0;
     for (ScanRound& round : contents.rounds) {
         while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
@@ -297,12 +316,12 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
 
 bool readFile(const QString& path, Contents& contents, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    if (!inputfile::read(path, limits::kRecordingBytes, bytes, error)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, error);
         return false;
     }
-    if (!parse(file.readAll(), contents, error)) {
+    if (!parse(bytes, contents, error)) {
         error = QStringLiteral("%1: %2").arg(path, error);
         return false;
     }

@@ -98,7 +98,7 @@ bool Writer::fail(const QString& reason)
     return false;
 }
 
-bool Writer::open(const QString& path)
+bool Writer::open(const QString& path, OutputFile::Mode mode)
 {
     close();
     error_.clear();
@@ -112,12 +112,22 @@ bool Writer::open(const QString& path)
     chunk_count_ = 0;
     message_start_ = message_end_ = 0;
     channel_counts_.clear();
-    if (!file_.open(path))
+    if (!file_.open(path, mode))
         return fail(file_.errorString());
     QByteArray header;
     putString(header, profile_->name());
     putString(header, kLibrary);
-    return commit(QByteArray(kMagic, 8) + record(kHeader, header) + schemaRecords() + channelRecords());
+    // Room for the channel counts of the statistics and more chunk indexes.
+    tail_base_ = summaryAndFooter().size() + 256;
+    return commit(QByteArray(kMagic, 8) + record(kHeader, header) + schemaRecords() + channelRecords())
+        && reserveTail();
+}
+
+bool Writer::reserveTail()
+{
+    // Whole kilobytes, so that zeros are written once every few chunks.
+    const std::int64_t tail = tail_base_ + chunk_index_records_.size();
+    return file_.reserve((tail + 1023) / 1024 * 1024 + 1024) || fail(file_.errorString());
 }
 
 bool Writer::commit(const QByteArray& bytes)
@@ -125,8 +135,9 @@ bool Writer::commit(const QByteArray& bytes)
     const std::int64_t start = file_.size();
     if (!file_.write(bytes)) {
         fail(file_.errorString());
-        // Drop the torn piece so that the summary can follow whole records.
-        file_.truncate(start);
+        // Drop the torn piece so that the summary can follow whole records,
+        // on the disk space the piece took.
+        file_.rewind(start);
         return false;
     }
     data_crc_ = crc(data_crc_, bytes);
@@ -242,11 +253,9 @@ bool Writer::flushChunk()
         index_length += std::uint64_t(index_record.size());
         group += index_record;
     }
+    const std::uint32_t crc_before = data_crc_;
     if (!commit(group))
         return false;
-    if (options_.sync_chunks && !file_.sync())
-        return fail(file_.errorString());
-
     QByteArray chunk_index;
     put<std::uint64_t>(chunk_index, chunk_start_);
     put<std::uint64_t>(chunk_index, chunk_end_);
@@ -258,6 +267,15 @@ bool Writer::flushChunk()
     put<std::uint64_t>(chunk_index, compressed_size);
     put<std::uint64_t>(chunk_index, std::uint64_t(records.size()));
     chunk_index_records_ += record(kChunkIndex, chunk_index);
+    // No room left to end the file after this chunk: the file ends before it.
+    if (!reserveTail()) {
+        chunk_index_records_.chop(record(kChunkIndex, chunk_index).size());
+        data_crc_ = crc_before;
+        file_.rewind(std::int64_t(chunk_offset));
+        return false;
+    }
+    if (options_.sync_chunks && !file_.sync())
+        return fail(file_.errorString());
 
     message_start_ = chunk_count_ == 0 ? chunk_start_ : std::min(message_start_, chunk_start_);
     message_end_ = chunk_count_ == 0 ? chunk_end_ : std::max(message_end_, chunk_end_);

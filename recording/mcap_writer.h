@@ -9,7 +9,8 @@
 // Every write is checked. After a failed write the writer stops taking
 // messages and keeps the first error; close() still ends the file (summary and
 // footer) after the last chunk that reached the disk whole, so a full disk or a
-// signal leaves a file that opens.
+// signal leaves a file that opens: the disk space the summary and footer need
+// is kept (reserved) beyond the last chunk all along.
 
 #include <QByteArray>
 #include <QString>
@@ -46,7 +47,7 @@ public:
     Writer& operator=(const Writer&) = delete;
 
     // Creates the file and writes the header, the schemas and the channels.
-    bool open(const QString& path);
+    bool open(const QString& path, OutputFile::Mode mode = OutputFile::Mode::Truncate);
     bool isOpen() const { return file_.isOpen(); }
 
     // Log time = the round's receive time; sequence = the round number.
@@ -56,6 +57,8 @@ public:
     // Writes the last chunk, the summary and the footer, and closes the file.
     // Returns false when anything written since open() failed.
     bool close();
+    // Closes and removes the file open() created (see OutputFile::discard()).
+    void discard() { file_.discard(); }
 
     // The first failure: "cannot write /path/a.mcap: No space left on device".
     const QString& errorString() const { return error_; }
@@ -69,6 +72,7 @@ private:
     bool writeMessage(std::uint16_t channel, std::uint32_t sequence, std::int64_t log_time_ns, const QByteArray& data);
     bool flushChunk();
     bool commit(const QByteArray& bytes);
+    bool reserveTail();
     bool fail(const QString& reason);
     QByteArray summaryAndFooter() const;
     QByteArray schemaRecords() const;
@@ -82,6 +86,7 @@ private:
     std::uint32_t data_crc_ = 0; // of every byte on disk so far
     std::unique_ptr<RecordingProfile> profile_;
     std::vector<RecordingProfile::Message> pending_;
+    int tail_base_ = 0; // the summary and footer of a file without chunks
 
     // The chunk being filled.
     QByteArray chunk_;

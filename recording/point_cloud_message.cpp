@@ -6,8 +6,10 @@
 #include <QJsonObject>
 #include <QtEndian>
 
+#include <cmath>
 #include <cstring>
 
+#include "recording/input_limits.h"
 #include "recording/point_coordinates.h"
 
 namespace tx710::pointcloud {
@@ -86,7 +88,10 @@ bool decode(const QByteArray& json, ScanRound& round, QString& error)
     QJsonParseError parse_error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
     if (!document.isObject()) {
-        error = QStringLiteral("point cloud is not a JSON object: %1").arg(parse_error.errorString());
+        error = parse_error.error != QJsonParseError::NoError ? QStringLiteral("point cloud is not JSON: %1 at byte %2")
+                                                                    .arg(parse_error.errorString())
+                                                                    .arg(parse_error.offset)
+                                                              : QStringLiteral("point cloud is not a JSON object");
         return false;
     }
     const QJsonObject message = document.object();
@@ -131,13 +136,22 @@ bool decode(const QByteArray& json, ScanRound& round, QString& error)
         error = QStringLiteral("point cloud data is not base64 of whole points");
         return false;
     }
+    if (std::size_t(data.decoded.size() / stride) > limits::kPointsPerRound) {
+        error = QStringLiteral("point cloud has more than %1 points").arg(limits::kPointsPerRound);
+        return false;
+    }
     round.receive_time_ns = std::int64_t(sec) * 1000000000 + std::int64_t(nsec);
     round.points.clear();
     round.points.reserve(std::size_t(data.decoded.size() / stride));
     for (int at = 0; at < data.decoded.size(); at += stride) {
         const char* point = data.decoded.constData() + at;
-        round.points.push_back(
-            PointRecord{floatAt(point + offsets[0]), floatAt(point + offsets[2]), floatAt(point + offsets[1])});
+        const PointRecord record{floatAt(point + offsets[0]), floatAt(point + offsets[2]), floatAt(point + offsets[1])};
+        // What no file of ours can write back is refused, as the data file's reader does.
+        if (!std::isfinite(record.intensity) || !std::isfinite(record.distance) || !std::isfinite(record.angle)) {
+            error = QStringLiteral("point %1 of the point cloud is not a finite number").arg(at / stride + 1);
+            return false;
+        }
+        round.points.push_back(record);
     }
     return true;
 }

@@ -3,15 +3,14 @@
 #include <QFileInfo>
 
 #include "recording/csv_writer.h"
-#include "recording/data_file_writer.h"
+#include "recording/data_file.h"
 #include "recording/mcap_writer.h"
-#include "recording/output_file.h"
 
 namespace tx710 {
 
 struct RecordingOutputs::Output {
     Output(const QString& file_path, Format file_format, const ScanOptions& scan)
-        : path(file_path), format(file_format), text(file_path), mcap(mcapOptions(scan))
+        : path(file_path), format(file_format), mcap(mcapOptions(scan))
     {}
     static mcap::WriterOptions mcapOptions(const ScanOptions& scan)
     {
@@ -21,8 +20,8 @@ struct RecordingOutputs::Output {
     }
     QString path;
     Format format;
-    DataFileWriter text;
-    int text_rounds = 0;
+    OutputFile text;
+    int rounds = 0;
     csv::Writer csv;
     mcap::Writer mcap;
 };
@@ -56,42 +55,43 @@ bool RecordingOutputs::fail(const QString& error)
     return false;
 }
 
-bool RecordingOutputs::open(const QStringList& paths)
+bool RecordingOutputs::open(const QStringList& paths, OutputFile::Mode mode)
 {
     close();
     outputs_.clear();
     error_.clear();
     failed_ = false;
+    created_ = false;
+    mode_ = mode;
     for (const QString& path : paths) {
         Format format;
         if (!formatFor(path, format)) {
-            close();
+            outputs_.clear();
             return fail(QStringLiteral("%1: unknown format (give .txt, .csv or .mcap)").arg(path));
         }
         outputs_.push_back(std::make_unique<Output>(path, format, scan_options_));
-        Output& out = *outputs_.back();
-        bool opened = true;
-        switch (format) {
-        case Format::Text: {
-            // A new data file, as a save starts one; the header comes with the first round.
-            OutputFile file;
-            opened = file.open(path) && file.close();
-            if (!opened)
-                fail(file.errorString());
+    }
+    return true;
+}
+
+bool RecordingOutputs::create()
+{
+    created_ = true;
+    for (const auto& out : outputs_) {
+        switch (out->format) {
+        case Format::Text:
+            // The header comes with the first round, as a save writes it.
+            if (!out->text.open(out->path, mode_))
+                return fail(out->text.errorString());
             break;
-        }
         case Format::Csv:
-            opened = out.csv.open(path, scan_options_) || fail(out.csv.errorString());
+            if (!out->csv.open(out->path, mode_, scan_options_))
+                return fail(out->csv.errorString());
             break;
         case Format::Mcap:
-            opened = out.mcap.open(path) || fail(out.mcap.errorString());
+            if (!out->mcap.open(out->path, mode_))
+                return fail(out->mcap.errorString());
             break;
-        }
-        if (!opened) {
-            const QString error = error_;
-            close();
-            error_ = error;
-            return false;
         }
     }
     return true;
@@ -99,16 +99,22 @@ bool RecordingOutputs::open(const QStringList& paths)
 
 bool RecordingOutputs::writeRound(const ScanRound& round)
 {
-    if (failed_)
+    if (failed_ || (!created_ && !create()))
         return false;
     for (const auto& out : outputs_) {
         switch (out->format) {
-        case Format::Text:
+        case Format::Text: {
             // Numbered from 1 with the header first, byte for byte a save.
-            if (!out->text.appendRound(out->text_rounds + 1, round.points, out->text_rounds == 0))
-                return fail(QStringLiteral("%1: %2").arg(out->path, out->text.errorString()));
-            ++out->text_rounds;
+            QByteArray text = out->rounds == 0 ? datafile::headerLine() : QByteArray();
+            datafile::appendRound(text, out->rounds + 1, round.points);
+            const std::int64_t start = out->text.size();
+            if (!out->text.write(text)) {
+                // Only whole rounds stay.
+                out->text.truncate(start);
+                return fail(out->text.errorString());
+            }
             break;
+        }
         case Format::Csv:
             if (!out->csv.writeRound(round))
                 return fail(out->csv.errorString());
@@ -118,14 +124,16 @@ bool RecordingOutputs::writeRound(const ScanRound& round)
                 return fail(out->mcap.errorString());
             break;
         }
+        ++out->rounds;
     }
     return true;
 }
 
 bool RecordingOutputs::writeStatus(const status::Sample& sample)
 {
-    if (failed_)
-        return false;
+    // Before the first round there is no file to hold a status.
+    if (failed_ || !created_)
+        return !failed_;
     for (const auto& out : outputs_) {
         if (out->format == Format::Mcap && !out->mcap.writeStatus(sample))
             return fail(out->mcap.errorString());
@@ -135,12 +143,19 @@ bool RecordingOutputs::writeStatus(const status::Sample& sample)
 
 bool RecordingOutputs::close()
 {
-    // Every file is ended, whatever failed before.
+    // Every file is ended, whatever failed before; one without a round goes.
     for (const auto& out : outputs_) {
-        if (out->format == Format::Csv && !out->csv.close())
+        if (out->rounds == 0) {
+            out->text.discard();
+            out->csv.discard();
+            out->mcap.discard();
+        } else if (out->format == Format::Text && !out->text.close()) {
+            fail(out->text.errorString());
+        } else if (out->format == Format::Csv && !out->csv.close()) {
             fail(out->csv.errorString());
-        else if (out->format == Format::Mcap && !out->mcap.close())
+        } else if (out->format == Format::Mcap && !out->mcap.close()) {
             fail(out->mcap.errorString());
+        }
     }
     return !failed_;
 }

@@ -3,8 +3,11 @@
 // The recording's files, chosen by extension: ".txt" the viewer's data file
 // (header, rounds numbered from 1 as a save numbers them), ".csv" and ".mcap".
 // Every round goes to every file whole; status samples go to the MCAP files.
-// After the first failure nothing more is written and errorString() names the
-// file and the system's reason; close() still ends every file properly.
+// The files are created with the first round (a source that never delivers
+// one leaves no file), each stays open until close(). After the first failure
+// nothing more is written and errorString() names the file and the system's
+// reason; close() still ends every file properly, and removes a file that
+// holds no round (an existing file it was to replace stays as it was).
 
 #include <QString>
 #include <QStringList>
@@ -13,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "recording/output_file.h"
 #include "recording/round_sink.h"
 #include "recording/scan_options.h"
 
@@ -29,12 +33,13 @@ public:
     // The format for a path's extension; false for an unknown one.
     static bool formatFor(const QString& path, Format& format);
 
-    // The profile and scan shape of the MCAP files; before open().
+    // The profile and scan shape of the MCAP files and the mounting of the
+    // CSV files' x and y; before open().
     void setScanOptions(const ScanOptions& options) { scan_options_ = options; }
 
-    // Creates (or empties) every file. On failure the files opened so far are
-    // closed again and errorString() tells which file failed and why.
-    bool open(const QStringList& paths);
+    // Takes the files to write, opened with `mode` at the first round; false
+    // for an unknown format (errorString() says which file).
+    bool open(const QStringList& paths, OutputFile::Mode mode = OutputFile::Mode::Truncate);
 
     bool writeRound(const ScanRound& round) override;
     bool writeStatus(const status::Sample& sample) override;
@@ -50,11 +55,14 @@ public:
 private:
     struct Output;
     bool fail(const QString& error);
+    bool create();
 
     std::vector<std::unique_ptr<Output>> outputs_;
+    OutputFile::Mode mode_ = OutputFile::Mode::Truncate;
     QString error_;
     bool failed_ = false;
     ScanOptions scan_options_;
+    bool created_ = false;
 };
 
 } // namespace tx710

@@ -1,7 +1,7 @@
 #include "replay/recording_file.h"
 
-#include <QFile>
-
+#include "recording/input_file.h"
+#include "recording/input_limits.h"
 #include "recording/mcap_format.h"
 #include "recording/mcap_reader.h"
 
@@ -34,16 +34,10 @@ bool fromMcap(const QByteArray& bytes, std::vector<Round>& rounds, QString& erro
     mcap::Contents contents;
     if (!mcap::parse(bytes, contents, error))
         return false;
-    // Each round turns at the speed of the latest status before it (the
-    // first status for the rounds before any).
-    const auto& speeds = contents.speeds;
-    std::size_t speed = 0;
     for (ScanRound& scan : contents.rounds) {
-        while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= scan.receive_time_ns)
-            ++speed;
         Round round{std::move(scan.points), true, scan.receive_time_ns};
-        if (!speeds.empty())
-            round.speed_rpm = speeds[speed].rpm;
+        if (scan.speed_rpm > 0)
+            round.speed_rpm = scan.speed_rpm;
         rounds.push_back(std::move(round));
     }
     return true;
@@ -71,15 +65,13 @@ bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Ro
     return true;
 }
 
-bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error)
+bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error,
+                   const std::function<bool()>& cancelled)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        rounds.clear();
-        error = file.errorString();
-        return false;
-    }
-    return parseRecording(file.readAll(), path, rounds, error);
+    rounds.clear();
+    QByteArray bytes;
+    return inputfile::read(path, limits::kRecordingBytes, bytes, error, cancelled)
+        && parseRecording(bytes, path, rounds, error);
 }
 
 } // namespace tx710::replay

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -24,8 +25,10 @@ struct Round {
 
 // Loads every whole round of `path`; false with the reason in `error` (the
 // line and what is wrong with it, for a text file) when the file cannot be
-// read, is malformed or holds no round.
-bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error);
+// read, is malformed, is over the limits of recording/input_limits.h or holds
+// no round. A wait for data (a FIFO) asks `cancelled` every 100 ms.
+bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error,
+                   const std::function<bool()>& cancelled = {});
 
 // The same for bytes already read; `name` only decides the format when the
 // content does not (a ".mcap" name without MCAP content is refused).

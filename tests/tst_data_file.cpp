@@ -109,6 +109,13 @@ private slots:
         QTest::newRow("angle") << QByteArray("1 nan 100 5") << "angle \"nan\" is not a number";
         QTest::newRow("distance") << QByteArray("1 1.0 abc 5") << "distance \"abc\" is not a number";
         QTest::newRow("intensity") << QByteArray("1 1.0 100 ?") << "intensity \"?\" is not a number";
+        // A value the writer would write as "inf".
+        QTest::newRow("beyond a float") << QByteArray("1 1e39 100 5") << "angle \"1e39\" is not a number";
+        QTest::newRow("long value quoted short") << "1 1.0 " + QByteArray(60, 'a') + " 5"
+                                                 << "distance \"" + QString(40, 'a') + "...\" is not a number";
+        QTest::newRow("control characters escaped")
+            << QByteArray("1 1.0 \x1b[2J\"\\ 5") << QStringLiteral("distance \"\\x1b[2J\\\"\\\\\" is not a number");
+        QTest::newRow("line too long") << QByteArray(1001, '1') << "longer than 1000 bytes";
     }
     void malformedLineIsNamed()
     {

@@ -141,7 +141,7 @@ private slots:
         QTest::newRow("data section changed") << patched(good, 30, "X") << "data section's checksum";
         QTest::newRow("chunk checksum") << patched(good, chunk + 9 + 24, "XXXX") << "checksum";
         QTest::newRow("compressed bytes damaged") << patched(good, chunk + 80, "XXXXXXXX") << "chunk";
-        QTest::newRow("huge chunk size") << patched(good, chunk + 9 + 16, littleEndian64(quint64(1) << 40)) << "claims";
+        QTest::newRow("chunk of 100 MB") << patched(good, chunk + 9 + 16, littleEndian64(100000000)) << "claims";
         QTest::newRow("record past the end")
             << patched(good, chunk + 1, littleEndian64(quint64(1) << 40)) << "past the end";
         QTest::newRow("cut in a chunk") << good.left(chunk + 100) << QString();
@@ -155,6 +155,29 @@ private slots:
         QCOMPARE(mcap::parse(bytes, contents, error), reason.isEmpty());
         QVERIFY2(error.contains(reason), qPrintable(error));
         QVERIFY(!contents.complete);
+    }
+
+    void malformedPointClouds_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("error");
+        ScanRound not_finite = tinyRound(), too_many = tinyRound();
+        not_finite.points[1].distance = std::numeric_limits<float>::infinity();
+        too_many.points.resize(100001);
+        QTest::newRow("JSON array") << QByteArray("[1]") << "point cloud is not a JSON object";
+        QTest::newRow("not JSON") << QByteArray("{1") << "point cloud is not JSON: unterminated object at byte 2";
+        QTest::newRow("not a finite number")
+            << pointcloud::encode(not_finite) << "point 2 of the point cloud is not a finite number";
+        QTest::newRow("too many points") << pointcloud::encode(too_many) << "point cloud has more than 100000 points";
+    }
+    void malformedPointClouds()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, error);
+        ScanRound round;
+        QString reason;
+        QVERIFY(!pointcloud::decode(json, round, reason));
+        QCOMPARE(reason, error);
     }
 
     void openFailureNamesPathAndReason()

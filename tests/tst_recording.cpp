@@ -179,50 +179,43 @@ private slots:
         QCOMPARE(written, expected);
     }
 
-    void fullDiskKeepsWholeRoundsAndEndsSave()
+    // A write that fails ends the save: only whole rounds stay, one log line
+    // gives the path and the reason, and later rounds are neither queued nor written.
+    void writeFailureEndsSave_data()
     {
+        QTest::addColumn<bool>("full_disk"); // else folders lie where the files would go
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("full disk") << true << "File too large";
+        QTest::newRow("file cannot be opened") << false << "Is a directory";
+    }
+    void writeFailureEndsSave()
+    {
+        QFETCH(bool, full_disk);
+        QFETCH(QString, reason);
         Recorder recorder;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int second = 0; !full_disk && second < 5; ++second)
+            QVERIFY(QDir().mkpath(recorder.directory_ + '/'
+                                  + now.addSecs(second).toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + ".txt"));
         Head head{80, 40};
         tx710test::LogCapture log;
         {
-            const tx710test::FileSizeLimit limit(50000); // about five rounds
+            const tx710test::FileSizeLimit limit(full_disk ? 50000 : RLIM_INFINITY); // about five rounds
             recorder.decoder_->startSaveData();
             recorder.feed(head.until(12));
             QTRY_VERIFY_WITH_TIMEOUT(recorder.reports().endsWith(QLatin1String("failed 0 ")), 30000);
         }
         const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
-        QVERIFY(outcome.rounds > 0);
+        QCOMPARE(outcome.rounds > 0, full_disk);
         QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
-        // Only whole rounds, the last ending with its line feed.
-        QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
+        if (full_disk) // the last round ends with its line feed
+            QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
         const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
         QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines.filter(outcome.path).filter(QStringLiteral("File too large")).size(), 1);
-        // The collection has ended: later rounds are neither queued nor written.
+        QCOMPARE(lines.filter(outcome.path).filter(reason).size(), 1);
         recorder.feed(head.until(16));
         QTest::qWait(100);
-        QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
         QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
-    }
-
-    void fileThatCannotBeOpenedEndsSave()
-    {
-        Recorder recorder;
-        const QDateTime now = QDateTime::currentDateTime();
-        for (int second = 0; second < 5; ++second) // folders where the data files of the next seconds would go
-            QVERIFY(QDir().mkpath(recorder.directory_ + '/'
-                                  + now.addSecs(second).toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + ".txt"));
-        tx710test::LogCapture log;
-        Head head{80, 40};
-        recorder.decoder_->startSaveData();
-        recorder.feed(head.until(4));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), QStringLiteral("failed 0 "), 5000);
-        recorder.feed(head.until(8));
-        QTest::qWait(100);
-        QCOMPARE(recorder.reports(), QStringLiteral("failed 0 ")); // nothing more collected or reported
-        const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines.filter(recorder.path()).filter(QStringLiteral("Is a directory")).size(), 1);
     }
 
     void dataFolderFallsBackToUserLocation_data()

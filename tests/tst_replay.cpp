@@ -59,6 +59,15 @@ private slots:
                                      << "the file holds no whole round";
         QTest::newRow("text named .mcap") << two << "a.mcap"
                                           << "not an MCAP file (no magic at its start)";
+        QByteArray rounds = header, points = header;
+        for (int k = 1; k <= 200001; ++k)
+            rounds += QByteArray::number(k) + " 1 500 9\n";
+        for (int k = 1; k <= 100001; ++k)
+            points += "1 1 500 9\n";
+        QTest::newRow("more rounds than a replay holds") << rounds << "a.txt"
+                                                         << "line 200002: more than 200000 rounds";
+        QTest::newRow("more points than a round holds") << points << "a.txt"
+                                                        << "line 100002: more than 100000 points in a round";
     }
     void textRecordings()
     {

@@ -10,11 +10,13 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,10 +25,10 @@
 #include "SerialPort/serial_data.h"
 #include "SerialPort/serial_link.h"
 #include "app/unix_signal_watcher.h"
-#include "recording/data_file.h"
-#include "recording/mcap_reader.h"
+#include "recording/output_targets.h"
 #include "recording/recording_outputs.h"
 #include "recording/scan_options.h"
+#include "replay/recording_file.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -37,8 +39,8 @@ namespace {
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
 const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                          "                    [--out FILE]... [--serve [HOST:]PORT] [--quiet] [--realtime]\n"
-                          "                    [SCAN OPTIONS]\n"
+                          "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
+                          "                    [--realtime] [SCAN OPTIONS]\n"
                           "Records whole LiDAR revolutions without a display.\n"
                           "\n"
                           "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
@@ -48,11 +50,15 @@ const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--
                           "  --rounds N          stop after N rounds\n"
                           "  --duration SECONDS  stop after this time (default: until interrupted)\n"
                           "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
-                          "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
+                          "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
+                          "                      created with the first round, never over an existing\n"
+                          "                      file unless --overwrite\n"
+                          "  --overwrite         replace existing output files (when the recording closes)\n"
                           "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
                           "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
                           "  --quiet             no progress line and no summary\n"
                           "  --help              show this text\n"
+                          "  --version           show the version\n"
                           "Scan options (the .mcap files and the live stream):\n";
 const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
                           "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
@@ -71,6 +77,7 @@ struct Options {
     QString serve; // [HOST:]PORT of the live server, empty: none
     bool quiet = false;
     bool realtime = false;
+    bool overwrite = false;
     ScanOptions scan;
 };
 
@@ -83,13 +90,27 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kScan = 1000 };
+    enum {
+        kPort = 1,
+        kReplay,
+        kRounds,
+        kDuration,
+        kOut,
+        kServe,
+        kQuiet,
+        kRealtime,
+        kHelp,
+        kVersion,
+        kOverwrite,
+        kScan = 1000
+    };
     std::vector<option> long_options = {
         {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
         {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
         {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
         {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},
+        {"help", no_argument, nullptr, kHelp},           {"version", no_argument, nullptr, kVersion},
+        {"overwrite", no_argument, nullptr, kOverwrite},
     };
     const std::vector<std::string>& scan_names = scanOptionNames();
     for (std::size_t i = 0; i < scan_names.size(); ++i)
@@ -144,8 +165,14 @@ int parseOptions(int argc, char** argv, Options& options)
         case kRealtime:
             options.realtime = true;
             break;
+        case kOverwrite:
+            options.overwrite = true;
+            break;
         case kHelp:
             std::fputs(usage().c_str(), stdout);
+            return 0;
+        case kVersion:
+            std::puts("tx710-record " TX710_VERSION);
             return 0;
         default:
             return usageError(
@@ -168,6 +195,10 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QString::fromStdString(scan_error));
     if (options.outputs.isEmpty() && options.serve.isEmpty())
         return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
+    const QString refused = OutputTargets::check(
+        options.outputs, options.replay.isEmpty() ? options.port : options.replay, options.overwrite);
+    if (!refused.isEmpty())
+        return usageError(refused);
     return -1;
 }
 
@@ -209,7 +240,13 @@ public:
     bool start()
     {
         elapsed_.start();
-        if (!(options_.port.isEmpty() ? startReplay() : startPort()))
+        bool started = false;
+        try {
+            started = options_.port.isEmpty() ? startReplay() : startPort();
+        } catch (const std::bad_alloc&) {
+            fail(QStringLiteral("out of memory"));
+        }
+        if (!started)
             return false;
         // The time asked for counts from the first data.
         if (options_.duration > 0)
@@ -247,6 +284,11 @@ public:
     {
         if (finished_)
             return;
+        // A signal that cut a wait short is an asked-for end.
+        if (UnixSignalWatcher::signalled()) {
+            finish(0);
+            return;
+        }
         error_ = error;
         finish(1);
     }
@@ -262,6 +304,7 @@ private:
         feed_.start();
         // Nothing is drawn: reading ten times a second is soon enough.
         link_.setReadInterval(100);
+        link_.setCancelCheck(&UnixSignalWatcher::signalled);
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
             fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
             return false;
@@ -271,28 +314,20 @@ private:
 
     bool startReplay()
     {
+        // The same whole rounds, limits and reasons as a replay in the viewer.
+        std::vector<replay::Round> rounds;
         QString error;
-        const QString suffix = QFileInfo(options_.replay).suffix().toLower();
-        if (suffix == QLatin1String("mcap")) {
-            mcap::Contents contents;
-            if (!mcap::readFile(options_.replay, contents, error)) {
-                fail(withPath(options_.replay, error));
-                return false;
-            }
-            replay_ = std::move(contents.rounds);
-        } else {
-            datafile::Contents contents;
-            datafile::ReadError read_error;
-            if (!datafile::readFile(options_.replay, contents, read_error)) {
-                fail(withPath(options_.replay, read_error.text()));
-                return false;
-            }
-            // No times in a data file: the device's pace from now on.
-            const std::int64_t start = nowNs();
-            for (std::size_t i = 0; i < contents.rounds.size(); ++i)
-                replay_.push_back(
-                    ScanRound{0, start + std::int64_t(i) * kReplayRoundNs, std::move(contents.rounds[i].points)});
+        if (!replay::loadRecording(options_.replay, rounds, error, &UnixSignalWatcher::signalled)) {
+            fail(withPath(options_.replay, error));
+            return false;
         }
+        // No times in a data file: the device's pace from now on.
+        const std::int64_t start = nowNs();
+        replay_.reserve(rounds.size());
+        for (std::size_t i = 0; i < rounds.size(); ++i)
+            replay_.push_back(
+                ScanRound{0, rounds[i].has_time ? rounds[i].time_ns : start + std::int64_t(i) * kReplayRoundNs,
+                          std::move(rounds[i].points), std::isnan(rounds[i].speed_rpm) ? 0 : rounds[i].speed_rpm});
         replay_timer_.setSingleShot(true);
         connect(&replay_timer_, &QTimer::timeout, this, &Recorder::replayNext);
         replay_timer_.start(0);
@@ -321,17 +356,31 @@ private:
     {
         if (finished_ || finished_pending_)
             return;
+        try {
+            writeRound(std::move(round));
+        } catch (const std::bad_alloc&) {
+            // The files keep the rounds before this one and end properly.
+            failLater(QStringLiteral("out of memory"));
+        }
+    }
+
+    void failLater(const QString& error)
+    {
+        feed_.stop();
+        finished_pending_ = true;
+        // Not from inside the decoder: the link closes from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, error] { fail(error); }, Qt::QueuedConnection);
+    }
+
+    void writeRound(ScanRound round)
+    {
         // Consecutive from 1 in every output: a replay of several saves
         // becomes one recording.
         round.number = ++rounds_;
         for (RoundSink* sink : sinks_) {
             if (!sink->writeRound(round)) {
-                feed_.stop();
-                // Not from inside the decoder: the link closes from the event loop.
-                const QString error = sink->errorString();
-                QMetaObject::invokeMethod(
-                    this, [this, error] { fail(error); }, Qt::QueuedConnection);
-                finished_pending_ = true;
+                failLater(sink->errorString());
                 return;
             }
         }
@@ -418,6 +467,13 @@ void dropLogLines(QtMsgType type, const QMessageLogContext&, const QString& mess
 
 int main(int argc, char** argv)
 {
+    // Held back until the watcher takes them: a signal this early neither
+    // kills the program nor goes unseen.
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&ending, signal_number);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     // A file at its size limit fails the write (reported) instead of ending
     // the program; a closed pipe likewise.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -430,12 +486,13 @@ int main(int argc, char** argv)
         return parsed;
 
     QCoreApplication app(argc, argv);
+    UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+    pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+    if (UnixSignalWatcher::signalled())
+        return 0;
     RecordingOutputs outputs;
     outputs.setScanOptions(options.scan);
-    if (!outputs.open(options.outputs)) {
-        std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(outputs.errorString()));
-        return 1;
-    }
+    outputs.open(options.outputs, OutputTargets::openMode(options.overwrite));
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
@@ -453,9 +510,8 @@ int main(int argc, char** argv)
                          unsigned(server.serverPort()));
         recorder.addSink(&server);
     }
-    UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
     QObject::connect(&watcher, &UnixSignalWatcher::unixSignal, &recorder, [&recorder](int) { recorder.finish(0); });
     if (!recorder.start())
-        return 1;
+        return UnixSignalWatcher::signalled() ? 0 : 1;
     return app.exec();
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,13 +17,8 @@ namespace {
 
 using tx710::kFrameLength;
 
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
-    } while (0)
+#define FUZZ_CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__), std::abort()))
 
 struct CheckingConsumer : tx710::FrameConsumer {
     std::vector<std::string> accepted;
@@ -40,13 +34,10 @@ struct CheckingConsumer : tx710::FrameConsumer {
     {
         FUZZ_CHECK(frame[0] == tx710::kHeaderByte && frame[1] == tx710::kCountByte);
         FUZZ_CHECK(!tx710::frameCrcMatches(frame));
-        if (kept != nullptr) {
-            FUZZ_CHECK(kept_length >= 2 && kept_length <= kFrameLength - 2);
-            FUZZ_CHECK(kept == frame + (kFrameLength - kept_length));
-            FUZZ_CHECK(kept[0] == tx710::kHeaderByte && kept[1] == tx710::kCountByte);
-        } else {
-            FUZZ_CHECK(kept_length == 0);
-        }
+        FUZZ_CHECK(kept != nullptr || kept_length == 0);
+        FUZZ_CHECK(!kept || (kept_length >= 2 && kept_length <= kFrameLength - 2));
+        FUZZ_CHECK(!kept || kept == frame + (kFrameLength - kept_length));
+        FUZZ_CHECK(!kept || (kept[0] == tx710::kHeaderByte && kept[1] == tx710::kCountByte));
         rejected.emplace_back(reinterpret_cast<const char*>(frame), kFrameLength);
     }
 };
