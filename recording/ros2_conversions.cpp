@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "recording/input_limits.h"
 #include "recording/laser_scan_builder.h"
 #include "recording/point_coordinates.h"
 
@@ -81,11 +83,21 @@ bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::s
         error = "the point cloud is not x, y, z, intensity, angle, distance in float32, one row";
         return false;
     }
+    if (cloud.width > limits::kPointsPerRound) {
+        error = "the point cloud has more than " + std::to_string(limits::kPointsPerRound) + " points";
+        return false;
+    }
     points.clear();
     points.reserve(cloud.width);
     for (std::size_t at = 0; at < cloud.data.size(); at += kPointStep) {
         const std::uint8_t* point = cloud.data.data() + at;
-        points.push_back(PointRecord{floatAt(point + 12), floatAt(point + 20), floatAt(point + 16)});
+        const PointRecord record{floatAt(point + 12), floatAt(point + 20), floatAt(point + 16)};
+        // What no file of ours can write back is refused, as the other readers do.
+        if (!std::isfinite(record.intensity) || !std::isfinite(record.distance) || !std::isfinite(record.angle)) {
+            error = "point " + std::to_string(at / kPointStep + 1) + " of the point cloud is not a finite number";
+            return false;
+        }
+        points.push_back(record);
     }
     return true;
 }

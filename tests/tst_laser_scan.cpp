@@ -326,6 +326,34 @@ private slots:
         QVERIFY(!replay.take("/scan", "sensor_msgs/msg/LaserScan", 2, 0, data, contents, message));
         QCOMPARE(message, error);
     }
+
+    void hostilePointCloudIsRefused_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<float>("distance");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("more points than a round holds")
+            << 100001 << 1000.0f << "round 1: the point cloud has more than 100000 points";
+        QTest::newRow("not a number") << 2 << std::numeric_limits<float>::quiet_NaN()
+                                      << "round 1: point 1 of the point cloud is not a finite number";
+        QTest::newRow("infinite") << 2 << kInf << "round 1: point 1 of the point cloud is not a finite number";
+    }
+    void hostilePointCloudIsRefused()
+    {
+        QFETCH(int, points);
+        QFETCH(float, distance);
+        QFETCH(QString, error);
+        ScanRound round = roundOf(QString());
+        round.points.assign(std::size_t(points), PointRecord{5.0f, distance, 90.0f});
+        const std::vector<std::uint8_t> data = ros2::encode(ros2::pointCloudOf(round, ScanOptions()));
+        ros2::McapReplay replay;
+        mcap::Contents contents;
+        QString message;
+        QVERIFY(!replay.take("/tx710/points", "sensor_msgs/msg/PointCloud2", 1, 0,
+                             QByteArray(reinterpret_cast<const char*>(data.data()), int(data.size())), contents,
+                             message));
+        QCOMPARE(message, error);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLaserScan)
