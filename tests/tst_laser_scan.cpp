@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <zstd.h>
 
 #include "recording/csv_writer.h"
 #include "recording/laser_scan_builder.h"
@@ -53,7 +54,7 @@ ScanRound roundOf(const QString& points, std::int64_t receive_ns = 100 * kSecond
     return round;
 }
 
-QByteArray ros2Recording(int rounds, int chunk_bytes)
+QByteArray ros2Recording(int rounds, int chunk_bytes, double rpm = 600)
 {
     QTemporaryDir dir;
     mcap::WriterOptions options;
@@ -63,13 +64,39 @@ QByteArray ros2Recording(int rounds, int chunk_bytes)
     const QString path = dir.filePath(QStringLiteral("a.mcap"));
     writer.open(path);
     for (int i = 1; i <= rounds; ++i) {
-        writer.writeStatus(status::Sample{i * kSecond / 10, 375, 0, 600, 4500});
+        writer.writeStatus(status::Sample{i * kSecond / 10, 375, 0, rpm, 4500});
         ScanRound round = roundOf(QStringLiteral("10:1500:40 200.5:820:9"), i * kSecond / 10 + 1);
         round.number = i;
         writer.writeRound(round);
     }
     writer.close();
     return tx710test::fileBytes(path);
+}
+
+// The /scan LaserScans (channel 1) of an MCAP file of ours, chunk by chunk.
+std::vector<ros2::LaserScan> laserScansOf(const QByteArray& file)
+{
+    const auto size = [](const QByteArray& bytes, int at) {
+        return int(qFromLittleEndian<quint64>(bytes.data() + at));
+    };
+    std::vector<ros2::LaserScan> scans;
+    for (int at = 8; at + 9 <= file.size(); at += 9 + size(file, at + 1)) {
+        if (file.at(at) != 0x06)
+            continue;
+        const QByteArray chunk = file.mid(at + 9, size(file, at + 1));
+        const QByteArray stored = chunk.mid(40 + qFromLittleEndian<qint32>(chunk.data() + 28));
+        QByteArray records(size(chunk, 16), Qt::Uninitialized);
+        ZSTD_decompress(records.data(), std::size_t(records.size()), stored.data(), std::size_t(stored.size()));
+        for (int r = 0; r + 9 <= records.size(); r += 9 + size(records, r + 1)) {
+            const QByteArray message = records.mid(r + 9, size(records, r + 1));
+            ros2::LaserScan scan;
+            if (records.at(r) == 0x05 && qFromLittleEndian<quint16>(message.data()) == 1
+                && ros2::decode(reinterpret_cast<const std::uint8_t*>(message.data()) + 22,
+                                std::size_t(message.size() - 22), scan))
+                scans.push_back(scan);
+        }
+    }
+    return scans;
 }
 
 } // namespace
@@ -271,6 +298,20 @@ private slots:
         QCOMPARE(contents.rounds[2].points[1].intensity, 9.0f);
         QCOMPARE(contents.rounds[2].speed_rpm, 600.0);
         QCOMPARE(contents.status_messages, std::size_t(3));
+    }
+
+    void replayedRos2RecordingKeepsItsSpeed()
+    {
+        QTemporaryDir dir;
+        QFile a(dir.filePath("a.mcap"));
+        QVERIFY(a.open(QIODevice::WriteOnly) && a.write(ros2Recording(3, 1 << 20, 300)) > 0);
+        a.close();
+        QCOMPARE(QProcess::execute(tx710test::programPath("tx710-record"),
+                                   {"--quiet", "--replay", a.fileName(), "--out", dir.filePath("b.mcap")}),
+                 0);
+        const std::vector<ros2::LaserScan> scans = laserScansOf(tx710test::fileBytes(dir.filePath("b.mcap")));
+        QCOMPARE(scans.size(), std::size_t(3));
+        QCOMPARE(scans.back().scan_time, 0.2f); // 300 rpm: 5 turns a second
     }
 
     void truncatedRos2RecordingKeepsItsWholeRounds_data()
