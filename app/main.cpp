@@ -13,6 +13,7 @@
 #include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
+#include "recording/scan_options.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -74,7 +75,10 @@ struct Options {
         QStringLiteral("reconnect"),
         QStringLiteral("When the link is lost, wait for the device and go on instead of ending (also a remembered "
                        "setting, the tool bar's Reconnect).")};
+    // The live stream's profile and scan shape, as tx710-record takes them.
+    std::vector<QCommandLineOption> scan_options;
     int max_client_count = tx710::FoxgloveServer::kDefaultMaxClients;
+    tx710::ScanOptions scan;
 
     Options()
     {
@@ -82,6 +86,32 @@ struct Options {
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({port, serve, max_clients, replay, reconnect});
+        for (const std::string& name : tx710::scanOptionNames()) {
+            scan_options.emplace_back(QString::fromStdString(name),
+                                      QStringLiteral("With --serve: see tx710-record --help."),
+                                      tx710::scanOptionTakesValue(name) ? QStringLiteral("VALUE") : QString());
+            parser.addOption(scan_options.back());
+        }
+    }
+
+    // The scan options' first malformed value, as tx710-record words it.
+    QString scanError()
+    {
+        std::string error;
+        for (const QCommandLineOption& option : scan_options) {
+            const std::string name = option.names().constFirst().toStdString();
+            const QStringList values = option.valueName().isEmpty()
+                ? (parser.isSet(option) ? QStringList{QString()} : QStringList())
+                : parser.values(option);
+            for (const QString& value : values) {
+                const QByteArray bytes = value.toLocal8Bit();
+                if (error.empty())
+                    tx710::parseScanOption(name, bytes.constData(), scan, error);
+            }
+        }
+        if (error.empty())
+            tx710::checkScanOptions(scan, error);
+        return QString::fromStdString(error);
     }
 
     // Before any window, so that it works without a display too: --help and
@@ -108,6 +138,8 @@ struct Options {
                 error = QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'.")
                             .arg(parser.value(max_clients).left(40));
         }
+        if (error.isEmpty())
+            error = scanError();
         if (error.isEmpty())
             return -1;
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(error), qUtf8Printable(parser.helpText()));
@@ -138,6 +170,7 @@ int main(int argc, char* argv[])
     // reported and the viewer goes on without it.
     tx710::FoxgloveServer server;
     server.setMaxClients(options.max_client_count);
+    server.setScanOptions(options.scan);
     tx710::LiveFeed feed;
     if (parser.isSet(options.serve)) {
         QString error;

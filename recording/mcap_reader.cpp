@@ -15,6 +15,7 @@
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
 #include "recording/quoted_value.h"
+#include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
 namespace tx710::mcap {
@@ -90,6 +91,7 @@ private:
     Contents& contents_;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
+    ros2::McapReplay ros2_;
     std::size_t points_ = 0;
 };
 
@@ -246,14 +248,15 @@ bool Reader::message(const QByteArray& content)
         return false;
     }
     const QByteArray data = content.mid(int(fields.position()));
-    if (channel->second.topic == pointcloud::topic().topic) {
+    const std::size_t rounds = contents_.rounds.size();
+    if (channel->second.message_encoding == "cdr") {
+        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time, data,
+                        contents_, error))
+            return false;
+    } else if (channel->second.topic == pointcloud::topic().topic) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name) {
             error = QStringLiteral("/scan is not a JSON foxglove.PointCloud channel");
-            return false;
-        }
-        if (contents_.rounds.size() == limits::kReplayRounds) {
-            error = QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds);
             return false;
         }
         ScanRound round;
@@ -263,17 +266,24 @@ bool Reader::message(const QByteArray& content)
             error = QStringLiteral("round %1: %2").arg(round.number).arg(reason);
             return false;
         }
-        points_ += round.points.size();
-        if (points_ > limits::kReplayPoints) {
-            error = QStringLiteral("more than %1 points").arg(limits::kReplayPoints);
-            return false;
-        }
         contents_.rounds.push_back(std::move(round));
     } else if (channel->second.topic == status::topic().topic) {
         ++contents_.status_messages;
         const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
         if (rpm > 0) // 0 stands for a speed not yet known
             contents_.speeds.push_back(Contents::Speed{std::int64_t(log_time), rpm});
+    }
+    // What a replay holds is bounded, whichever profile the rounds came in.
+    if (contents_.rounds.size() == rounds)
+        return true;
+    if (contents_.rounds.size() > limits::kReplayRounds) {
+        error = QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds);
+        return false;
+    }
+    points_ += contents_.rounds.back().points.size();
+    if (points_ > limits::kReplayPoints) {
+        error = QStringLiteral("more than %1 points").arg(limits::kReplayPoints);
+        return false;
     }
     return true;
 }
@@ -292,6 +302,15 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
                      [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
+    // Each round turns at the speed of the latest status before it (the
+    // first status for the rounds before any).
+    std::size_t speed = 0;
+    for (ScanRound& round : contents.rounds) {
+        while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
+            ++speed;
+        if (!contents.speeds.empty())
+            round.speed_rpm = contents.speeds[speed].rpm;
+    }
     return true;
 }
 

@@ -34,16 +34,10 @@ bool fromMcap(const QByteArray& bytes, std::vector<Round>& rounds, QString& erro
     mcap::Contents contents;
     if (!mcap::parse(bytes, contents, error))
         return false;
-    // Each round turns at the speed of the latest status before it (the
-    // first status for the rounds before any).
-    const auto& speeds = contents.speeds;
-    std::size_t speed = 0;
     for (ScanRound& scan : contents.rounds) {
-        while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= scan.receive_time_ns)
-            ++speed;
         Round round{std::move(scan.points), true, scan.receive_time_ns};
-        if (!speeds.empty())
-            round.speed_rpm = speeds[speed].rpm;
+        if (scan.speed_rpm > 0)
+            round.speed_rpm = scan.speed_rpm;
         rounds.push_back(std::move(round));
     }
     return true;

@@ -10,12 +10,14 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include "app/unix_signal_watcher.h"
 #include "recording/output_targets.h"
 #include "recording/recording_outputs.h"
+#include "recording/scan_options.h"
 #include "replay/recording_file.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
@@ -36,33 +39,40 @@ namespace {
 
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
-const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                      "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
-                      "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
-                      "Records whole LiDAR revolutions without a display.\n"
-                      "\n"
-                      "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
-                      "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
-                      "                      program (.mcap), as fast as possible\n"
-                      "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
-                      "  --rounds N          stop after N rounds\n"
-                      "  --duration SECONDS  stop after this time (default: until interrupted)\n"
-                      "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
-                      "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
-                      "                      created with the first round, never over an existing\n"
-                      "                      file unless --overwrite\n"
-                      "  --overwrite         replace existing output files (when the recording closes)\n"
-                      "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
-                      "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
-                      "  --reconnect         when the link is lost, keep the files open, wait for\n"
-                      "                      the device (the same adapter) and record on\n"
-                      "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
-                      "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
-                      "  --quiet             no progress line and no summary\n"
-                      "  --help              show this text\n"
-                      "  --version           show the version\n"
-                      "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
-                      "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
+                          "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
+                          "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
+                          "                    [SCAN OPTIONS]\n"
+                          "Records whole LiDAR revolutions without a display.\n"
+                          "\n"
+                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                          "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
+                          "                      program (.mcap), as fast as possible\n"
+                          "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
+                          "  --rounds N          stop after N rounds\n"
+                          "  --duration SECONDS  stop after this time (default: until interrupted)\n"
+                          "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
+                          "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
+                          "                      created with the first round, never over an existing\n"
+                          "                      file unless --overwrite\n"
+                          "  --overwrite         replace existing output files (when the recording closes)\n"
+                          "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                          "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                          "  --reconnect         when the link is lost, keep the files open, wait for\n"
+                          "                      the device (the same adapter) and record on\n"
+                          "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
+                          "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
+                          "  --quiet             no progress line and no summary\n"
+                          "  --help              show this text\n"
+                          "  --version           show the version\n"
+                          "Scan options (the .mcap files and the live stream):\n";
+const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
+                          "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+
+std::string usage()
+{
+    return std::string(kUsageHead) + scanOptionsUsage() + kUsageTail;
+}
 
 struct Options {
     QString port;
@@ -77,11 +87,12 @@ struct Options {
     bool overwrite = false;
     bool reconnect = false;
     double reconnect_timeout = 0; // 0: wait until interrupted
+    ScanOptions scan;
 };
 
 int usageError(const QString& message)
 {
-    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), kUsage);
+    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), usage().c_str());
     return 2;
 }
 
@@ -102,9 +113,10 @@ int parseOptions(int argc, char** argv, Options& options)
         kOverwrite,
         kReconnect,
         kTimeout,
-        kMaxClients
+        kMaxClients,
+        kScan = 1000
     };
-    static const option long_options[] = {
+    std::vector<option> long_options = {
         {"port", required_argument, nullptr, kPort},
         {"replay", required_argument, nullptr, kReplay},
         {"rounds", required_argument, nullptr, kRounds},
@@ -119,11 +131,23 @@ int parseOptions(int argc, char** argv, Options& options)
         {"reconnect", no_argument, nullptr, kReconnect},
         {"reconnect-timeout", required_argument, nullptr, kTimeout},
         {"max-clients", required_argument, nullptr, kMaxClients},
-        {nullptr, 0, nullptr, 0},
     };
+    const std::vector<std::string>& scan_names = scanOptionNames();
+    for (std::size_t i = 0; i < scan_names.size(); ++i)
+        long_options.push_back({scan_names[i].c_str(),
+                                scanOptionTakesValue(scan_names[i]) ? required_argument : no_argument, nullptr,
+                                kScan + int(i)});
+    long_options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     int code = 0;
-    while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
+        // getopt gives '?' and ':' for what it does not take.
+        if (code >= kScan && code < kScan + int(scan_names.size())) {
+            std::string error;
+            if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
+                return usageError(QString::fromStdString(error));
+            continue;
+        }
         const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
         char* end = nullptr;
         switch (code) {
@@ -182,7 +206,7 @@ int parseOptions(int argc, char** argv, Options& options)
                     QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
             break;
         case kHelp:
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         case kVersion:
             std::puts("tx710-record " TX710_VERSION);
@@ -207,6 +231,9 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("--reconnect applies to --port only"));
     if (options.reconnect_timeout > 0 && !options.reconnect)
         return usageError(QStringLiteral("--reconnect-timeout needs --reconnect"));
+    std::string scan_error;
+    if (!checkScanOptions(options.scan, scan_error))
+        return usageError(QString::fromStdString(scan_error));
     if (options.outputs.isEmpty() && options.serve.isEmpty())
         return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
     const QString refused = OutputTargets::check(
@@ -350,7 +377,7 @@ private:
         for (std::size_t i = 0; i < rounds.size(); ++i)
             replay_.push_back(
                 ScanRound{0, rounds[i].has_time ? rounds[i].time_ns : start + std::int64_t(i) * kReplayRoundNs,
-                          std::move(rounds[i].points)});
+                          std::move(rounds[i].points), std::isnan(rounds[i].speed_rpm) ? 0 : rounds[i].speed_rpm});
         replay_timer_.setSingleShot(true);
         connect(&replay_timer_, &QTimer::timeout, this, &Recorder::replayNext);
         replay_timer_.start(0);
@@ -517,11 +544,13 @@ int main(int argc, char** argv)
     if (UnixSignalWatcher::signalled())
         return 0;
     RecordingOutputs outputs;
+    outputs.setScanOptions(options.scan);
     outputs.open(options.outputs, OutputTargets::openMode(options.overwrite));
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
     server.setMaxClients(int(options.max_clients));
+    server.setScanOptions(options.scan);
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {
