@@ -25,6 +25,8 @@
 #include "recording/data_file.h"
 #include "recording/mcap_reader.h"
 #include "recording/recording_outputs.h"
+#include "ros2/dds_names.h"
+#include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -35,7 +37,8 @@ namespace {
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
 const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                      "                    [--out FILE]... [--serve [HOST:]PORT] [--quiet] [--realtime]\n"
+                      "                    [--out FILE]... [--serve [HOST:]PORT] [--ros2 [--ros2-namespace NS]]\n"
+                      "                    [--quiet] [--realtime]\n"
                       "Records whole LiDAR revolutions without a display.\n"
                       "\n"
                       "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
@@ -48,6 +51,9 @@ const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--roun
                       "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
                       "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
                       "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                      "  --ros2              publish /scan, /tx710/points and /diagnostics on DDS as\n"
+                      "                      ROS 2 does (ROS_DOMAIN_ID, ROS_AUTOMATIC_DISCOVERY_RANGE)\n"
+                      "  --ros2-namespace NS put those topics under /NS\n"
                       "  --quiet             no progress line and no summary\n"
                       "  --help              show this text\n"
                       "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
@@ -62,6 +68,8 @@ struct Options {
     QString serve; // [HOST:]PORT of the live server, empty: none
     bool quiet = false;
     bool realtime = false;
+    bool ros2 = false;
+    QString ros2_namespace;
 };
 
 int usageError(const QString& message)
@@ -73,13 +81,20 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp };
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Namespace };
     static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
-        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},           {nullptr, 0, nullptr, 0},
+        {"port", required_argument, nullptr, kPort},
+        {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds},
+        {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},
+        {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},
+        {"ros2", no_argument, nullptr, kRos2},
+        {"ros2-namespace", required_argument, nullptr, kRos2Namespace},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int code = 0;
@@ -121,6 +136,16 @@ int parseOptions(int argc, char** argv, Options& options)
         case kRealtime:
             options.realtime = true;
             break;
+        case kRos2:
+            options.ros2 = true;
+            break;
+        case kRos2Namespace: {
+            std::string qualified, error;
+            if (!ros2::qualifyNamespace(optarg, qualified, error))
+                return usageError(QString::fromStdString(error));
+            options.ros2_namespace = value;
+            break;
+        }
         case kHelp:
             std::fputs(kUsage, stdout);
             return 0;
@@ -140,8 +165,10 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
-    if (options.outputs.isEmpty() && options.serve.isEmpty())
-        return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
+    if (!options.ros2_namespace.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("--ros2-namespace applies to --ros2 only"));
+    if (options.outputs.isEmpty() && options.serve.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("nothing to record to: give --out FILE, --serve [HOST:]PORT or --ros2"));
     return -1;
 }
 
@@ -404,6 +431,12 @@ int main(int argc, char** argv)
         return parsed;
 
     QCoreApplication app(argc, argv);
+    // Before the files: a DDS that cannot start leaves them untouched.
+    Ros2Sink ros2_sink;
+    if (options.ros2 && !ros2_sink.start(options.ros2_namespace)) {
+        std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(ros2_sink.errorString()));
+        return 1;
+    }
     RecordingOutputs outputs;
     if (!outputs.open(options.outputs)) {
         std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(outputs.errorString()));
@@ -425,6 +458,8 @@ int main(int argc, char** argv)
                          unsigned(server.serverPort()));
         recorder.addSink(&server);
     }
+    if (options.ros2)
+        recorder.addSink(&ros2_sink);
     UnixSignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
     QObject::connect(&watcher, &UnixSignalWatcher::unixSignal, &recorder, [&recorder](int) { recorder.finish(0); });
     if (!recorder.start())
