@@ -6,9 +6,9 @@
 // (<topic>.bin: 4-byte little-endian length, then the serialized sample) and
 // what Fast DDS decoded of them (<topic>.jsonl, one JSON object a line); the
 // topic and type names of the writers it discovered go to writers.txt.
-// It ends after SCANS scans or SECONDS seconds; prints the counts.
+// It ends on SIGTERM or SIGINT, or after SECONDS; prints the counts.
 //
-// Usage: dds_subscriber OUT_DIR SCANS SECONDS [NAMESPACE]
+// Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -37,6 +38,8 @@ using namespace eprosima::fastdds::dds;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
 
 namespace {
+
+volatile std::sig_atomic_t stop_asked = 0;
 
 // The generated type, keeping beside the decoded message the bytes it came as.
 template <typename Message, typename Generated> class Capturing : public TopicDataType
@@ -211,14 +214,15 @@ DataReader* subscribe(DomainParticipant* participant, Subscriber* subscriber, co
 
 int main(int argc, char** argv)
 {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: dds_subscriber OUT_DIR SCANS SECONDS [NAMESPACE]\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]\n");
         return 2;
     }
     const std::string dir = argv[1];
-    const int scans = std::atoi(argv[2]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
-    const std::string prefix = std::string("rt") + (argc > 4 ? std::string("/") + argv[4] : std::string());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[2]));
+    const std::string prefix = std::string("rt") + (argc > 3 ? std::string("/") + argv[3] : std::string());
+    std::signal(SIGTERM, [](int) { stop_asked = 1; });
+    std::signal(SIGINT, [](int) { stop_asked = 1; });
     const char* domain = std::getenv("ROS_DOMAIN_ID");
 
     Writers writers(dir + "/writers.txt");
@@ -244,7 +248,7 @@ int main(int argc, char** argv)
     }
     std::printf("subscribed\n");
     std::fflush(stdout);
-    while (scan.count < scans && std::chrono::steady_clock::now() < deadline)
+    while (!stop_asked && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     participant->delete_contained_entities();
     DomainParticipantFactory::get_instance()->delete_participant(participant);
