@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
+#include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -41,6 +43,12 @@ int main(int argc, char* argv[])
                        "not used."),
         QStringLiteral("FILE"));
     parser.addOption(replay_option);
+    const QCommandLineOption ros2_option(
+        QStringLiteral("ros2"), QStringLiteral("Publish /scan, /tx710/points and /diagnostics on DDS as ROS 2 does."));
+    parser.addOption(ros2_option);
+    const QCommandLineOption ros2_namespace_option(
+        QStringLiteral("ros2-namespace"), QStringLiteral("Put the --ros2 topics under /NS."), QStringLiteral("NS"));
+    parser.addOption(ros2_namespace_option);
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -67,6 +75,28 @@ int main(int argc, char* argv[])
             TX_LOG << "--serve" << parser.value(serve_option) << "failed:" << error;
             std::fprintf(stderr, "TX710Viewer: --serve %s: %s\n", qUtf8Printable(parser.value(serve_option)),
                          qUtf8Printable(error));
+        }
+    }
+
+    // Publishing on DDS runs beside the window too; when DDS cannot start, a
+    // box says why and the viewer goes on without it.
+    tx710::Ros2Sink ros2;
+    if (parser.isSet(ros2_option)) {
+        if (ros2.start(parser.value(ros2_namespace_option))) {
+            TX_LOG << "publishing on DDS (--ros2)";
+            QObject::connect(&feed, &tx710::LiveFeed::roundReady, &app,
+                             [&ros2](const ScanRound& round) { ros2.publishRound(round); });
+            QObject::connect(&feed, &tx710::LiveFeed::statusReady, &app,
+                             [&ros2](const tx710::status::Sample& sample) { ros2.publishStatus(sample); });
+            feed.start(); // already running for --serve: the rounds come all the same
+        } else {
+            TX_LOG << "--ros2 failed:" << ros2.errorString();
+            std::fprintf(stderr, "TX710Viewer: %s\n", qUtf8Printable(ros2.errorString()));
+            auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ROS 2 publishing"),
+                                        ros2.errorString() + QStringLiteral("\nThe viewer goes on without it."));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setModal(false);
+            box->show();
         }
     }
 
