@@ -54,14 +54,22 @@ std_msgs_msg_dds__Header_ header(const Header& from)
 }
 
 // The last message Cyclone logs while the domain is joined: the reason of a
-// failure, in our one line instead of its own.
+// failure, in our one line instead of its own; bounded, control bytes escaped
+// (it may quote the user's settings).
 void keepLastMessage(void* last, const dds_log_data_t* data)
 {
-    std::string message(data->message + data->hdrsize, data->size - data->hdrsize);
+    constexpr std::size_t kLongest = 160;
+    std::string message(data->message, data->size);
     while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
         message.pop_back();
-    if (!message.empty())
-        *static_cast<std::string*>(last) = message;
+    if (message.empty())
+        return;
+    std::string& kept = *static_cast<std::string*>(last);
+    kept.clear();
+    for (std::size_t i = 0; i < message.size() && i < kLongest; ++i)
+        kept += (message[i] >= 0x20 && message[i] < 0x7f) ? message[i] : '?';
+    if (message.size() > kLongest)
+        kept += "...";
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "ros2/dds_names.h"
+#include "ros2/dds_publisher.h"
 #include "support/fixtures.h"
 
 using namespace tx710::ros2;
@@ -103,9 +104,25 @@ private slots:
             QCOMPARE(QString::fromStdString(error).section(QStringLiteral(": "), 1), expected);
     }
 
-    // DDS is started before any file is opened: a refusal leaves them alone.
-    void recorderRefusedLeavesFilesAlone()
+    void recorderRefused_data()
     {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("bad domain") << "ROS_DOMAIN_ID"
+                                    << "abc" << QByteArray("ROS_DOMAIN_ID must be a whole number from 0 to 232: 'abc'");
+        QTest::newRow("no such interface")
+            << "CYCLONEDDS_URI"
+            << "<General><Interfaces><NetworkInterface name=\"nope0\"/></Interfaces></General>"
+            << QByteArray("DDS cannot start on domain 0: nope0: does not match an available interface.");
+    }
+
+    // DDS is started before any file is opened: a refusal leaves them alone.
+    void recorderRefused()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, line);
         QTemporaryDir dir;
         const QString kept = dir.filePath(QStringLiteral("kept.txt"));
         QFile file(kept);
@@ -113,14 +130,18 @@ private slots:
         file.close();
         QProcess recorder;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ROS_DOMAIN_ID"), QStringLiteral("abc"));
+        environment.insert(variable, value);
         recorder.setProcessEnvironment(environment);
         recorder.start(
             tx710test::programPath("tx710-record"),
             {"--replay", tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")), "--ros2", "--out", kept});
         QVERIFY(recorder.waitForFinished(10000));
         QCOMPARE(recorder.exitCode(), 1);
-        QCOMPARE(recorder.readAllStandardError().count('\n'), 1);
+        const QByteArray error = recorder.readAllStandardError();
+        if (DdsPublisher::supported())
+            QCOMPARE(error, "tx710-record: " + line + "\n");
+        else
+            QVERIFY2(error.startsWith("tx710-record: --ros2: ") && error.count('\n') == 1, error.constData());
         QCOMPARE(tx710test::fileBytes(kept), QByteArray("earlier\n"));
     }
 };
