@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
+#include "recording/scan_options.h"
 #include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
@@ -49,6 +50,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption ros2_namespace_option(
         QStringLiteral("ros2-namespace"), QStringLiteral("Put the --ros2 topics under /NS."), QStringLiteral("NS"));
     parser.addOption(ros2_namespace_option);
+    // The live stream's profile and scan shape, as tx710-record takes them.
+    std::vector<QCommandLineOption> scan_options;
+    for (const std::string& name : tx710::scanOptionNames()) {
+        scan_options.emplace_back(QString::fromStdString(name),
+                                  QStringLiteral("With --serve or --ros2: see tx710-record --help."),
+                                  tx710::scanOptionTakesValue(name) ? QStringLiteral("VALUE") : QString());
+        parser.addOption(scan_options.back());
+    }
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()), qUtf8Printable(parser.helpText()));
         return 0; // the program ends with 0 on every way out
@@ -58,11 +67,30 @@ int main(int argc, char* argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
+    tx710::ScanOptions scan;
+    std::string scan_error;
+    for (const QCommandLineOption& option : scan_options) {
+        const std::string name = option.names().constFirst().toStdString();
+        const QStringList values = option.valueName().isEmpty()
+            ? (parser.isSet(option) ? QStringList{QString()} : QStringList())
+            : parser.values(option);
+        for (const QString& value : values) {
+            const QByteArray bytes = value.toLocal8Bit();
+            if (scan_error.empty())
+                tx710::parseScanOption(name, bytes.constData(), scan, scan_error);
+        }
+    }
+    if (!scan_error.empty() || !tx710::checkScanOptions(scan, scan_error)) {
+        std::fprintf(stderr, "TX710Viewer: %s\n\n%s", scan_error.c_str(), qUtf8Printable(parser.helpText()));
+        return 2; // a usage error, as tx710-record gives it
+    }
+
     tx710::ensureUsableGl(arguments.data());
 
     // The live stream runs beside the window; a server that cannot listen is
     // reported and the viewer goes on without it.
     tx710::FoxgloveServer server;
+    server.setScanOptions(scan);
     tx710::LiveFeed feed;
     if (parser.isSet(serve_option)) {
         QString error;
@@ -80,7 +108,7 @@ int main(int argc, char* argv[])
 
     // Publishing on DDS runs beside the window too; when DDS cannot start, a
     // box says why and the viewer goes on without it.
-    tx710::Ros2Sink ros2;
+    tx710::Ros2Sink ros2(scan);
     if (parser.isSet(ros2_option)) {
         if (ros2.start(parser.value(ros2_namespace_option))) {
             TX_LOG << "publishing on DDS (--ros2)";

@@ -13,6 +13,7 @@
 
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
+#include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
 namespace tx710::mcap {
@@ -91,6 +92,7 @@ private:
     Contents& contents_;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
+    ros2::McapReplay ros2_;
 };
 
 bool Reader::readAll(const QByteArray& file)
@@ -242,6 +244,9 @@ bool Reader::message(const QByteArray& content)
         return false;
     }
     const QByteArray data = content.mid(int(fields.position()));
+    if (channel->second.message_encoding == "cdr")
+        return ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time, data,
+                          contents_, error);
     if (channel->second.topic == pointcloud::topic().topic) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name) {
@@ -279,6 +284,14 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
                      [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
+    // Each round turns at the speed of the latest status before it.
+    std::size_t speed = 0;
+    for (ScanRound& round : contents.rounds) {
+        while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
+            ++speed;
+        if (!contents.speeds.empty())
+            round.speed_rpm = contents.speeds[speed].rpm;
+    }
     return true;
 }
 

@@ -10,9 +10,15 @@
 namespace tx710 {
 
 struct RecordingOutputs::Output {
-    explicit Output(const QString& file_path, Format file_format)
-        : path(file_path), format(file_format), text(file_path)
+    Output(const QString& file_path, Format file_format, const ScanOptions& scan)
+        : path(file_path), format(file_format), text(file_path), mcap(mcapOptions(scan))
     {}
+    static mcap::WriterOptions mcapOptions(const ScanOptions& scan)
+    {
+        mcap::WriterOptions options;
+        options.scan = scan;
+        return options;
+    }
     QString path;
     Format format;
     DataFileWriter text;
@@ -62,7 +68,7 @@ bool RecordingOutputs::open(const QStringList& paths)
             close();
             return fail(QStringLiteral("%1: unknown format (give .txt, .csv or .mcap)").arg(path));
         }
-        outputs_.push_back(std::make_unique<Output>(path, format));
+        outputs_.push_back(std::make_unique<Output>(path, format, scan_options_));
         Output& out = *outputs_.back();
         bool opened = true;
         switch (format) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "recording/round_sink.h"
+#include "recording/scan_options.h"
 
 namespace tx710 {
 
@@ -27,6 +28,9 @@ public:
 
     // The format for a path's extension; false for an unknown one.
     static bool formatFor(const QString& path, Format& format);
+
+    // The profile and scan shape of the MCAP files; before open().
+    void setScanOptions(const ScanOptions& options) { scan_options_ = options; }
 
     // Creates (or empties) every file. On failure the files opened so far are
     // closed again and errorString() tells which file failed and why.
@@ -50,6 +54,7 @@ private:
     std::vector<std::unique_ptr<Output>> outputs_;
     QString error_;
     bool failed_ = false;
+    ScanOptions scan_options_;
 };
 
 } // namespace tx710

@@ -1,7 +1,7 @@
 #include "ros2/ros2_sink.h"
 
+#include "recording/ros2_conversions.h"
 #include "ros2/dds_names.h"
-#include "ros2/round_messages.h"
 
 namespace tx710 {
 
@@ -18,14 +18,21 @@ bool Ros2Sink::start(const QString& ros_namespace)
 
 bool Ros2Sink::writeRound(const ScanRound& round)
 {
-    publisher_.publish(ros2::scanOf(round));
-    publisher_.publish(ros2::pointsOf(round));
+    // The speed as the recording's profile takes it, so that both give the
+    // same scan of a round.
+    if (round.speed_rpm > 0)
+        last_rpm_ = round.speed_rpm;
+    publisher_.publish(builder_.build(round, last_rpm_));
+    publisher_.publish(ros2::pointCloudOf(round, builder_.options()));
     return true;
 }
 
 bool Ros2Sink::writeStatus(const status::Sample& sample)
 {
-    publisher_.publish(ros2::diagnosticsOf(sample));
+    if (sample.rpm > 0)
+        last_rpm_ = sample.rpm;
+    publisher_.publish(ros2::diagnosticsOf(sample, previous_, builder_.options().frame_id));
+    previous_ = sample;
     return true;
 }
 

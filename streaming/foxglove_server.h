@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 
+#include "recording/recording_profile.h"
 #include "recording/round_sink.h"
 #include "recording/scan_round.h"
 #include "recording/status_message.h"
@@ -52,6 +53,9 @@ public:
     // On failure returns false with the reason in `error`.
     bool listen(const QString& host_and_port, QString* error);
     quint16 serverPort() const;
+    // The channels and messages of the profile these options choose (the
+    // Foxglove JSON profile until called); before the first client.
+    void setScanOptions(const ScanOptions& options);
     QString serverAddress() const;
 
     void publishRound(const ScanRound& round);
@@ -99,12 +103,16 @@ private:
     void closeClient(Client& client, int code, const QString& reason);
     void pump(Client& client);
     Client* find(QWebSocket* socket);
+    bool isStatusChannel(quint32 channel) const;
+    void publishPending();
 
     QTcpServer* tcp_server_ = nullptr;
     QWebSocketServer* ws_server_ = nullptr;
     std::map<QWebSocket*, std::unique_ptr<Client>> clients_;
     QByteArray server_info_;
     QByteArray advertise_;
+    std::unique_ptr<RecordingProfile> profile_;
+    std::vector<RecordingProfile::Message> pending_;
 };
 
 } // namespace tx710

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <getopt.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "recording/data_file.h"
 #include "recording/mcap_reader.h"
 #include "recording/recording_outputs.h"
+#include "recording/scan_options.h"
 #include "ros2/dds_names.h"
 #include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
@@ -36,28 +38,35 @@ namespace {
 
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
-const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                      "                    [--out FILE]... [--serve [HOST:]PORT] [--ros2 [--ros2-namespace NS]]\n"
-                      "                    [--quiet] [--realtime]\n"
-                      "Records whole LiDAR revolutions without a display.\n"
-                      "\n"
-                      "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
-                      "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
-                      "                      program (.mcap), as fast as possible\n"
-                      "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
-                      "  --rounds N          stop after N rounds\n"
-                      "  --duration SECONDS  stop after this time (default: until interrupted)\n"
-                      "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
-                      "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
-                      "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
-                      "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
-                      "  --ros2              publish /scan, /tx710/points and /diagnostics on DDS as\n"
-                      "                      ROS 2 does (ROS_DOMAIN_ID, ROS_AUTOMATIC_DISCOVERY_RANGE)\n"
-                      "  --ros2-namespace NS put those topics under /NS\n"
-                      "  --quiet             no progress line and no summary\n"
-                      "  --help              show this text\n"
-                      "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
-                      "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
+                          "                    [--out FILE]... [--serve [HOST:]PORT] [--ros2 [--ros2-namespace NS]]\n"
+                          "                    [--quiet] [--realtime]\n"
+                          "                    [SCAN OPTIONS]\n"
+                          "Records whole LiDAR revolutions without a display.\n"
+                          "\n"
+                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                          "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
+                          "                      program (.mcap), as fast as possible\n"
+                          "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
+                          "  --rounds N          stop after N rounds\n"
+                          "  --duration SECONDS  stop after this time (default: until interrupted)\n"
+                          "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
+                          "                      extension: .txt (the viewer's data file), .csv, .mcap\n"
+                          "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                          "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                          "  --ros2              publish /scan, /tx710/points and /diagnostics on DDS as\n"
+                          "                      ROS 2 does (ROS_DOMAIN_ID, ROS_AUTOMATIC_DISCOVERY_RANGE)\n"
+                          "  --ros2-namespace NS put those topics under /NS\n"
+                          "  --quiet             no progress line and no summary\n"
+                          "  --help              show this text\n"
+                          "Scan options (the .mcap files and the live stream):\n";
+const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
+                          "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+
+std::string usage()
+{
+    return std::string(kUsageHead) + scanOptionsUsage() + kUsageTail;
+}
 
 struct Options {
     QString port;
@@ -68,37 +77,45 @@ struct Options {
     QString serve; // [HOST:]PORT of the live server, empty: none
     bool quiet = false;
     bool realtime = false;
+    ScanOptions scan;
     bool ros2 = false;
     QString ros2_namespace;
 };
 
 int usageError(const QString& message)
 {
-    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), kUsage);
+    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), usage().c_str());
     return 2;
 }
 
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Namespace };
-    static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},
-        {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds},
-        {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},
-        {"serve", required_argument, nullptr, kServe},
-        {"quiet", no_argument, nullptr, kQuiet},
-        {"realtime", no_argument, nullptr, kRealtime},
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Ns, kScan };
+    std::vector<option> long_options = {
+        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
         {"help", no_argument, nullptr, kHelp},
-        {"ros2", no_argument, nullptr, kRos2},
-        {"ros2-namespace", required_argument, nullptr, kRos2Namespace},
-        {nullptr, 0, nullptr, 0},
     };
+    long_options.push_back({"ros2", no_argument, nullptr, kRos2});
+    long_options.push_back({"ros2-namespace", required_argument, nullptr, kRos2Ns});
+    const std::vector<std::string>& scan_names = scanOptionNames();
+    for (std::size_t i = 0; i < scan_names.size(); ++i)
+        long_options.push_back({scan_names[i].c_str(),
+                                scanOptionTakesValue(scan_names[i]) ? required_argument : no_argument, nullptr,
+                                kScan + int(i)});
+    long_options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     int code = 0;
-    while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
+        if (code >= kScan) {
+            std::string error;
+            if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
+                return usageError(QString::fromStdString(error));
+            continue;
+        }
         const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
         char* end = nullptr;
         switch (code) {
@@ -139,7 +156,7 @@ int parseOptions(int argc, char** argv, Options& options)
         case kRos2:
             options.ros2 = true;
             break;
-        case kRos2Namespace: {
+        case kRos2Ns: {
             std::string qualified, error;
             if (!ros2::qualifyNamespace(optarg, qualified, error))
                 return usageError(QString::fromStdString(error));
@@ -147,7 +164,7 @@ int parseOptions(int argc, char** argv, Options& options)
             break;
         }
         case kHelp:
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         default:
             return usageError(
@@ -165,6 +182,9 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
+    std::string scan_error;
+    if (!checkScanOptions(options.scan, scan_error))
+        return usageError(QString::fromStdString(scan_error));
     if (!options.ros2_namespace.isEmpty() && !options.ros2)
         return usageError(QStringLiteral("--ros2-namespace applies to --ros2 only"));
     if (options.outputs.isEmpty() && options.serve.isEmpty() && !options.ros2)
@@ -432,12 +452,13 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     // Before the files: a DDS that cannot start leaves them untouched.
-    Ros2Sink ros2_sink;
+    Ros2Sink ros2_sink(options.scan);
     if (options.ros2 && !ros2_sink.start(options.ros2_namespace)) {
         std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(ros2_sink.errorString()));
         return 1;
     }
     RecordingOutputs outputs;
+    outputs.setScanOptions(options.scan);
     if (!outputs.open(options.outputs)) {
         std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(outputs.errorString()));
         return 1;
@@ -445,6 +466,7 @@ int main(int argc, char** argv)
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
+    server.setScanOptions(options.scan);
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {
