@@ -2,10 +2,11 @@
 // types fastddsgen generates from ros2/idl: it joins the domain of
 // ROS_DOMAIN_ID (discovery settings from FASTRTPS_DEFAULT_PROFILES_FILE) and
 // takes rt/<ns>/scan, rt/<ns>/tx710/points and rt/<ns>/diagnostics.
-// For each topic it writes into OUT_DIR the received bytes as they came
-// (<topic>.bin: 4-byte little-endian length, then the serialized sample) and
-// what Fast DDS decoded of them (<topic>.jsonl, one JSON object a line); the
-// topic and type names of the writers it discovered go to writers.txt.
+// Fast DDS decodes each sample with the generated types (a sample they cannot
+// decode is never delivered); the bytes as they came go into OUT_DIR/<topic>.bin
+// (4-byte little-endian length, then the serialized sample) for the official
+// ROS 2 CDR reader. The topic and type names of the writers it discovered go
+// to writers.txt.
 // It ends on SIGTERM or SIGINT, or after SECONDS; prints the counts.
 //
 // Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]
@@ -21,12 +22,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -74,88 +73,12 @@ private:
     Generated generated_;
 };
 
-std::string number(double value)
-{
-    if (std::isnan(value))
-        return "\"NaN\"";
-    if (std::isinf(value))
-        return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
-
-std::string quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-template <typename Values> std::string array(const Values& values)
-{
-    std::string out = "[";
-    for (const auto& value : values)
-        out += (out.size() > 1 ? "," : "") + number(value);
-    return out + "]";
-}
-
-std::string header(const std_msgs::msg::dds_::Header_& header)
-{
-    return "\"header\":{\"stamp\":{\"sec\":" + std::to_string(header.stamp().sec()) + ",\"nanosec\":"
-        + std::to_string(header.stamp().nanosec()) + "},\"frame_id\":" + quoted(header.frame_id()) + "}";
-}
-
-std::string json(const sensor_msgs::msg::dds_::LaserScan_& m)
-{
-    return "{" + header(m.header()) + ",\"angle_min\":" + number(m.angle_min())
-        + ",\"angle_max\":" + number(m.angle_max()) + ",\"angle_increment\":" + number(m.angle_increment())
-        + ",\"time_increment\":" + number(m.time_increment()) + ",\"scan_time\":" + number(m.scan_time())
-        + ",\"range_min\":" + number(m.range_min()) + ",\"range_max\":" + number(m.range_max())
-        + ",\"ranges\":" + array(m.ranges()) + ",\"intensities\":" + array(m.intensities()) + "}";
-}
-
-std::string json(const sensor_msgs::msg::dds_::PointCloud2_& m)
-{
-    std::string fields;
-    for (const auto& f : m.fields())
-        fields += std::string(fields.empty() ? "" : ",") + "{\"name\":" + quoted(f.name())
-            + ",\"offset\":" + std::to_string(f.offset()) + ",\"datatype\":" + std::to_string(f.datatype())
-            + ",\"count\":" + std::to_string(f.count()) + "}";
-    return "{" + header(m.header()) + ",\"height\":" + std::to_string(m.height())
-        + ",\"width\":" + std::to_string(m.width()) + ",\"fields\":[" + fields
-        + "],\"is_bigendian\":" + (m.is_bigendian() ? "true" : "false")
-        + ",\"point_step\":" + std::to_string(m.point_step()) + ",\"row_step\":" + std::to_string(m.row_step())
-        + ",\"data\":" + array(m.data()) + ",\"is_dense\":" + (m.is_dense() ? "true" : "false") + "}";
-}
-
-std::string json(const diagnostic_msgs::msg::dds_::DiagnosticArray_& m)
-{
-    std::string statuses;
-    for (const auto& s : m.status()) {
-        std::string values;
-        for (const auto& v : s.values())
-            values += std::string(values.empty() ? "" : ",") + "{\"key\":" + quoted(v.key())
-                + ",\"value\":" + quoted(v.value()) + "}";
-        statuses += std::string(statuses.empty() ? "" : ",") + "{\"level\":" + std::to_string(s.level())
-            + ",\"name\":" + quoted(s.name()) + ",\"message\":" + quoted(s.message())
-            + ",\"hardware_id\":" + quoted(s.hardware_id()) + ",\"values\":[" + values + "]}";
-    }
-    return "{" + header(m.header()) + ",\"status\":[" + statuses + "]}";
-}
-
 // Takes every sample of one topic and writes it out.
 template <typename Message, typename Generated> class Reception : public DataReaderListener
 {
 public:
     using Type = Capturing<Message, Generated>;
-    Reception(const std::string& dir, const std::string& file)
-        : bytes_(dir + "/" + file + ".bin"), json_(dir + "/" + file + ".jsonl")
-    {}
+    Reception(const std::string& dir, const std::string& file) : bytes_(dir + "/" + file + ".bin") {}
 
     void on_data_available(DataReader* reader) override
     {
@@ -169,7 +92,6 @@ public:
                                              uint8_t(size >> 24)};
             bytes_.write(reinterpret_cast<const char*>(length), 4);
             bytes_.write(reinterpret_cast<const char*>(sample.bytes.data()), size);
-            json_ << json(sample.message) << '\n';
             ++count;
         }
     }
@@ -178,7 +100,6 @@ public:
 
 private:
     std::ofstream bytes_;
-    std::ofstream json_;
 };
 
 class Writers : public DomainParticipantListener
