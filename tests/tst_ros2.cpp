@@ -130,6 +130,9 @@ private slots:
         file.close();
         QProcess recorder;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name :
+             {"ROS_DOMAIN_ID", "ROS_AUTOMATIC_DISCOVERY_RANGE", "ROS_LOCALHOST_ONLY", "CYCLONEDDS_URI"})
+            environment.remove(QString::fromLatin1(name));
         environment.insert(variable, value);
         recorder.setProcessEnvironment(environment);
         recorder.start(
