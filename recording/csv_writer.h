@@ -12,18 +12,20 @@
 #include <QString>
 
 #include "recording/output_file.h"
+#include "recording/scan_options.h"
 #include "recording/scan_round.h"
 
 namespace tx710::csv {
 
 QByteArray headerLine();
-void appendRound(QByteArray& text, const ScanRound& round);
+// x and y for a LiDAR mounted as `mounting` says.
+void appendRound(QByteArray& text, const ScanRound& round, const ScanOptions& mounting = ScanOptions());
 
 class Writer
 {
 public:
     // Creates the file and writes the header line.
-    bool open(const QString& path);
+    bool open(const QString& path, const ScanOptions& mounting = ScanOptions());
     // On failure the file ends after the previous round; later rounds may
     // still be written (when space has come back).
     bool writeRound(const ScanRound& round);
@@ -34,6 +36,7 @@ public:
 private:
     OutputFile file_;
     QString error_;
+    ScanOptions mounting_;
 };
 
 } // namespace tx710::csv

@@ -81,7 +81,7 @@ bool RecordingOutputs::open(const QStringList& paths)
             break;
         }
         case Format::Csv:
-            opened = out.csv.open(path) || fail(out.csv.errorString());
+            opened = out.csv.open(path, scan_options_) || fail(out.csv.errorString());
             break;
         case Format::Mcap:
             opened = out.mcap.open(path) || fail(out.mcap.errorString());

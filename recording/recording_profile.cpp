@@ -11,6 +11,8 @@ namespace {
 class FoxgloveProfile : public RecordingProfile
 {
 public:
+    explicit FoxgloveProfile(const ScanOptions& options) : options_(options) {}
+
     QByteArray name() const override { return QByteArray(); }
 
     const std::vector<Channel>& channels() const override
@@ -22,8 +24,8 @@ public:
 
     void roundMessages(const ScanRound& round, std::vector<Message>& messages) override
     {
-        messages.push_back(
-            Message{mcap::kScanId, std::uint32_t(round.number), round.receive_time_ns, pointcloud::encode(round)});
+        messages.push_back(Message{mcap::kScanId, std::uint32_t(round.number), round.receive_time_ns,
+                                   pointcloud::encode(round, options_)});
     }
 
     void statusMessages(const status::Sample& sample, std::vector<Message>& messages) override
@@ -32,6 +34,7 @@ public:
     }
 
 private:
+    ScanOptions options_;
     std::uint32_t status_sequence_ = 0;
 };
 
@@ -40,7 +43,7 @@ private:
 std::unique_ptr<RecordingProfile> makeRecordingProfile(const ScanOptions& options)
 {
     if (options.profile == ScanOptions::Profile::Foxglove)
-        return std::make_unique<FoxgloveProfile>();
+        return std::make_unique<FoxgloveProfile>(options);
     return std::make_unique<ros2::McapProfile>(options);
 }
 

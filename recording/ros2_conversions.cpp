@@ -6,18 +6,13 @@
 #include <cstring>
 
 #include "recording/laser_scan_builder.h"
+#include "recording/point_coordinates.h"
 
 namespace tx710::ros2 {
 
 namespace {
 
 const char* const kFieldNames[] = {"x", "y", "z", "intensity", "angle", "distance"};
-
-// Rounded to the micrometre, as the CSV gives coordinates; +0.0 turns -0 into 0.
-float micrometres(double metres)
-{
-    return float(std::round(metres * 1e6) / 1e6 + 0.0);
-}
 
 void putFloat(std::uint8_t* at, float value)
 {
@@ -64,14 +59,8 @@ PointCloud2 pointCloudOf(const ScanRound& round, const ScanOptions& options)
     cloud.data.resize(std::size_t(cloud.row_step));
     std::uint8_t* at = cloud.data.data();
     for (const PointRecord& point : round.points) {
-        const double bearing = bearingOf(options, point.angle);
-        const double metres = double(point.distance) / 1000.0;
-        const float values[] = {micrometres(metres * std::cos(bearing)),
-                                micrometres(metres * std::sin(bearing)),
-                                0.0f,
-                                point.intensity,
-                                point.angle,
-                                point.distance};
+        const coordinates::PlanePoint plane = coordinates::fromPolar(point, options);
+        const float values[] = {float(plane.x_m), float(plane.y_m), 0.0f, point.intensity, point.angle, point.distance};
         for (float value : values) {
             putFloat(at, value);
             at += 4;

@@ -2,17 +2,23 @@
 // the seams of the turn, nearer points, masks, mounting, speeds; bad option
 // values; damaged ROS 2 recordings read back for replay.
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
+#include "recording/csv_writer.h"
 #include "recording/laser_scan_builder.h"
 #include "recording/mcap_reader.h"
 #include "recording/mcap_writer.h"
+#include "recording/point_cloud_message.h"
 #include "recording/ros2_cdr.h"
+#include "recording/ros2_conversions.h"
 #include "recording/ros2_mcap_profile.h"
 #include "support/fixtures.h"
 
@@ -82,10 +88,11 @@ private slots:
         QTest::addColumn<float>("intensity");
         // 450 beams from -180 degrees, 0.8 apart: bearing 0 is beam 225, 180 beam 0.
         QTest::newRow("0 and 360 meet in the forward beam, the nearer wins")
-            << QStringList() << "359.9:2000:5 0.1:1000:7" << 225 << 1.0f << 7.0f;
+            << QStringList() << "0.1:1000:7 359.9:2000:5" << 225 << 1.0f << 7.0f;
+        QTest::newRow("359.9 alone: the forward beam") << QStringList() << "359.9:2000:5" << 225 << 2.0f << 5.0f;
         QTest::newRow("just past 180 wraps to the first beam") << QStringList() << "180.3:3000:9" << 0 << 3.0f << 9.0f;
         QTest::newRow("two points in one beam: the nearer")
-            << QStringList() << "90.4:1500:1 90.6:1200:2 90.2:0:3" << 112 << 1.2f << 2.0f;
+            << QStringList() << "90.4:1200:2 90.6:1500:1 90.2:0:3" << 112 << 1.2f << 2.0f;
         QTest::newRow("empty beam: +Inf, intensity 0") << QStringList() << "90.4:1500:1" << 113 << kInf << 0.0f;
         QTest::newRow("only points without a return: +Inf") << QStringList() << "90.4:0:50" << 112 << kInf << 0.0f;
         QTest::newRow("nearer than range_min: -Inf")
@@ -154,6 +161,42 @@ private slots:
         // Slower now: one turn back from the next receive time lies before the first stamp.
         const auto second = nanoseconds(builder.build(roundOf("", 10 * kSecond + 50000000), 300).header.stamp);
         QCOMPARE(second, first + 1);
+    }
+
+    // One frame for every x and y of a recording; the raw columns stay as measured.
+    void mountingShapesEveryXAndY_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("point");
+        QTest::addColumn<QByteArray>("csv"); // the CSV row after the time
+        QTest::newRow("as mounted") << QStringList() << "90:2000:7" << QByteArray("90.000,2000,7,0.000000,-2.000000");
+        QTest::newRow("yaw 90: 0 is left")
+            << QStringList{"yaw=90"} << "0:2000:7" << QByteArray("0.000,2000,7,0.000000,2.000000");
+        QTest::newRow("upside down: 90 is left")
+            << QStringList{"upside-down"} << "90:2000:7" << QByteArray("90.000,2000,7,0.000000,2.000000");
+    }
+    void mountingShapesEveryXAndY()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, point);
+        QFETCH(QByteArray, csv);
+        const ScanOptions mounting = optionsOf(options);
+        const ScanRound round = roundOf(point);
+        QByteArray row;
+        csv::appendRound(row, round, mounting);
+        QCOMPARE(row.mid(row.indexOf(',', row.indexOf(',') + 1) + 1), csv + '\n');
+        const QList<QByteArray> xy = csv.split(',').mid(3);
+        const ros2::PointCloud2 cloud = ros2::pointCloudOf(round, mounting);
+        float x = 0, y = 0;
+        std::memcpy(&x, cloud.data.data(), 4);
+        std::memcpy(&y, cloud.data.data() + 4, 4);
+        QCOMPARE(QByteArray::number(x, 'f', 6) + ',' + QByteArray::number(y, 'f', 6), xy.join(','));
+        const QByteArray json = pointcloud::encode(round, mounting);
+        const QJsonObject foxglove = QJsonDocument::fromJson(json).object();
+        const QByteArray data = QByteArray::fromBase64(foxglove.value("data").toString().toLatin1());
+        std::memcpy(&x, data.constData(), 4);
+        std::memcpy(&y, data.constData() + 4, 4);
+        QCOMPARE(QByteArray::number(x, 'f', 6) + ',' + QByteArray::number(y, 'f', 6), xy.join(','));
     }
 
     void badOption_data()

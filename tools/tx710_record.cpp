@@ -91,7 +91,7 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Ns, kScan };
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Ns, kScan = 1000 };
     std::vector<option> long_options = {
         {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
         {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
@@ -110,7 +110,8 @@ int parseOptions(int argc, char** argv, Options& options)
     opterr = 0;
     int code = 0;
     while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
-        if (code >= kScan) {
+        // getopt gives '?' and ':' for what it does not take.
+        if (code >= kScan && code < kScan + int(scan_names.size())) {
             std::string error;
             if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
                 return usageError(QString::fromStdString(error));
