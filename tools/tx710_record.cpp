@@ -91,7 +91,8 @@ int usageError(const QString& message)
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kRos2, kRos2Ns, kScan = 1000 };
+    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kScan = 1000 };
+    enum { kRos2 = 900, kRos2Ns };
     std::vector<option> long_options = {
         {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
         {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
