@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "app/startup.h"
 #include "app/unix_signal_watcher.h"
 #include "recording/scan_options.h"
+#include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 
@@ -75,6 +77,10 @@ struct Options {
         QStringLiteral("reconnect"),
         QStringLiteral("When the link is lost, wait for the device and go on instead of ending (also a remembered "
                        "setting, the tool bar's Reconnect).")};
+    const QCommandLineOption ros2{
+        QStringLiteral("ros2"), QStringLiteral("Publish /scan, /tx710/points and /diagnostics on DDS as ROS 2 does.")};
+    const QCommandLineOption ros2_namespace{QStringLiteral("ros2-namespace"),
+                                            QStringLiteral("Put the --ros2 topics under /NS."), QStringLiteral("NS")};
     // The live stream's profile and scan shape, as tx710-record takes them.
     std::vector<QCommandLineOption> scan_options;
     int max_client_count = tx710::FoxgloveServer::kDefaultMaxClients;
@@ -85,10 +91,10 @@ struct Options {
         parser.setApplicationDescription(QStringLiteral("Shows live what a TX710 LiDAR sees."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({port, serve, max_clients, replay, reconnect});
+        parser.addOptions({port, serve, max_clients, replay, reconnect, ros2, ros2_namespace});
         for (const std::string& name : tx710::scanOptionNames()) {
             scan_options.emplace_back(QString::fromStdString(name),
-                                      QStringLiteral("With --serve: see tx710-record --help."),
+                                      QStringLiteral("With --serve or --ros2: see tx710-record --help."),
                                       tx710::scanOptionTakesValue(name) ? QStringLiteral("VALUE") : QString());
             parser.addOption(scan_options.back());
         }
@@ -183,6 +189,28 @@ int main(int argc, char* argv[])
             TX_LOG << "--serve" << parser.value(options.serve) << "failed:" << error;
             std::fprintf(stderr, "TX710Viewer: --serve %s: %s\n", qUtf8Printable(parser.value(options.serve)),
                          qUtf8Printable(error));
+        }
+    }
+
+    // Publishing on DDS runs beside the window too; when DDS cannot start, a
+    // box says why and the viewer goes on without it.
+    tx710::Ros2Sink ros2(options.scan);
+    if (parser.isSet(options.ros2)) {
+        if (ros2.start(parser.value(options.ros2_namespace))) {
+            TX_LOG << "publishing on DDS (--ros2)";
+            QObject::connect(&feed, &tx710::LiveFeed::roundReady, &app,
+                             [&ros2](const ScanRound& round) { ros2.publishRound(round); });
+            QObject::connect(&feed, &tx710::LiveFeed::statusReady, &app,
+                             [&ros2](const tx710::status::Sample& sample) { ros2.publishStatus(sample); });
+            feed.start(); // already running for --serve: the rounds come all the same
+        } else {
+            TX_LOG << "--ros2 failed:" << ros2.errorString();
+            std::fprintf(stderr, "TX710Viewer: %s\n", qUtf8Printable(ros2.errorString()));
+            auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ROS 2 publishing"),
+                                        ros2.errorString() + QStringLiteral("\nThe viewer goes on without it."));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setModal(false);
+            box->show();
         }
     }
 

@@ -29,6 +29,8 @@
 #include "recording/recording_outputs.h"
 #include "recording/scan_options.h"
 #include "replay/recording_file.h"
+#include "ros2/dds_names.h"
+#include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
 #include "tools/link_wait.h"
@@ -42,6 +44,7 @@ constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
                           "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
                           "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
+                          "                    [--ros2 [--ros2-namespace NS]]\n"
                           "                    [SCAN OPTIONS]\n"
                           "Records whole LiDAR revolutions without a display.\n"
                           "\n"
@@ -62,6 +65,9 @@ const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--
                           "                      the device (the same adapter) and record on\n"
                           "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
                           "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
+                          "  --ros2              publish /scan, /tx710/points and /diagnostics on DDS as\n"
+                          "                      ROS 2 does (ROS_DOMAIN_ID, ROS_AUTOMATIC_DISCOVERY_RANGE)\n"
+                          "  --ros2-namespace NS put those topics under /NS\n"
                           "  --quiet             no progress line and no summary\n"
                           "  --help              show this text\n"
                           "  --version           show the version\n"
@@ -88,6 +94,8 @@ struct Options {
     bool reconnect = false;
     double reconnect_timeout = 0; // 0: wait until interrupted
     ScanOptions scan;
+    bool ros2 = false;
+    QString ros2_namespace;
 };
 
 int usageError(const QString& message)
@@ -116,6 +124,7 @@ int parseOptions(int argc, char** argv, Options& options)
         kMaxClients,
         kScan = 1000
     };
+    enum { kRos2 = 900, kRos2Ns };
     std::vector<option> long_options = {
         {"port", required_argument, nullptr, kPort},
         {"replay", required_argument, nullptr, kReplay},
@@ -132,6 +141,8 @@ int parseOptions(int argc, char** argv, Options& options)
         {"reconnect-timeout", required_argument, nullptr, kTimeout},
         {"max-clients", required_argument, nullptr, kMaxClients},
     };
+    long_options.push_back({"ros2", no_argument, nullptr, kRos2});
+    long_options.push_back({"ros2-namespace", required_argument, nullptr, kRos2Ns});
     const std::vector<std::string>& scan_names = scanOptionNames();
     for (std::size_t i = 0; i < scan_names.size(); ++i)
         long_options.push_back({scan_names[i].c_str(),
@@ -205,6 +216,16 @@ int parseOptions(int argc, char** argv, Options& options)
                 return usageError(
                     QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
             break;
+        case kRos2:
+            options.ros2 = true;
+            break;
+        case kRos2Ns: {
+            std::string qualified, error;
+            if (!ros2::qualifyNamespace(optarg, qualified, error))
+                return usageError(QString::fromStdString(error));
+            options.ros2_namespace = value;
+            break;
+        }
         case kHelp:
             std::fputs(usage().c_str(), stdout);
             return 0;
@@ -234,8 +255,10 @@ int parseOptions(int argc, char** argv, Options& options)
     std::string scan_error;
     if (!checkScanOptions(options.scan, scan_error))
         return usageError(QString::fromStdString(scan_error));
-    if (options.outputs.isEmpty() && options.serve.isEmpty())
-        return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
+    if (!options.ros2_namespace.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("--ros2-namespace applies to --ros2 only"));
+    if (options.outputs.isEmpty() && options.serve.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("nothing to record to: give --out FILE, --serve [HOST:]PORT or --ros2"));
     const QString refused = OutputTargets::check(
         options.outputs, options.replay.isEmpty() ? options.port : options.replay, options.overwrite);
     if (!refused.isEmpty())
@@ -543,6 +566,12 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
     if (UnixSignalWatcher::signalled())
         return 0;
+    // Before the files: a DDS that cannot start leaves them untouched.
+    Ros2Sink ros2_sink(options.scan);
+    if (options.ros2 && !ros2_sink.start(options.ros2_namespace)) {
+        std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(ros2_sink.errorString()));
+        return 1;
+    }
     RecordingOutputs outputs;
     outputs.setScanOptions(options.scan);
     outputs.open(options.outputs, OutputTargets::openMode(options.overwrite));
@@ -564,6 +593,8 @@ int main(int argc, char** argv)
                          unsigned(server.serverPort()));
         recorder.addSink(&server);
     }
+    if (options.ros2)
+        recorder.addSink(&ros2_sink);
     QObject::connect(&watcher, &UnixSignalWatcher::unixSignal, &recorder, [&recorder](int) { recorder.finish(0); });
     if (!recorder.start())
         return UnixSignalWatcher::signalled() ? 0 : 1;

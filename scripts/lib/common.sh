@@ -10,10 +10,12 @@ TX710_PACKAGES=(
   libqt5websockets5-dev
   libfreetype-dev libgl-dev libgl1-mesa-dri
   libzstd-dev zlib1g-dev
+  cyclonedds-dev cyclonedds-tools
 )
 TX710_TEST_PACKAGES=(
   xvfb xauth clang libclang-rt-14-dev libbenchmark-dev
   systemd # systemd-analyze checks the recorder's unit
+  libfastrtps-dev fastddsgen
 )
 
 tx710_as_root() {
@@ -97,4 +99,38 @@ tx710_stop() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
+}
+
+# tx710_dds_run FOLDER SUBSCRIBERS [tx710-record options]: the simulator
+# feeding `tx710-record --ros2 --out FOLDER/a.txt --out FOLDER/a.mcap` and
+# SUBSCRIBERS Fast DDS subscribers (tests/interop), each writing what it
+# receives into FOLDER/sub1, sub2, ...; all on a domain of their own, with
+# the loopback discovery settings of tests/interop. Sets tx710_dds_pids (the
+# subscribers) and tx710_record_pid; the caller waits for the recorder and
+# then calls tx710_dds_finish.
+tx710_dds_run() {
+  local dir="$1" count="$2" i; shift 2
+  export ROS_DOMAIN_ID="$(( ($$ % 200) + 20 ))"
+  export CYCLONEDDS_URI="file://$TX710_ROOT/tests/interop/cyclonedds-loopback.xml"
+  export FASTRTPS_DEFAULT_PROFILES_FILE="$TX710_ROOT/tests/interop/fastdds-loopback.xml"
+  tx710_dds_pids=()
+  for i in $(seq "$count"); do
+    mkdir -p "$dir/sub$i"
+    "$TX710_ROOT/build/bin/dds_subscriber" "$dir/sub$i" 600 >"$dir/sub$i.out" 2>&1 &
+    tx710_dds_pids+=($!)
+  done
+  for i in $(seq "$count"); do tx710_poll 100 sed -n /subscribed/p "$dir/sub$i.out" >/dev/null; done
+  tx710_start_sim "$dir/sim.out"
+  env -u DISPLAY -u QT_QPA_PLATFORM "$TX710_ROOT/build/bin/tx710-record" --port "$tx710_sim_port" --ros2 --quiet \
+    --out "$dir/a.txt" --out "$dir/a.mcap" "$@" &
+  tx710_record_pid=$!
+}
+
+# tx710_dds_finish: ends the simulator and, after a moment for the last
+# samples, the subscribers.
+tx710_dds_finish() {
+  tx710_stop "$tx710_sim_pid"
+  sleep 2
+  tx710_stop "${tx710_dds_pids[@]}"
+  unset ROS_DOMAIN_ID CYCLONEDDS_URI FASTRTPS_DEFAULT_PROFILES_FILE
 }
