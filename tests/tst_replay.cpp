@@ -64,8 +64,7 @@ private slots:
             rounds += QByteArray::number(k) + " 1 500 9\n";
         for (int k = 1; k <= 100001; ++k)
             points += "1 1 500 9\n";
-        QTest::newRow("more rounds than a replay holds") << rounds << "a.txt"
-                                                         << "line 200002: more than 200000 rounds";
+        QTest::newRow("more rounds than a day gives") << rounds << "a.txt" << QString("1 ").repeated(200001).chopped(1);
         QTest::newRow("more points than a round holds") << points << "a.txt"
                                                         << "line 100002: more than 100000 points in a round";
     }
