@@ -359,7 +359,7 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
     if (opcode != kMessage)
         return Item::End; // indexes, attachments, metadata: not needed for replay
     const auto channel_id = fields.get<std::uint16_t>();
-    fields.get<std::uint32_t>();
+    const auto sequence = fields.get<std::uint32_t>();
     // The point cloud carries its receive time; a status has only the log time.
     const auto log_time = fields.get<std::uint64_t>();
     fields.get<std::uint64_t>();
@@ -374,7 +374,9 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name)
             return fail(QStringLiteral("/scan is not a JSON foxglove.PointCloud channel"));
-        if (!decodeScan(content, out_.round, out_.error))
+        if (!out_.decode_rounds)
+            out_.round = ScanRound{int(sequence), std::int64_t(log_time), {}};
+        else if (!decodeScan(content, out_.round, out_.error))
             return Item::Failed;
         out_.place = MessagePlace{position, inner};
         return Item::Round;

@@ -56,6 +56,9 @@ public:
     MessagePlace place;
     Contents::Speed speed;
     std::size_t status_messages = 0;
+    // False: a round is only found (its number, its log time as its receive
+    // time, no points), which is many times faster; readRound() decodes it.
+    bool decode_rounds = true;
     bool complete = false; // at End: the file has its footer and closing magic
     QString error;
 

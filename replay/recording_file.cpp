@@ -32,7 +32,7 @@ bool Recording::open(const QString& path, QString& error, const std::function<bo
         stream_.reset();
         return inputfile::read(path, limits::kRecordingBytes, bytes, error, cancelled) && openBytes(bytes, path, error);
     }
-    return index(path, error);
+    return index(error);
 }
 
 bool Recording::openBytes(const QByteArray& bytes, const QString& name, QString& error)
@@ -43,11 +43,15 @@ bool Recording::openBytes(const QByteArray& bytes, const QString& name, QString&
         stream_.reset();
         return false;
     }
-    return index(name, error);
+    return index(error);
 }
 
-bool Recording::index(const QString&, QString& error)
+bool Recording::index(QString& error)
 {
+    // The points of a message are checked when it is shown: finding a
+    // round costs a fraction of decoding it.
+    if (stream_->isMcap())
+        stream_->findRoundsOnly();
     std::vector<mcap::Contents::Speed> speeds;
     Round round;
     RoundPlace place;

@@ -2,8 +2,8 @@
 
 // A recording opened for replay in the viewer: an index of its rounds (where
 // each lies, its time and speed) built in one pass that checks the whole
-// file, and the rounds read back from the file when asked for, the last few
-// kept. A recording is held whole only when it cannot be read again (a FIFO:
+// file (an MCAP message's points only when it is read), and the rounds read
+// back from the file when asked for, the last few kept. A recording is held whole only when it cannot be read again (a FIFO:
 // at most limits::kRecordingBytes) or when it is given as rounds.
 
 #include <QString>
@@ -56,7 +56,7 @@ private:
         std::uint32_t inner = 0;
         float speed_rpm = 0; // NaN: not recorded
     };
-    bool index(const QString& name, QString& error);
+    bool index(QString& error);
 
     std::vector<Round> held_;
     std::vector<Entry> entries_;

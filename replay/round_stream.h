@@ -47,6 +47,9 @@ public:
     bool openBytes(const QByteArray& bytes, const QString& name, QString& error);
 
     bool isMcap() const { return mcap_ != nullptr; }
+    // MCAP rounds found by next() without their points, their log time as
+    // their receive time; readAt() decodes them.
+    void findRoundsOnly() { mcap_->decode_rounds = false; }
     bool seekable() const { return input_.seekable(); }
 
     enum class Item { Round, End, Failed };
