@@ -80,10 +80,11 @@ bool Recording::index(QString& error)
     // speed of the latest status before it (the first status for the rounds
     // before any).
     const auto byTime = [](const auto& a, const auto& b) { return a.time_ns < b.time_ns; };
-    if (has_time_) {
+    // Sorting takes a copy: not for the files this program writes, in order.
+    if (has_time_ && !std::is_sorted(entries_.begin(), entries_.end(), byTime))
         std::stable_sort(entries_.begin(), entries_.end(), byTime);
+    if (has_time_)
         std::stable_sort(speeds.begin(), speeds.end(), byTime);
-    }
     std::size_t speed = 0;
     for (Entry& entry : entries_) {
         while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= entry.time_ns)

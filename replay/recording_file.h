@@ -59,7 +59,8 @@ private:
     bool index(QString& error);
 
     std::vector<Round> held_;
-    std::vector<Entry> entries_;
+    // Grows without copying: at most kIndexRounds entries, never twice.
+    std::deque<Entry> entries_;
     bool has_time_ = false;
     std::unique_ptr<RoundStream> stream_;
     mutable std::deque<std::pair<int, Round>> cache_;
