@@ -32,6 +32,13 @@ public:
     // Handles one read from the port; frames may be split over any number of reads.
     void feed(const std::uint8_t* data, std::size_t length);
 
+    // Forgets a frame begun (the line was lost); the counts stay.
+    void reset()
+    {
+        in_frame_ = header_pending_ = false;
+        frame_length_ = 0;
+    }
+
     bool inFrame() const { return in_frame_; }
     std::size_t bufferedLength() const { return frame_length_; }
 

@@ -278,6 +278,19 @@ void SerialData::closeRecordedRound()
     round_record_.reserve(kRoundCapacity);
 }
 
+void SerialData::dropRoundInProgress()
+{
+    finder_.reset();
+    for (auto* points : {&round_points_, &round_colors_, &next_points_, &next_colors_})
+        points->clear();
+    for (auto* records : {&round_records_, &next_records_, &round_record_, &stream_record_})
+        records->clear();
+    stream_started_ = false;
+    last_start_angle_ = 0;
+    last_frame_wrapped_ = false;
+    spot_counter_ = 0;
+}
+
 void SerialData::updateSpotFrequency(int speed)
 {
     const std::int64_t frequency = static_cast<std::int64_t>(double(spot_counter_ * speed) / 360.0);

@@ -88,6 +88,12 @@ public:
     // Ends the stream; the revolution under way is dropped.
     void stopRoundStream();
 
+    // The line was lost: the frame and the revolution under way are dropped,
+    // so that rounds go on with the next whole one. The last complete round
+    // stays on display; a save's round under way is dropped too (end the
+    // save first).
+    void dropRoundInProgress();
+
     // Frames found by the frame finder since start-up.
     std::uint64_t acceptedFrameCount() const { return finder_.acceptedCount(); }
     std::uint64_t rejectedFrameCount() const { return finder_.rejectedCount(); }

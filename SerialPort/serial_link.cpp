@@ -46,7 +46,7 @@ SerialLink::~SerialLink()
     close();
 }
 
-SerialLink::OpenResult SerialLink::open(const QString& port_name)
+SerialLink::OpenResult SerialLink::open(const QString& port_name, Wait wait)
 {
     close();
     error_.clear();
@@ -69,9 +69,10 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name)
 
     QElapsedTimer waited;
     waited.start();
+    awaiting_data_ = wait == Wait::No;
     // In slices when a cancel check is set, so that the wait sees it.
     const int slice_ms = cancelled_ ? 100 : kDetectTimeoutMs;
-    bool arrived = false;
+    bool arrived = wait == Wait::No;
     while (!arrived && waited.elapsed() < kDetectTimeoutMs && !(cancelled_ && cancelled_())) {
         arrived = port_->waitForReadyRead(int(std::min<qint64>(slice_ms, kDetectTimeoutMs - waited.elapsed())));
         if (!arrived && port_->error() != QSerialPort::TimeoutError)
@@ -149,6 +150,12 @@ void SerialLink::readBuffered(QSerialPort* port)
 {
     if (!port || port != port_.get() || !port->isOpen() || port->bytesAvailable() <= 0)
         return;
+    if (awaiting_data_) {
+        awaiting_data_ = false;
+        emit dataArrived();
+        if (port != port_.get() || !port->isOpen())
+            return;
+    }
     SerialData::instance()->findFrame(port->readAll());
 }
 

@@ -12,7 +12,7 @@
 // fixed settings (230400 8N1), waits up to 3 s for the first data, hands every
 // received chunk to the decoder (SerialData::instance()) and reports a lost
 // link with its reason. Receive-only: nothing is ever written to the port.
-// The viewer's SerialLogic and the headless recorder both use it.
+// It knows none of its users (the viewer's port logic, the headless recorder).
 class SerialLink : public QObject
 {
     Q_OBJECT
@@ -29,9 +29,13 @@ public:
     explicit SerialLink(QObject* parent = nullptr);
     ~SerialLink() override; // closes
 
+    enum class Wait { ForData, No };
+
     // Opens `port_name` (a port name or a full device path) and waits for
     // data. On failure errorString() says why; the port is closed again.
-    OpenResult open(const QString& port_name);
+    // Wait::No returns once the port is open, and dataArrived() tells when
+    // the first bytes come (a device coming back, the event loop going on).
+    OpenResult open(const QString& port_name, Wait wait = Wait::ForData);
 
     // Closes the port, which also removes its lock file. Harmless when
     // nothing is open.
@@ -56,6 +60,8 @@ public:
 signals:
     // The open link failed (hang-up, read error); the port is closed already.
     void linkLost(const QString& reason);
+    // The first bytes after an open() that did not wait for them.
+    void dataArrived();
 
 private:
     void readData();
@@ -69,4 +75,5 @@ private:
     QTimer* batch_timer_ = nullptr;
     QString error_;
     QSerialPort::SerialPortError error_code_ = QSerialPort::NoError;
+    bool awaiting_data_ = false;
 };

@@ -67,7 +67,17 @@ SerialLogic::SerialLogic() : QObject(nullptr)
     // Bytes are taken in batches: a wake-up for every chunk the line
     // delivers costs more than decoding them, and a round lasts 100 ms.
     link_.setReadInterval(kReadIntervalMs);
+    follower_.setEnabled(false);
+    // After the follower's own connection, which sees the loss first.
     connect(&link_, &SerialLink::linkLost, this, &SerialLogic::linkLost);
+}
+
+void SerialLogic::setReconnect(bool on)
+{
+    const bool waiting = follower_.waiting();
+    follower_.setEnabled(on);
+    if (!on && waiting)
+        linkLost();
 }
 
 QStringList SerialLogic::availablePortNames() const
@@ -90,6 +100,7 @@ bool SerialLogic::open(const QString& port_name)
 {
     switch (link_.open(port_name)) {
     case SerialLink::OpenResult::Opened:
+        follower_.follow(port_name);
         tx710::setSetting(tx710::kLastPortKey, port_name);
         return true;
     case SerialLink::OpenResult::OpenFailed:
@@ -106,6 +117,7 @@ bool SerialLogic::open(const QString& port_name)
 
 void SerialLogic::close()
 {
+    follower_.stop();
     link_.close();
 }
 
@@ -119,6 +131,8 @@ QString SerialLogic::details() const
 
 void SerialLogic::linkLost()
 {
+    if (follower_.enabled())
+        return; // it waits for the device
     warnUser(QStringLiteral("Lidar connection fail,please check the connection"), details());
     QCoreApplication::exit(0);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "SerialPort/port_follower.h"
 #include "SerialPort/serial_link.h"
 
 // The viewer's side of the one serial port the LiDAR is attached to: lists
@@ -47,6 +48,12 @@ public:
     // The port of the last open(), or null before the first one.
     std::shared_ptr<QSerialPort> serialPort() const { return link_.serialPort(); }
 
+    // With reconnect on, a lost link is waited out (follower()) instead of
+    // the box and the end. Switched off during a wait, the box comes.
+    void setReconnect(bool on);
+    bool reconnect() const { return follower_.enabled(); }
+    tx710::PortFollower& follower() { return follower_; }
+
 private:
     SerialLogic();
 
@@ -55,5 +62,6 @@ private:
     QString details() const;
 
     SerialLink link_;
+    tx710::PortFollower follower_{link_};
     PortLister port_lister_;
 };

@@ -17,6 +17,7 @@ inline const char* const kGeometryKey = "mainWindow/geometry";
 inline const char* const kLastPortKey = "port/last";
 inline const char* const kDecayRoundsKey = "view/decayRounds";
 inline const char* const kLastRecordingFolderKey = "replay/lastFolder";
+inline const char* const kReconnectKey = "port/reconnect";
 
 QVariant setting(const char* key, const QVariant& fallback = QVariant());
 void setSetting(const char* key, const QVariant& value);

@@ -4,7 +4,7 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLFunctions_4_1_Core>
+#include <QOpenGLFunctions_3_1>
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +12,7 @@
 
 #include "app/log.h"
 #include "view/lidar_gl_function.h"
+#include "view/scene_renderer.h"
 
 namespace tx710 {
 
@@ -29,16 +30,18 @@ GlProbe probeGl()
 {
     GlProbe probe;
     QOffscreenSurface surface;
+    surface.setFormat(SceneRenderer::surfaceFormat());
     surface.create();
     QOpenGLContext context;
+    context.setFormat(SceneRenderer::surfaceFormat());
     if (!context.create() || !context.makeCurrent(&surface))
         return probe;
     QOpenGLFunctions* f = context.functions();
     probe.version = QString::fromLatin1(reinterpret_cast<const char*>(f->glGetString(GL_VERSION)));
     probe.renderer = QString::fromLatin1(reinterpret_cast<const char*>(f->glGetString(GL_RENDERER)));
-    // The view draws its grid with fixed-function calls: a core-only context will not do.
-    QOpenGLFunctions_4_1_Core functions;
-    probe.usable = context.format().profile() != QSurfaceFormat::CoreProfile && functions.initializeOpenGLFunctions();
+    // The view draws with buffers and GLSL 1.40 shaders: GL 3.1, with or without compatibility features.
+    QOpenGLFunctions_3_1 functions;
+    probe.usable = context.format().version() >= qMakePair(3, 1) && functions.initializeOpenGLFunctions();
     context.doneCurrent();
     return probe;
 }
@@ -51,10 +54,10 @@ void ensureUsableGl(char** argv)
     qunsetenv(kGlRetryVariable); // not for programs this one starts
     if (probe.usable) {
         if (retried) {
-            TX_LOG << "OpenGL 4.1 compatibility profile unavailable, found" << first_found
-                   << "; drawing with the software renderer" << probe.renderer;
+            TX_LOG << "OpenGL 3.1 unavailable, found" << first_found << "; drawing with the software renderer"
+                   << probe.renderer;
             LidarGLFunction::instance()->setRendererNote(
-                QStringLiteral("No OpenGL 4.1 from the graphics driver: drawn in software"));
+                QStringLiteral("No OpenGL 3.1 from the graphics driver: drawn in software"));
         }
         return;
     }
@@ -68,14 +71,13 @@ void ensureUsableGl(char** argv)
     }
     // The first run's finding names the graphics driver; the software renderer's adds nothing.
     const QString offered = retried ? first_found : found(probe);
-    TX_LOG << "no usable OpenGL: the view needs OpenGL 4.1, found" << offered;
-    QMessageBox::warning(
-        nullptr, QStringLiteral("TX710Viewer"),
-        QStringLiteral("The view needs OpenGL 4.1 (compatibility profile); this computer offers %1.\n\n"
-                       "Update the graphics driver, or install Mesa's software renderer "
-                       "(Debian package libgl1-mesa-dri). Until then the view stays empty; "
-                       "data can still be saved.")
-            .arg(offered));
+    TX_LOG << "no usable OpenGL: the view needs OpenGL 3.1, found" << offered;
+    QMessageBox::warning(nullptr, QStringLiteral("TX710Viewer"),
+                         QStringLiteral("The view needs OpenGL 3.1; this computer offers %1.\n\n"
+                                        "Update the graphics driver, or install Mesa's software renderer "
+                                        "(Debian package libgl1-mesa-dri). Until then the view stays empty; "
+                                        "data can still be saved.")
+                             .arg(offered));
 }
 
 } // namespace tx710

@@ -9,7 +9,7 @@ inline constexpr char kGlRetryVariable[] = "TX710_GL_FIRST_FOUND";
 
 // What a throw-away context on this display offers.
 struct GlProbe {
-    bool usable = false; // OpenGL 4.1 functions on a compatibility (not core-only) context
+    bool usable = false; // OpenGL 3.1 functions
     QString version;     // GL_VERSION, empty when no context could be made
     QString renderer;    // GL_RENDERER
 };

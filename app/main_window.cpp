@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,17 +15,39 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimer>
+#include <QStyle>
 
 #include "SerialPort/serial_data.h"
+#include "SerialPort/serial_logic.h"
 #include "app/app_settings.h"
 #include "app/log.h"
+#include "panels/health_line.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
 #include "replay/replay_player.h"
 
 namespace {
+
+// The size the window opens with when it remembers none that fits.
+const QSize kDefaultSize(1000, 800);
+// Below this a remembered geometry is not used: the view would be a sliver.
+const QSize kSmallestRestored(400, 300);
+
+// True when `rect` is of a usable size and lies wholly on one screen's
+// available area: a crafted or stale setting can neither make the window
+// larger than the screens nor put it where it cannot be seen.
+bool fitsAScreen(const QRect& rect)
+{
+    if (rect.width() < kSmallestRestored.width() || rect.height() < kSmallestRestored.height())
+        return false;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(),
+                       [&rect](const QScreen* screen) { return screen->availableGeometry().contains(rect); });
+}
 
 // The one local file a drag brings, empty for anything else.
 QString draggedFile(const QMimeData* mime)
@@ -43,9 +66,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     ui_->mainToolBar->addWidget(tool_bar_.get());
 
     setWindowTitle(QStringLiteral("TX710Viewer"));
-    const QByteArray geometry = tx710::setting(tx710::kGeometryKey).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    restoreGeometrySetting();
 
     connect(tool_bar_.get(), &LidarToolBar::sig_screenshot_clicked, this, &MainWindow::saveScreenshot);
     connect(tool_bar_.get(), &LidarToolBar::sig_open_clicked, this, &MainWindow::chooseRecording);
@@ -55,8 +76,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     connect(tool_bar_.get(), &LidarToolBar::sig_decay_changed, view, &LidarGLWidget::setDecayRounds);
     connect(tool_bar_.get(), &LidarToolBar::sig_hold_toggled, view, &LidarGLWidget::setHeld);
     connect(tool_bar_.get(), &LidarToolBar::sig_measure_toggled, view, &LidarGLWidget::setMeasureMode);
-    connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this,
-            [this](bool ok, const QString& message) { showOutcome(ok, tr("Save failed"), message); });
+    connect(tool_bar_.get(), &LidarToolBar::sig_save_ended, this, [this](bool ok, const QString& message) {
+        const QString note = tr("\nThe link was lost: the save ended with the whole rounds it had.");
+        const bool cut = !save_cut_by_loss_.isEmpty()
+            && std::exchange(save_cut_by_loss_, QString()) == SerialData::instance()->lastSaveOutcome().path;
+        showOutcome(ok, tr("Save failed"), cut ? message + note : message);
+    });
+    addReconnectToggle();
 
     player_ = new tx710::replay::ReplayPlayer(this);
     ui_->playback_bar->attach(player_);
@@ -78,6 +104,50 @@ MainWindow::~MainWindow()
     tool_bar_.reset();
 }
 
+void MainWindow::addReconnectToggle()
+{
+    QAction* toggle = ui_->mainToolBar->addAction(tr("Reconnect"));
+    toggle->setObjectName(QStringLiteral("reconnect_action"));
+    toggle->setCheckable(true);
+    toggle->setChecked(SerialLogic::instance()->reconnect());
+    toggle->setToolTip(tr("Reconnect: when the LiDAR's link is lost, wait for the device and go on instead of "
+                          "ending (remembered)"));
+    connect(toggle, &QAction::toggled, this, [](bool on) {
+        tx710::setSetting(tx710::kReconnectKey, on);
+        SerialLogic::instance()->setReconnect(on);
+    });
+    tx710::PortFollower& follower = SerialLogic::instance()->follower();
+    connect(&follower, &tx710::PortFollower::linkDown, this, &MainWindow::linkDown);
+    connect(&follower, &tx710::PortFollower::linkBack, this, &MainWindow::linkBack);
+    link_wait_timer_ = new QTimer(this);
+    link_wait_timer_->setInterval(1000);
+    connect(link_wait_timer_, &QTimer::timeout, this, &MainWindow::showLinkWait);
+}
+
+void MainWindow::linkDown()
+{
+    SerialData* decoder = SerialData::instance();
+    if (decoder->saveRunning()) {
+        save_cut_by_loss_ = decoder->lastSaveOutcome().path;
+        decoder->stopSaveData();
+    }
+    showLinkWait();
+    link_wait_timer_->start();
+}
+
+void MainWindow::showLinkWait()
+{
+    const tx710::PortFollower& follower = SerialLogic::instance()->follower();
+    ui_->openGLWidget->setLinkLost(
+        tr("link lost: waiting for %1 (%2 s)").arg(follower.port()).arg(follower.waitedSeconds()));
+}
+
+void MainWindow::linkBack()
+{
+    link_wait_timer_->stop();
+    ui_->openGLWidget->setLinkLost(QString());
+}
+
 void MainWindow::resizeEvent(QResizeEvent* /*event*/)
 {
     // The layouts do all resizing.
@@ -89,9 +159,38 @@ void MainWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+bool MainWindow::geometryFits() const
+{
+    // A maximised window also keeps the size it goes back to.
+    return fitsAScreen(geometry()) && (!(isMaximized() || isFullScreen()) || fitsAScreen(normalGeometry()));
+}
+
+void MainWindow::restoreGeometrySetting()
+{
+    const QByteArray geometry = tx710::setting(tx710::kGeometryKey).toByteArray();
+    if (geometry.isEmpty())
+        return;
+    // What was saved, before the restore moves it: Qt moves a window from
+    // off the screens but keeps its size, or a part of it off the screen.
+    QDataStream stream(geometry);
+    quint32 magic = 0;
+    quint16 major = 0, minor = 0;
+    QRect frame, normal;
+    stream >> magic >> major >> minor >> frame >> normal;
+    if (stream.status() == QDataStream::Ok && fitsAScreen(normal) && restoreGeometry(geometry) && geometryFits())
+        return;
+    TX_LOG << "remembered window geometry" << this->geometry() << "does not fit the screen, using the default";
+    setWindowState(Qt::WindowNoState);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), kDefaultSize);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kDefaultSize, available));
+}
+
 void MainWindow::saveGeometrySetting() const
 {
-    tx710::setSetting(tx710::kGeometryKey, saveGeometry());
+    // Never one that would be refused next time.
+    if (geometryFits())
+        tx710::setSetting(tx710::kGeometryKey, saveGeometry());
 }
 
 void MainWindow::saveScreenshot()
@@ -163,6 +262,14 @@ QString MainWindow::writeScreenshotFile(const QImage& image, const QString& path
     return QString();
 }
 
+void MainWindow::setNoPortOpen()
+{
+    no_port_ = true;
+    tool_bar_->setSaveUnavailable(tr("Save records live rounds: no port is open"));
+    if (auto* line = findChild<HealthLine*>())
+        line->setNoPort(true);
+}
+
 void MainWindow::showOutcome(bool ok, const QString& failure_title, const QString& message)
 {
     ui_->openGLWidget->showNotice(message);
@@ -175,6 +282,8 @@ void MainWindow::showOutcome(bool ok, const QString& failure_title, const QStrin
         failure_box_->setWindowModality(Qt::NonModal);
         failure_box_->setAttribute(Qt::WA_DeleteOnClose);
     }
+    if (QAbstractButton* offer = failure_box_->findChild<QAbstractButton*>(QStringLiteral("open_other_button")))
+        failure_box_->removeButton(offer); // offered for a recording only
     failure_box_->setWindowTitle(failure_title);
     failure_box_->setText(message);
     failure_box_->show();
@@ -188,6 +297,11 @@ void MainWindow::openRecording(const QString& path)
     if (!recording.open(path, reason)) {
         TX_LOG << "replay open error:" << path << reason;
         showOutcome(false, tr("Cannot open recording"), tr("Cannot open %1: %2").arg(path, reason));
+        if (no_port_) { // nothing else to show: offer another file
+            QPushButton* offer = failure_box_->addButton(tr("Open another..."), QMessageBox::ActionRole);
+            offer->setObjectName(QStringLiteral("open_other_button"));
+            connect(offer, &QPushButton::clicked, this, &MainWindow::chooseRecording, Qt::QueuedConnection);
+        }
         return;
     }
     TX_LOG << "replaying" << path << recording.count() << "rounds";

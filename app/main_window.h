@@ -9,6 +9,7 @@
 class LidarToolBar;
 class QImage;
 class QMessageBox;
+class QTimer;
 
 namespace tx710::replay {
 class ReplayPlayer;
@@ -20,7 +21,8 @@ class MainWindow;
 
 // The program's only main window: the point-cloud view as the whole central
 // area and the tool bar on top. It also takes the screenshots of the view, and
-// comes back where and as large as it was closed (1000 x 800 the first time).
+// comes back where and as large as it was closed (1000 x 800 the first time,
+// and centred when what it remembers does not fit the screen).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -50,6 +52,10 @@ public:
     void chooseRecording();
     // Back to the live rounds.
     void closeRecording();
+    // For a window with no port behind it: Save is disabled and the health
+    // line says why; a recording that cannot be opened comes with an offer
+    // of another.
+    void setNoPortOpen();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -58,7 +64,13 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    bool geometryFits() const;
+    void restoreGeometrySetting();
     void saveGeometrySetting() const;
+    void addReconnectToggle();
+    void linkDown();
+    void showLinkWait();
+    void linkBack();
     void showReplayRound(int index);
 
     Ui::MainWindow* ui_ = nullptr;
@@ -67,4 +79,7 @@ private:
     tx710::replay::ReplayPlayer* player_ = nullptr;
     QString replay_name_;  // the recording's file name
     int shown_index_ = -1; // the replayed round on screen
+    QTimer* link_wait_timer_ = nullptr;
+    QString save_cut_by_loss_; // the file of the save a lost link ended
+    bool no_port_ = false;
 };

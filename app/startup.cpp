@@ -53,6 +53,7 @@ StartupSession::StartupSession(RecordingTag, const QString& path) : font_(instal
     if (auto* refresh = dialog_.findChild<QTimer*>(QStringLiteral("refresh_timer")))
         refresh->stop(); // the dialog is never shown
     main_window_ = std::make_shared<MainWindow>(nullptr);
+    main_window_->setNoPortOpen();
     main_window_->show();
     // Once the window is up, so that a box about the file lies over it.
     QTimer::singleShot(0, main_window_.get(), [window = main_window_.get(), path] { window->openRecording(path); });

@@ -29,7 +29,16 @@ QString HealthLine::healthText(const tx710::LinkHealth& health)
 
 void HealthLine::showHealth(const tx710::LinkHealth& health)
 {
+    if (no_port_) {
+        showLine(tr("no port open: Open (Ctrl+O) shows a recording"), Kind::Warning);
+        return;
+    }
     showLine(healthText(health), health.silent_seconds > 0 ? Kind::Warning : Kind::Figures);
+}
+
+void HealthLine::showWarning(const QString& text)
+{
+    showLine(text, Kind::Warning);
 }
 
 void HealthLine::showReplay(const QString& text)

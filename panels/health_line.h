@@ -15,6 +15,10 @@ public:
 
     void showHealth(const tx710::LinkHealth& health);
     void showReplay(const QString& text);
+    // A line in the warning colour in place of the figures.
+    void showWarning(const QString& text);
+    // With no port open there is no health to show: the line says so.
+    void setNoPort(bool no_port) { no_port_ = no_port; }
 
     // The line's text for `health`: figures, or how long no data has come.
     static QString healthText(const tx710::LinkHealth& health);
@@ -24,4 +28,5 @@ private:
     void showLine(const QString& text, Kind kind);
 
     Kind kind_ = Kind::Figures;
+    bool no_port_ = false;
 };

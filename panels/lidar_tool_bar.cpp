@@ -258,6 +258,8 @@ void LidarToolBar::initShortcuts()
     addShortcut(ui_->open_button, tr("Open a recording"), {QKeySequence(Qt::CTRL | Qt::Key_O)});
     addShortcut(ui_->hold_button, tr("Hold the points"), {QKeySequence(Qt::Key_H)});
     addShortcut(ui_->measure_button, tr("Measure a distance"), {QKeySequence(Qt::Key_M)});
+    addShortcut(ui_->checkBox_colormap, tr("Colour strong returns: 211 to 254 yellow, 255 cyan"),
+                {QKeySequence(Qt::Key_C)});
     ui_->decay_spin_box->setToolTip(tr("Rounds drawn at once, the older ones fading"));
     ui_->decay_spin_box->installEventFilter(this);
 }
@@ -272,6 +274,12 @@ bool LidarToolBar::eventFilter(QObject* watched, QEvent* event)
             return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void LidarToolBar::setSaveUnavailable(const QString& reason)
+{
+    ui_->save_button->setEnabled(false);
+    ui_->save_button->setToolTip(reason);
 }
 
 void LidarToolBar::setMeasureChecked(bool checked)

@@ -52,6 +52,9 @@ public:
     // Sets the measure button without sending sig_measure_toggled (the view
     // has already left the measure mode, e.g. on Esc).
     void setMeasureChecked(bool checked);
+    // No live rounds to save (no port open): Save stays disabled, its
+    // tooltip saying why.
+    void setSaveUnavailable(const QString& reason);
     // How many rounds the view keeps drawing, fading (1 = only the latest);
     // remembered between runs.
     int decayRounds() const;

@@ -23,11 +23,11 @@ QByteArray headerLine()
     return "round,time,angle_deg,distance_mm,intensity,x_m,y_m\n";
 }
 
-void appendRound(QByteArray& text, const ScanRound& round)
+void appendRound(QByteArray& text, const ScanRound& round, const ScanOptions& mounting)
 {
     const QByteArray prefix = QByteArray::number(round.number) + ',' + seconds(round.receive_time_ns) + ',';
     for (const PointRecord& point : round.points) {
-        const coordinates::PlanePoint plane = coordinates::fromPolar(point);
+        const coordinates::PlanePoint plane = coordinates::fromPolar(point, mounting);
         text += prefix;
         datafile::appendPointFields(text, point, ',');
         text += ',';
@@ -38,8 +38,9 @@ void appendRound(QByteArray& text, const ScanRound& round)
     }
 }
 
-bool Writer::open(const QString& path, OutputFile::Mode mode)
+bool Writer::open(const QString& path, OutputFile::Mode mode, const ScanOptions& mounting)
 {
+    mounting_ = mounting;
     error_.clear();
     if (file_.open(path, mode) && file_.write(headerLine()))
         return true;
@@ -50,7 +51,7 @@ bool Writer::open(const QString& path, OutputFile::Mode mode)
 bool Writer::writeRound(const ScanRound& round)
 {
     QByteArray text;
-    appendRound(text, round);
+    appendRound(text, round, mounting_);
     const std::int64_t start = file_.size();
     if (file_.write(text))
         return true;

@@ -12,18 +12,22 @@
 #include <QString>
 
 #include "recording/output_file.h"
+#include "recording/scan_options.h"
 #include "recording/scan_round.h"
 
 namespace tx710::csv {
 
 QByteArray headerLine();
-void appendRound(QByteArray& text, const ScanRound& round);
+// x and y for a LiDAR mounted as `mounting` says.
+void appendRound(QByteArray& text, const ScanRound& round, const ScanOptions& mounting = ScanOptions());
 
 class Writer
 {
 public:
-    // Creates the file and writes the header line.
-    bool open(const QString& path, OutputFile::Mode mode = OutputFile::Mode::Truncate);
+    // Creates the file and writes the header line; x and y for a LiDAR
+    // mounted as `mounting` says.
+    bool open(const QString& path, OutputFile::Mode mode = OutputFile::Mode::Truncate,
+              const ScanOptions& mounting = ScanOptions());
     // On failure the file ends after the previous round; later rounds may
     // still be written (when space has come back).
     bool writeRound(const ScanRound& round);
@@ -36,6 +40,7 @@ public:
 private:
     OutputFile file_;
     QString error_;
+    ScanOptions mounting_;
 };
 
 } // namespace tx710::csv

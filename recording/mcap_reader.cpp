@@ -15,6 +15,7 @@
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
 #include "recording/quoted_value.h"
+#include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
 namespace tx710::mcap {
@@ -150,6 +151,8 @@ public:
     bool readRound(const MessagePlace& at, ScanRound& round, QString& error);
 
 private:
+    // A /scan point cloud or a ROS 2 round, by its channel.
+    bool decodeRound(const QByteArray& content, ScanRound& round, QString& error);
     // The content of the next top-level record; false at a torn record (the
     // file's end, with `torn` set) or on failure.
     enum class Read { Record, End, Torn, Failed };
@@ -178,6 +181,7 @@ private:
     std::int64_t chunk_position_ = 0;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
+    ros2::McapReplay ros2_;
     // readRound's last chunk, for the rounds after it.
     std::int64_t cached_chunk_ = -1;
     QByteArray cached_records_;
@@ -370,6 +374,23 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
         return fail(QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id));
     if (fields.left() > limits::kMessageBytes)
         return fail(QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left()));
+    if (channel->second.message_encoding == "cdr") {
+        Contents taken;
+        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
+                        content.mid(int(fields.position())), taken, out_.error))
+            return Item::Failed;
+        out_.status_messages += taken.status_messages;
+        if (!taken.rounds.empty()) {
+            out_.round = std::move(taken.rounds.front());
+            out_.place = MessagePlace{position, inner};
+            return Item::Round;
+        }
+        if (!taken.speeds.empty()) {
+            out_.speed = taken.speeds.front();
+            return Item::Speed;
+        }
+        return Item::End;
+    }
     if (channel->second.topic == pointcloud::topic().topic) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name)
@@ -413,7 +434,7 @@ bool StreamReader::Impl::readRound(const MessagePlace& at, ScanRound& round, QSt
             error = QStringLiteral("the file changed since it was opened");
             return false;
         }
-        return decodeScan(content.mid(0), round, error);
+        return decodeRound(content, round, error);
     }
     if (cached_chunk_ != at.record) {
         cached_chunk_ = -1;
@@ -433,7 +454,32 @@ bool StreamReader::Impl::readRound(const MessagePlace& at, ScanRound& round, QSt
         error = QStringLiteral("the file changed since it was opened");
         return false;
     }
-    return decodeScan(content, round, error);
+    return decodeRound(content, round, error);
+}
+
+bool StreamReader::Impl::decodeRound(const QByteArray& content, ScanRound& round, QString& error)
+{
+    Cursor fields(content.constData(), std::uint64_t(content.size()));
+    const auto channel = channels_.find(fields.get<std::uint16_t>());
+    const auto sequence = fields.get<std::uint32_t>();
+    const auto log_time = fields.get<std::uint64_t>();
+    if (!fields.ok || channel == channels_.end()) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    if (channel->second.message_encoding != "cdr")
+        return decodeScan(content, round, error);
+    Contents taken;
+    ros2::McapReplay profile;
+    if (!profile.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
+                      content.mid(kMessageHeaderBytes), taken, error))
+        return false;
+    if (taken.rounds.empty()) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    round = std::move(taken.rounds.front());
+    return true;
 }
 
 StreamReader::StreamReader(inputfile::InputStream& input) : impl_(std::make_unique<Impl>(*this, input)) {}
@@ -476,6 +522,15 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
                      [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
+    // Each round turns at the speed of the latest status before it (the
+    // first status for the rounds before any).
+    std::size_t speed = 0;
+    for (ScanRound& round : contents.rounds) {
+        while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
+            ++speed;
+        if (!contents.speeds.empty())
+            round.speed_rpm = contents.speeds[speed].rpm;
+    }
     return true;
 }
 

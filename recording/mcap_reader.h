@@ -1,7 +1,8 @@
 #pragma once
 
-// Reads back what the MCAP writer writes: the /scan rounds in log-time order,
-// for replay. Reads the file front to back, so a recording cut short (no
+// Reads back what the MCAP writer writes: the rounds in log-time order (the
+// /scan point clouds of the Foxglove profile, /tx710/points of the ROS 2
+// one), for replay. Reads the file front to back, so a recording cut short (no
 // summary, a torn last record) still gives every whole chunk before the cut.
 // Malformed input gives an error, never a read outside the bytes.
 
@@ -18,7 +19,7 @@
 namespace tx710::mcap {
 
 struct Contents {
-    std::vector<ScanRound> rounds; // number = the message's sequence
+    std::vector<ScanRound> rounds; // number = the message's sequence; speed_rpm from the statuses
     std::size_t status_messages = 0;
     // The turning speed each /tx710/status message gives, in log-time order;
     // a status without a readable positive rpm is left out.

@@ -6,7 +6,6 @@
 #include <zstd.h>
 
 #include "recording/mcap_format.h"
-#include "recording/point_cloud_message.h"
 
 namespace tx710::mcap {
 
@@ -57,23 +56,34 @@ QByteArray channelRecord(std::uint16_t id, const TopicDescription& topic)
     put<std::uint16_t>(content, id); // its schema has the same id
     putString(content, topic.topic);
     putString(content, topic.message_encoding);
-    put<std::uint32_t>(content, 0); // no metadata
+    QByteArray metadata;
+    for (const auto& [key, value] : topic.metadata) {
+        putString(metadata, key);
+        putString(metadata, value);
+    }
+    putString(content, metadata);
     return record(kChannel, content);
-}
-
-QByteArray schemaRecords()
-{
-    return schemaRecord(kScanId, pointcloud::topic()) + schemaRecord(kStatusId, status::topic());
-}
-
-QByteArray channelRecords()
-{
-    return channelRecord(kScanId, pointcloud::topic()) + channelRecord(kStatusId, status::topic());
 }
 
 } // namespace
 
-Writer::Writer(WriterOptions options) : options_(options) {}
+Writer::Writer(WriterOptions options) : options_(options), profile_(makeRecordingProfile(options_.scan)) {}
+
+QByteArray Writer::schemaRecords() const
+{
+    QByteArray records;
+    for (const RecordingProfile::Channel& channel : profile_->channels())
+        records += schemaRecord(channel.id, channel.topic);
+    return records;
+}
+
+QByteArray Writer::channelRecords() const
+{
+    QByteArray records;
+    for (const RecordingProfile::Channel& channel : profile_->channels())
+        records += channelRecord(channel.id, channel.topic);
+    return records;
+}
 
 Writer::~Writer()
 {
@@ -94,7 +104,7 @@ bool Writer::open(const QString& path, OutputFile::Mode mode)
     error_.clear();
     failed_ = false;
     data_crc_ = 0;
-    status_sequence_ = 0;
+    profile_ = makeRecordingProfile(options_.scan);
     chunk_.clear();
     chunk_index_.clear();
     chunk_index_records_.clear();
@@ -105,7 +115,7 @@ bool Writer::open(const QString& path, OutputFile::Mode mode)
     if (!file_.open(path, mode))
         return fail(file_.errorString());
     QByteArray header;
-    putString(header, QByteArray()); // no profile
+    putString(header, profile_->name());
     putString(header, kLibrary);
     // Room for the channel counts of the statistics and more chunk indexes.
     tail_base_ = summaryAndFooter().size() + 256;
@@ -136,12 +146,32 @@ bool Writer::commit(const QByteArray& bytes)
 
 bool Writer::writeRound(const ScanRound& round)
 {
-    return writeMessage(kScanId, std::uint32_t(round.number), round.receive_time_ns, pointcloud::encode(round));
+    if (failed_)
+        return false;
+    profile_->roundMessages(round, pending_);
+    return writeMessages();
 }
 
 bool Writer::writeStatus(const status::Sample& sample)
 {
-    return writeMessage(kStatusId, ++status_sequence_, sample.time_ns, status::encode(sample));
+    if (failed_)
+        return false;
+    profile_->statusMessages(sample, pending_);
+    return writeMessages();
+}
+
+bool Writer::writeMessages()
+{
+    bool written = true;
+    for (const RecordingProfile::Message& message : pending_)
+        written = written && writeMessage(message.channel, message.sequence, message.log_time_ns, message.data);
+    pending_.clear();
+    // The messages of one round go to disk in the same chunk.
+    if (written
+        && (chunk_.size() >= options_.chunk_bytes
+            || chunk_end_ - chunk_start_ >= std::uint64_t(options_.chunk_span_ns)))
+        return flushChunk();
+    return written;
 }
 
 bool Writer::writeMessage(std::uint16_t channel, std::uint32_t sequence, std::int64_t log_time_ns,
@@ -174,9 +204,6 @@ bool Writer::writeMessage(std::uint16_t channel, std::uint32_t sequence, std::in
     put<std::uint64_t>(content, log_time); // published when received
     content += data;
     chunk_ += record(kMessage, content);
-
-    if (chunk_.size() >= options_.chunk_bytes || chunk_end_ - chunk_start_ >= std::uint64_t(options_.chunk_span_ns))
-        return flushChunk();
     return true;
 }
 
@@ -269,8 +296,8 @@ QByteArray Writer::summaryAndFooter() const
 
     QByteArray statistics;
     put<std::uint64_t>(statistics, message_count_);
-    put<std::uint16_t>(statistics, 2); // schemas
-    put<std::uint32_t>(statistics, 2); // channels
+    put<std::uint16_t>(statistics, std::uint16_t(profile_->channels().size())); // one schema per channel
+    put<std::uint32_t>(statistics, std::uint32_t(profile_->channels().size()));
     put<std::uint32_t>(statistics, 0); // attachments
     put<std::uint32_t>(statistics, 0); // metadata
     put<std::uint32_t>(statistics, chunk_count_);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Writes rounds (/scan, foxglove.PointCloud) and status figures
-// (/tx710/status) to an MCAP file that the official readers and Foxglove open
+// Writes rounds and status figures, as the profile of WriterOptions::scan
+// gives them (recording/recording_profile.h), to an MCAP file that the official readers and Foxglove open
 // with its index: messages in zstd chunks, each followed by its message
 // indexes, then a summary with schemas, channels, statistics and chunk
 // indexes, summary offsets and the footer.
@@ -17,9 +17,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "recording/output_file.h"
+#include "recording/recording_profile.h"
 #include "recording/scan_round.h"
 #include "recording/status_message.h"
 
@@ -32,6 +34,8 @@ struct WriterOptions {
     std::int64_t chunk_span_ns = 1000000000;
     int zstd_level = 3;
     bool sync_chunks = true;
+    // The profile (ROS 2 or Foxglove JSON) and the shape of its scans.
+    ScanOptions scan;
 };
 
 class Writer
@@ -71,13 +75,17 @@ private:
     bool reserveTail();
     bool fail(const QString& reason);
     QByteArray summaryAndFooter() const;
+    QByteArray schemaRecords() const;
+    QByteArray channelRecords() const;
+    bool writeMessages();
 
     WriterOptions options_;
     OutputFile file_;
     QString error_;
     bool failed_ = false;
     std::uint32_t data_crc_ = 0; // of every byte on disk so far
-    std::uint32_t status_sequence_ = 0;
+    std::unique_ptr<RecordingProfile> profile_;
+    std::vector<RecordingProfile::Message> pending_;
     int tail_base_ = 0; // the summary and footer of a file without chunks
 
     // The chunk being filled.

@@ -53,12 +53,12 @@ const TopicDescription& topic()
     return description;
 }
 
-QByteArray encode(const ScanRound& round)
+QByteArray encode(const ScanRound& round, const ScanOptions& mounting)
 {
     QByteArray data;
     data.reserve(int(round.points.size()) * kPointStride);
     for (const PointRecord& point : round.points) {
-        const coordinates::PlanePoint plane = coordinates::fromPolar(point);
+        const coordinates::PlanePoint plane = coordinates::fromPolar(point, mounting);
         appendFloat(data, float(plane.x_m));
         appendFloat(data, float(plane.y_m));
         appendFloat(data, 0.0f);
@@ -66,7 +66,8 @@ QByteArray encode(const ScanRound& round)
         appendFloat(data, point.angle);
         appendFloat(data, point.distance);
     }
-    QByteArray json = "{\"timestamp\":" + jsonTime(round.receive_time_ns) + ",\"frame_id\":\"" + kFrameId
+    QByteArray json = "{\"timestamp\":" + jsonTime(round.receive_time_ns) + ",\"frame_id\":\""
+        + QByteArray::fromStdString(mounting.frame_id)
         + "\",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}}"
           ",\"point_stride\":"
         + QByteArray::number(kPointStride) + ",\"fields\":[";

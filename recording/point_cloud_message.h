@@ -11,18 +11,19 @@
 #include <QByteArray>
 #include <QString>
 
+#include "recording/scan_options.h"
 #include "recording/scan_round.h"
 #include "recording/topic_description.h"
 
 namespace tx710::pointcloud {
 
 constexpr int kPointStride = 24;
-constexpr char kFrameId[] = "tx710";
 
 // "/scan", "foxglove.PointCloud", "jsonschema", the schema, "json".
 const TopicDescription& topic();
 
-QByteArray encode(const ScanRound& round);
+// x and y and the frame as `mounting` says.
+QByteArray encode(const ScanRound& round, const ScanOptions& mounting = ScanOptions());
 
 // Takes back what encode() wrote: receive time and points (the round number
 // is not part of the message; it stays as it was). On failure returns false

@@ -16,6 +16,13 @@ double micrometres(double metres)
 
 } // namespace
 
+PlanePoint fromPolar(const PointRecord& point, const ScanOptions& mounting)
+{
+    const double bearing = bearingOf(mounting, point.angle);
+    const double metres = double(point.distance) / 1000.0;
+    return PlanePoint{micrometres(metres * std::cos(bearing)), micrometres(metres * std::sin(bearing))};
+}
+
 PlanePoint fromPolar(const PointRecord& point)
 {
     const double radians = double(point.angle) * kPi / 180.0;

@@ -6,6 +6,7 @@
 // decimals and the MCAP file's floats name the same number.
 
 #include "recording/data_file.h"
+#include "recording/scan_options.h"
 
 namespace tx710::coordinates {
 
@@ -16,5 +17,7 @@ struct PlanePoint {
 
 // A point without a return (distance 0) lies at the origin.
 PlanePoint fromPolar(const PointRecord& point);
+// The same for a LiDAR mounted as `mounting` says (--upside-down, --yaw).
+PlanePoint fromPolar(const PointRecord& point, const ScanOptions& mounting);
 
 } // namespace tx710::coordinates

@@ -9,7 +9,15 @@
 namespace tx710 {
 
 struct RecordingOutputs::Output {
-    explicit Output(const QString& file_path, Format file_format) : path(file_path), format(file_format) {}
+    Output(const QString& file_path, Format file_format, const ScanOptions& scan)
+        : path(file_path), format(file_format), mcap(mcapOptions(scan))
+    {}
+    static mcap::WriterOptions mcapOptions(const ScanOptions& scan)
+    {
+        mcap::WriterOptions options;
+        options.scan = scan;
+        return options;
+    }
     QString path;
     Format format;
     OutputFile text;
@@ -61,7 +69,7 @@ bool RecordingOutputs::open(const QStringList& paths, OutputFile::Mode mode)
             outputs_.clear();
             return fail(QStringLiteral("%1: unknown format (give .txt, .csv or .mcap)").arg(path));
         }
-        outputs_.push_back(std::make_unique<Output>(path, format));
+        outputs_.push_back(std::make_unique<Output>(path, format, scan_options_));
     }
     return true;
 }
@@ -77,7 +85,7 @@ bool RecordingOutputs::create()
                 return fail(out->text.errorString());
             break;
         case Format::Csv:
-            if (!out->csv.open(out->path, mode_))
+            if (!out->csv.open(out->path, mode_, scan_options_))
                 return fail(out->csv.errorString());
             break;
         case Format::Mcap:

@@ -18,6 +18,7 @@
 
 #include "recording/output_file.h"
 #include "recording/round_sink.h"
+#include "recording/scan_options.h"
 
 namespace tx710 {
 
@@ -31,6 +32,10 @@ public:
 
     // The format for a path's extension; false for an unknown one.
     static bool formatFor(const QString& path, Format& format);
+
+    // The profile and scan shape of the MCAP files and the mounting of the
+    // CSV files' x and y; before open().
+    void setScanOptions(const ScanOptions& options) { scan_options_ = options; }
 
     // Takes the files to write, opened with `mode` at the first round; false
     // for an unknown format (errorString() says which file).
@@ -56,6 +61,7 @@ private:
     OutputFile::Mode mode_ = OutputFile::Mode::Truncate;
     QString error_;
     bool failed_ = false;
+    ScanOptions scan_options_;
     bool created_ = false;
 };
 

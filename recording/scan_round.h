@@ -11,4 +11,5 @@ struct ScanRound {
     int number = 0;
     std::int64_t receive_time_ns = 0; // since the Unix epoch
     std::vector<PointRecord> points;
+    double speed_rpm = 0; // the device's turning speed at the round's end; 0: not known
 };

@@ -6,6 +6,8 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace tx710 {
 
@@ -15,6 +17,8 @@ struct TopicDescription {
     QByteArray schema_encoding;
     QByteArray schema_text;
     QByteArray message_encoding;
+    // The channel's metadata in an MCAP file (key, value).
+    std::vector<std::pair<QByteArray, QByteArray>> metadata = {};
 };
 
 // {"sec":S,"nsec":N} of a time in nanoseconds since the Unix epoch (negative

@@ -56,10 +56,11 @@ RoundStream::Item RoundStream::next(Round& round, RoundPlace& place, QString& er
     for (;;) {
         switch (mcap_->next()) {
         case mcap::StreamReader::Item::Round:
-            round = Round{std::move(mcap_->round.points), true, mcap_->round.receive_time_ns};
+            round = Round{std::move(mcap_->round.points), true, mcap_->round.receive_time_ns, speed_rpm_};
             place = RoundPlace{mcap_->place.record, mcap_->place.inner};
             return Item::Round;
         case mcap::StreamReader::Item::Speed:
+            speed_rpm_ = mcap_->speed.rpm;
             if (speeds)
                 speeds->push_back(mcap_->speed);
             break;

@@ -55,7 +55,8 @@ public:
     enum class Item { Round, End, Failed };
     // The next whole round in file order and where it lies; End after the
     // last; Failed with the reason (a text file's line and what is wrong
-    // with it) in `error`. MCAP speeds found on the way go to `speeds`.
+    // with it) in `error`. MCAP speeds found on the way go to `speeds`; a
+    // round turns at the speed of the latest status before it in the file.
     Item next(Round& round, RoundPlace& place, QString& error, std::vector<mcap::Contents::Speed>* speeds = nullptr);
     // The round at `place` again (a place next() gave); false with the
     // reason when the file changed since.
@@ -67,6 +68,7 @@ private:
 
     inputfile::InputStream input_;
     std::unique_ptr<mcap::StreamReader> mcap_;
+    double speed_rpm_ = std::numeric_limits<double>::quiet_NaN();
     // Text: the save and the line being read, and a point line read ahead
     // that begins the next round.
     int save_ = 0;

@@ -12,6 +12,7 @@
 #include <QWebSocketServer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/log.h"
@@ -76,6 +77,17 @@ public:
 protected:
     qint64 writeData(const char* data, qint64 size) override
     {
+        if (answered_ && bytesToWrite() + size > FoxgloveServer::kMaxUnsentBytes) {
+            // Pongs too are written here by the WebSocket itself: a client that
+            // pings and never reads ends here, its output dropped.
+            if (!cut_off_) {
+                cut_off_ = true;
+                TX_LOG << "streaming client" << peerAddress().toString() << "closed: more than"
+                       << FoxgloveServer::kMaxUnsentBytes << "bytes unread";
+                QMetaObject::invokeMethod(this, &QAbstractSocket::abort, Qt::QueuedConnection);
+            }
+            return size;
+        }
         if (answered_)
             return QTcpSocket::writeData(data, size);
         answered_ = true;
@@ -105,6 +117,7 @@ private:
     bool offered_ = false;
     bool answered_ = false;
     bool upgraded_ = false;
+    bool cut_off_ = false;
 };
 
 class HandshakeServer : public QTcpServer
@@ -164,10 +177,33 @@ FoxgloveServer::FoxgloveServer(QObject* parent)
                                        {"name", "tx710"},
                                        {"capabilities", QJsonArray()},
                                        {"sessionId", QString::number(QDateTime::currentMSecsSinceEpoch())}});
-    advertise_ = compact(QJsonObject{
-        {"op", "advertise"},
-        {"channels",
-         QJsonArray{channelJson(kScanChannel, pointcloud::topic()), channelJson(kStatusChannel, status::topic())}}});
+    ScanOptions foxglove;
+    foxglove.profile = ScanOptions::Profile::Foxglove;
+    setScanOptions(foxglove);
+}
+
+void FoxgloveServer::setScanOptions(const ScanOptions& options)
+{
+    profile_ = makeRecordingProfile(options);
+    QJsonArray channels;
+    for (const RecordingProfile::Channel& channel : profile_->channels())
+        channels.append(channelJson(channel.id, channel.topic));
+    advertise_ = compact(QJsonObject{{"op", "advertise"}, {"channels", channels}});
+}
+
+bool FoxgloveServer::isStatusChannel(quint32 channel) const
+{
+    for (const RecordingProfile::Channel& offered : profile_->channels())
+        if (offered.id == channel)
+            return offered.status;
+    return false;
+}
+
+void FoxgloveServer::publishPending()
+{
+    for (const RecordingProfile::Message& message : pending_)
+        publish(message.channel, message.log_time_ns, message.data);
+    pending_.clear();
 }
 
 FoxgloveServer::~FoxgloveServer()
@@ -226,12 +262,14 @@ QString FoxgloveServer::serverAddress() const
 
 void FoxgloveServer::publishRound(const ScanRound& round)
 {
-    publish(kScanChannel, round.receive_time_ns, pointcloud::encode(round));
+    profile_->roundMessages(round, pending_);
+    publishPending();
 }
 
 void FoxgloveServer::publishStatus(const status::Sample& sample)
 {
-    publish(kStatusChannel, sample.time_ns, status::encode(sample));
+    profile_->statusMessages(sample, pending_);
+    publishPending();
 }
 
 bool FoxgloveServer::writeRound(const ScanRound& round)
@@ -265,6 +303,16 @@ void FoxgloveServer::acceptConnection()
         }
         socket->setMaxAllowedIncomingFrameSize(kMaxClientMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(kMaxClientMessageBytes);
+        if (clientCount() >= max_clients_) {
+            TX_LOG << "streaming client" << socket->peerAddress().toString() << "refused:" << clientCount()
+                   << "clients already";
+            // Not 1013 (try again later): Qt 5 clients take it for a protocol error.
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("server full: %1 clients at most").arg(max_clients_));
+            connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(kHandshakeTimeoutMs, socket, &QWebSocket::abort); // no answer to the close
+            continue;
+        }
         auto owned = std::make_unique<Client>();
         Client& client = *owned;
         client.socket = socket;
@@ -371,7 +419,9 @@ void FoxgloveServer::subscribe(Client& client, const QJsonObject& request)
             channel_taken = channel_taken || existing.second == channel;
         if (client.subscriptions.count(id))
             sendStatus(client, kError, QStringLiteral("subscription id %1 is already in use").arg(id));
-        else if (channel != kScanChannel && channel != kStatusChannel)
+        else if (std::none_of(
+                     profile_->channels().begin(), profile_->channels().end(),
+                     [channel = channel](const RecordingProfile::Channel& offered) { return offered.id == channel; }))
             sendStatus(client, kError, QStringLiteral("no channel %1").arg(channel));
         else if (channel_taken)
             sendStatus(client, kWarning, QStringLiteral("channel %1 is already subscribed").arg(channel));
@@ -424,7 +474,7 @@ void FoxgloveServer::publish(quint32 channel, std::int64_t receive_time_ns, cons
             for (auto it = client.queue.begin(); it != client.queue.end(); ++it) {
                 if (it->kind != Outgoing::Message)
                     continue;
-                ++(it->channel == kScanChannel ? client.dropped_rounds : client.dropped_status);
+                ++(isStatusChannel(it->channel) ? client.dropped_status : client.dropped_rounds);
                 client.queue.erase(it);
                 --client.queued_messages;
                 break;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 
+#include "recording/recording_profile.h"
 #include "recording/round_sink.h"
 #include "recording/scan_round.h"
 #include "recording/status_message.h"
@@ -43,6 +44,13 @@ public:
     static constexpr qint64 kSocketHighWaterBytes = 512 * 1024;
     // Replies (status and the like) waiting for a client that does not read.
     static constexpr int kMaxQueuedReplies = 64;
+    // Bytes a client's socket may hold unsent, whatever the frame (answers to
+    // its pings included): past this the client is cut off, so that one that
+    // never reads cannot grow the server's memory.
+    static constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
+    // Clients at once unless setMaxClients() says otherwise; one more is
+    // refused with a close saying why.
+    static constexpr int kDefaultMaxClients = 32;
 
     explicit FoxgloveServer(QObject* parent = nullptr);
     ~FoxgloveServer() override;
@@ -52,12 +60,16 @@ public:
     // On failure returns false with the reason in `error`.
     bool listen(const QString& host_and_port, QString* error);
     quint16 serverPort() const;
+    // The channels and messages of the profile these options choose (the
+    // Foxglove JSON profile until called); before the first client.
+    void setScanOptions(const ScanOptions& options);
     QString serverAddress() const;
 
     void publishRound(const ScanRound& round);
     void publishStatus(const status::Sample& sample);
 
     int clientCount() const { return int(clients_.size()); }
+    void setMaxClients(int count) { max_clients_ = count; }
 
     // As a sink of a recording: publishing never fails; closing stops
     // taking new clients.
@@ -99,12 +111,17 @@ private:
     void closeClient(Client& client, int code, const QString& reason);
     void pump(Client& client);
     Client* find(QWebSocket* socket);
+    bool isStatusChannel(quint32 channel) const;
+    void publishPending();
 
     QTcpServer* tcp_server_ = nullptr;
     QWebSocketServer* ws_server_ = nullptr;
     std::map<QWebSocket*, std::unique_ptr<Client>> clients_;
     QByteArray server_info_;
     QByteArray advertise_;
+    int max_clients_ = kDefaultMaxClients;
+    std::unique_ptr<RecordingProfile> profile_;
+    std::vector<RecordingProfile::Message> pending_;
 };
 
 } // namespace tx710

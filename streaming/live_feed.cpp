@@ -30,11 +30,11 @@ LiveFeed::~LiveFeed()
 bool LiveFeed::start()
 {
     SerialData* decoder = SerialData::instance();
-    const bool started = decoder->startRoundStream([this](std::vector<PointRecord> points) {
+    const bool started = decoder->startRoundStream([this, decoder](std::vector<PointRecord> points) {
         // Every consumer gets the numbers the text file gives.
         for (PointRecord& point : points)
             point = datafile::asWritten(point);
-        emit roundReady(ScanRound{int(++rounds_), nowNs(), std::move(points)});
+        emit roundReady(ScanRound{int(++rounds_), nowNs(), std::move(points), decoder->lastSpeedRpm()});
     });
     if (!started)
         return false;

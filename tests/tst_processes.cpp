@@ -2,8 +2,6 @@
 // tx710-sim program and its options); the viewer, which SIGINT, SIGTERM and SIGHUP end like a normal
 // quit, with exit code 0 and its serial port closed, and whose --serve streams its rounds.
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QTemporaryFile>
@@ -16,6 +14,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "recording/ros2_cdr.h"
 #include "support/fixtures.h"
 #include "support/pty.h"
 #include "tools/simulated_lidar.h"
@@ -197,9 +196,12 @@ private slots:
         if (main_window) {
             const QByteArray scan = firstScan(up.captured(1));
             QCOMPARE(scan.left(5), QByteArray::fromHex("0107000000")); // message data of subscription 7
-            const QJsonObject cloud = QJsonDocument::fromJson(scan.mid(13)).object();
-            QCOMPARE(cloud.value(QStringLiteral("frame_id")).toString(), QStringLiteral("tx710"));
-            QVERIFY(cloud.value(QStringLiteral("data")).toString().size() > 100);
+            // The default profile's /scan: a LaserScan in CDR.
+            tx710::ros2::LaserScan laser;
+            QVERIFY(tx710::ros2::decode(reinterpret_cast<const std::uint8_t*>(scan.constData()) + 13,
+                                        std::size_t(scan.size() - 13), laser));
+            QCOMPARE(laser.header.frame_id, std::string("tx710"));
+            QCOMPARE(laser.ranges.size(), std::size_t(450));
         }
         ::kill(viewer.processId(), signal_number);
         QVERIFY(viewer.waitForFinished(15000));

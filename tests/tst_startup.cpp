@@ -2,8 +2,13 @@
 // are sent to the real program in tst_signals.
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtTest>
 
 #include "SerialPort/serial_logic.h"
@@ -72,6 +77,71 @@ private slots:
         MainWindow window;
         QCOMPARE(window.windowTitle(), name);
         QCOMPARE(window.windowIcon().pixmap(64, 64).toImage(), QIcon(":/tx710viewer.png").pixmap(64, 64).toImage());
+    }
+
+    // Before any window: no display needed; a command line not taken ends with 2.
+    void commandLineWithoutADisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("first_line");
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: " + programPath("TX710Viewer") + " [options]";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "TX710Viewer " + QString(TX710_TEST_VERSION);
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "Unknown option 'bogus'.";
+        QTest::newRow("stray argument") << QStringList{"stray"} << 2 << "Unexpected argument 'stray'.";
+        QTest::newRow("Qt's option is Qt's") << QStringList{"-platform", "xcb", "x"} << 2 << "Unexpected argument 'x'.";
+        QTest::newRow("no client allowed")
+            << QStringList{"--max-clients", "0"} << 2 << "--max-clients needs a count from 1 to 100000: '0'.";
+    }
+    void commandLineWithoutADisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exit_code);
+        QFETCH(QString, first_line);
+        QProcess viewer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb"); // which needs one
+        viewer.setProcessEnvironment(environment);
+        viewer.setProcessChannelMode(QProcess::MergedChannels);
+        viewer.start(programPath("TX710Viewer"), arguments);
+        QVERIFY(viewer.waitForFinished(30000));
+        QCOMPARE(QString::fromLocal8Bit(viewer.readAll()).section('\n', 0, 0), first_line);
+        QCOMPARE(viewer.exitCode(), exit_code);
+    }
+
+    // Started on a malformed recording (no port): the reason in a box that blocks nothing, nothing to
+    // save, the health line saying why, and an offer of another file.
+    void malformedRecordingWithoutAPort()
+    {
+        QTemporaryDir dir;
+        const QString bad = dir.filePath("bad.txt");
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write("Round angle distance intensity\n1 15.000 abc 100\n") > 0);
+        file.close();
+        const auto session = tx710::StartupSession::forRecording(bad);
+        const MainWindow* window = session->mainWindow().get();
+        QPushButton* offer = nullptr;
+        QTRY_VERIFY((offer = window->findChild<QPushButton*>("open_other_button")));
+        const auto* box = window->findChild<QMessageBox*>("failure_box");
+        QCOMPARE(box->windowTitle() + '|' + box->text(),
+                 "Cannot open recording|Cannot open " + bad + R"(: line 2: distance "abc" is not a number)");
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(window->findChild<QWidget*>("playback_bar")->isVisible(), false);
+        const auto* save = window->findChild<QToolButton*>("save_button");
+        QCOMPARE(save->isEnabled() ? "enabled" : save->toolTip(), QString("Save records live rounds: no port is open"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("health_line")->text(),
+                                  QString("no port open: Open (Ctrl+O) shows a recording"), 5000);
+        QString dialog_title;
+        QTimer::singleShot(300, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dialog_title = dialog->windowTitle();
+                dialog->reject();
+            }
+        });
+        offer->click();
+        QTRY_COMPARE(dialog_title, QString("Open recording"));
     }
 
     void everyWayOutEndsWithZeroAndClosesThePort_data()

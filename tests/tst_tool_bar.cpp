@@ -50,11 +50,13 @@ private slots:
             {"hold_button", "Hold the points (H)"},      {"measure_button", "Measure a distance (M)"}};
         for (const auto& [button, tip] : tips)
             QTest::newRow(button) << QString(button) << QString(tip);
+        QTest::newRow("ColorMap") << "checkBox_colormap"
+                                  << "Colour strong returns: 211 to 254 yellow, 255 cyan (C)";
     }
     void toolTipsNameTheShortcut()
     {
         QFETCH(QString, button);
-        QTEST(bar_->findChild<QToolButton*>(button)->toolTip(), "tip");
+        QTEST(bar_->findChild<QAbstractButton*>(button)->toolTip(), "tip");
     }
 
     void decayIsRememberedAndSent()

@@ -1,10 +1,12 @@
 // The point-cloud view drawn for real (Mesa under Xvfb) and read back, and its read-out panel.
 #include <QLabel>
 #include <QOpenGLWindow>
+#include <QPushButton>
 #include <QtTest>
 
 #include "SerialPort/serial_data.h"
 #include "app/logo_widget.h"
+#include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
 #include "support/fixtures.h"
 #include "support/modal_watcher.h"
@@ -21,12 +23,6 @@ const QColor kRoundColours[3] = {kCyan, kYellow, kWhite}; // with the colour map
 struct ProbeView : LidarGLWidget {
     int paints = 0;
     QString font_path;
-    void callResizeGL(int w, int h)
-    {
-        makeCurrent();
-        resizeGL(w, h);
-        doneCurrent();
-    }
     void paintGL() override
     {
         ++paints;
@@ -204,6 +200,41 @@ private slots:
         }
     }
 
+    // The camera alone: pixels of a 1000 x 800 view to the scan plane and back.
+    void cameraMapsPixelsToTheScanPlane_data()
+    {
+        QTest::addColumn<int>("zoom_outs");
+        QTest::addColumn<QPoint>("drag"); // pixels right and up
+        QTest::addColumn<QSize>("viewport");
+        QTest::addColumn<QPoint>("pixel");
+        QTest::addColumn<QPoint>("scene_mm");
+        QTest::newRow("centre") << 0 << QPoint() << QSize(1000, 800) << QPoint(500, 400) << QPoint(0, 0);
+        QTest::newRow("right edge at 1 m") << 0 << QPoint() << QSize(1000, 800) << QPoint(1000, 400) << QPoint(518, 0);
+        QTest::newRow("dragged") << 0 << QPoint(100, -50) << QSize(1000, 800) << QPoint(500, 400) << QPoint(-100, 50);
+        QTest::newRow("top, clamped at 50 m")
+            << 12 << QPoint() << QSize(1000, 800) << QPoint(500, 0) << QPoint(0, 20711);
+        QTest::newRow("viewport without height")
+            << 0 << QPoint() << QSize(300, 0) << QPoint(1000, 400) << QPoint(124264, 0);
+    }
+    void cameraMapsPixelsToTheScanPlane()
+    {
+        QFETCH(int, zoom_outs);
+        QFETCH(QPoint, drag);
+        QFETCH(QSize, viewport);
+        QFETCH(QPoint, pixel);
+        QFETCH(QPoint, scene_mm);
+        tx710::ViewCamera camera;
+        for (int i = 0; i < zoom_outs; ++i)
+            camera.zoomOut();
+        camera.dragBy(drag.x(), drag.y());
+        camera.setViewport(viewport.width(), viewport.height());
+        camera.setViewSize({kWidth, kHeight});
+        camera.updateMatrices();
+        const QVector2D scene = camera.scenePosition(pixel);
+        QCOMPARE((scene * 1000).toPoint(), scene_mm);
+        QCOMPARE(camera.pixelPosition(scene).toPoint(), pixel);
+    }
+
     void hoverAngleAndOverlaysOnResize()
     {
         auto view = makeView();
@@ -229,8 +260,6 @@ private slots:
             QCOMPARE(panel->pos(), QPoint(0, 0));
             QCOMPARE(logo->geometry().bottomRight(), QPoint(size.width() - 1, size.height() - 1));
         }
-        view->callResizeGL(300, 0); // a window without height keeps a finite aspect
-        QCOMPARE(view->aspect(), 300.0f);
     }
 
     void dragPansWithLeftOrMiddleAlone()
@@ -398,10 +427,54 @@ private slots:
                          qPrintable(QString("decay %1, round %2").arg(decay).arg(age)));
             }
         }
+        for (int round = 0; round < 3; ++round) // a wall that stands still stays white
+            feedRound(-1, 420);
+        QCOMPARE(brightnessAt(view->grabFramebuffer(), toScreen(*view, polar(112, 0.42))), 255);
+    }
+
+    // Where two figures cover one pixel, the one drawn first stays: points,
+    // diameters, hover line, rings. Pixels of `back` without the figure shown
+    // by `toggle`; with it, does any show `front`?
+    void overlapKeepsDrawingOrder_data()
+    {
+        QTest::addColumn<bool>("toggle_points"); // else the hover line
+        QTest::addColumn<double>("angle");       // the round's point the check is near, degrees
+        QTest::addColumn<double>("radius");      // of the check, metres
+        QTest::addColumn<QColor>("back");
+        QTest::addColumn<QColor>("front");
+        QTest::addColumn<bool>("front_shows");
+        QTest::newRow("points over diameters") << true << 0.0 << 0.25 << kGrey << kWhite << true;
+        QTest::newRow("points over rings") << true << 75.0 << 0.2 << kGrey << kWhite << true;
+        QTest::newRow("hover line over rings") << false << 45.0 << 0.2 << kGrey << kYellow << true;
+        QTest::newRow("diameters over hover line") << false << 0.0 << 0.15 << kGrey << kYellow << false;
+    }
+    void overlapKeepsDrawingOrder()
+    {
+        QFETCH(bool, toggle_points);
+        QFETCH(double, angle);
+        QFETCH(double, radius);
+        QFETCH(QColor, back);
+        QFETCH(QColor, front);
+        QFETCH(bool, front_shows);
+        auto view = makeView();
+        decoder()->setHoverAngle(float(angle)); // the replayed round's point there is picked
+        view->showRecordedRound({{9, 250, 0}, {9, 250, 45}, {9, 200, 75}}, 600);
+        const auto frame = [&view, toggle_points](bool with) {
+            hub()->setPlayFlag(with || !toggle_points);
+            setMouseInside(*view, with || toggle_points);
+            return view->grabFramebuffer();
+        };
+        const QImage without = frame(false), with = frame(true);
+        const QPoint at = toScreen(*view, polar(angle, radius)).toPoint();
+        int turned = 0;
+        for (int x = at.x() - 3; x <= at.x() + 3; ++x)
+            for (int y = at.y() - 3; y <= at.y() + 3; ++y)
+                turned += matches(without.pixelColor(x, y), back, 8) && matches(with.pixelColor(x, y), front, 8);
+        QCOMPARE(turned > 0, front_shows);
     }
 
     // Two clicks measure: an end near a drawn point snaps to it, else it is
-    // where the cursor is; the figures follow zoom; Esc clears.
+    // where the cursor is; the figures follow zoom.
     void measureSnapsShowsFiguresAndClears()
     {
         feedRound();
@@ -428,12 +501,61 @@ private slots:
         QVERIFY(line_at_middle() > 0);
         QVERIFY((label->pos() - (toScreen(*view, middle) + QPointF(8, 8)).toPoint()).manhattanLength() <= 2);
 
-        QTest::keyClick(view.get(), Qt::Key_Escape);
-        QCOMPARE(view->measureEnds().size(), std::size_t(0));
-
         hub()->setPlayFlag(false); // paused: no point drawn to snap to
         click(*view, toScreen(*view, point) + QPointF(0, 3));
         QVERIFY(std::hypot(view->measureEnds()[0].x() - point.x(), view->measureEnds()[0].y() - point.y()) > 1e-3);
+    }
+
+    // The health line and the notices have a translucent dark backing and
+    // stay clear of the logo; a long path is cut in its middle.
+    void ownOverlaysAreBackedAndClearOfTheLogo_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("health line") << "health_line";
+        QTest::newRow("notice") << "notice_widget";
+    }
+    void ownOverlaysAreBackedAndClearOfTheLogo()
+    {
+        QFETCH(QString, name);
+        auto view = makeView();
+        view->resize(640, 480);
+        const QString path = "/tmp/" + QString(120, 'x') + "/round.txt";
+        view->showNotice("Saved 100 rounds to " + path);
+        auto* overlay = view->findChild<QLabel*>(name);
+        const auto* logo = view->findChild<LogoWidget*>();
+        QVERIFY(!overlay->geometry().intersects(logo->geometry()));
+        QVERIFY(overlay->geometry().right() < 640);
+        // The grid's grey in its top margin (no text there) is dimmed.
+        const QRect margin(overlay->x(), overlay->y(), overlay->width(), overlay->margin());
+        overlay->hide();
+        const QImage bare = view->grabFramebuffer().copy(margin);
+        overlay->show();
+        const QImage backed = view->grabFramebuffer().copy(margin);
+        QVERIFY(countPixels(bare, isGrey) > 0);
+        QCOMPARE(countPixels(backed, [](const QColor& c) { return c.red() > 100; }), 0);
+        if (name == "notice_widget") {
+            const QString shown = static_cast<NoticeWidget*>(overlay)->shownLines().join('|');
+            QVERIFY2(QRegularExpression("^Saved 100 rounds to\\|/tmp/x+…x+/round.txt$").match(shown).hasMatch(),
+                     qPrintable(shown));
+        }
+    }
+
+    // Esc clears a shown measurement wherever the window's focus is.
+    void escClearsMeasureFromAnywhereInTheWindow()
+    {
+        QWidget window;
+        QPushButton button("elsewhere", &window);
+        auto* view = new ProbeView;
+        view->setParent(&window);
+        view->setGeometry(0, 40, 400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
+        view->setMeasureMode(true);
+        click(*view, {100, 100});
+        button.setFocus();
+        QTest::keyClick(&button, Qt::Key_Escape);
+        QCOMPARE(view->measureEnds().size(), std::size_t(0));
     }
 
     // Hold and replay show their round while live rounds go on arriving; the

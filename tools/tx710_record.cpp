@@ -10,12 +10,14 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <unistd.h>
@@ -25,9 +27,11 @@
 #include "app/unix_signal_watcher.h"
 #include "recording/output_targets.h"
 #include "recording/recording_outputs.h"
+#include "recording/scan_options.h"
 #include "replay/round_stream.h"
 #include "streaming/foxglove_server.h"
 #include "streaming/live_feed.h"
+#include "tools/link_wait.h"
 
 using namespace tx710;
 
@@ -35,29 +39,40 @@ namespace {
 
 constexpr std::int64_t kReplayRoundNs = 100000000; // the device's 10 rounds/s
 
-const char kUsage[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
-                      "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
-                      "                    [--realtime]\n"
-                      "Records whole LiDAR revolutions without a display.\n"
-                      "\n"
-                      "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
-                      "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
-                      "                      program (.mcap), as fast as possible\n"
-                      "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
-                      "  --rounds N          stop after N rounds\n"
-                      "  --duration SECONDS  stop after this time (default: until interrupted)\n"
-                      "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
-                      "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
-                      "                      created with the first round, never over an existing\n"
-                      "                      file unless --overwrite\n"
-                      "  --overwrite         replace existing output files (when the recording closes)\n"
-                      "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
-                      "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
-                      "  --quiet             no progress line and no summary\n"
-                      "  --help              show this text\n"
-                      "  --version           show the version\n"
-                      "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
-                      "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
+                          "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
+                          "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
+                          "                    [SCAN OPTIONS]\n"
+                          "Records whole LiDAR revolutions without a display.\n"
+                          "\n"
+                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                          "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
+                          "                      program (.mcap), as fast as possible\n"
+                          "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
+                          "  --rounds N          stop after N rounds\n"
+                          "  --duration SECONDS  stop after this time (default: until interrupted)\n"
+                          "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
+                          "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
+                          "                      created with the first round, never over an existing\n"
+                          "                      file unless --overwrite\n"
+                          "  --overwrite         replace existing output files (when the recording closes)\n"
+                          "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                          "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                          "  --reconnect         when the link is lost, keep the files open, wait for\n"
+                          "                      the device (the same adapter) and record on\n"
+                          "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
+                          "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
+                          "  --quiet             no progress line and no summary\n"
+                          "  --help              show this text\n"
+                          "  --version           show the version\n"
+                          "Scan options (the .mcap files and the live stream):\n";
+const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
+                          "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+
+std::string usage()
+{
+    return std::string(kUsageHead) + scanOptionsUsage() + kUsageTail;
+}
 
 struct Options {
     QString port;
@@ -66,32 +81,73 @@ struct Options {
     double duration = 0;  // 0: no limit
     QStringList outputs;
     QString serve; // [HOST:]PORT of the live server, empty: none
+    long long max_clients = FoxgloveServer::kDefaultMaxClients;
     bool quiet = false;
     bool realtime = false;
     bool overwrite = false;
+    bool reconnect = false;
+    double reconnect_timeout = 0; // 0: wait until interrupted
+    ScanOptions scan;
 };
 
 int usageError(const QString& message)
 {
-    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), kUsage);
+    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), usage().c_str());
     return 2;
 }
 
 // Returns -1 to go on, or the exit status when parsing ends the program.
 int parseOptions(int argc, char** argv, Options& options)
 {
-    enum { kPort = 1, kReplay, kRounds, kDuration, kOut, kServe, kQuiet, kRealtime, kHelp, kVersion, kOverwrite };
-    static const option long_options[] = {
-        {"port", required_argument, nullptr, kPort},     {"replay", required_argument, nullptr, kReplay},
-        {"rounds", required_argument, nullptr, kRounds}, {"duration", required_argument, nullptr, kDuration},
-        {"out", required_argument, nullptr, kOut},       {"serve", required_argument, nullptr, kServe},
-        {"quiet", no_argument, nullptr, kQuiet},         {"realtime", no_argument, nullptr, kRealtime},
-        {"help", no_argument, nullptr, kHelp},           {"version", no_argument, nullptr, kVersion},
-        {"overwrite", no_argument, nullptr, kOverwrite}, {nullptr, 0, nullptr, 0},
+    enum {
+        kPort = 1,
+        kReplay,
+        kRounds,
+        kDuration,
+        kOut,
+        kServe,
+        kQuiet,
+        kRealtime,
+        kHelp,
+        kVersion,
+        kOverwrite,
+        kReconnect,
+        kTimeout,
+        kMaxClients,
+        kScan = 1000
     };
+    std::vector<option> long_options = {
+        {"port", required_argument, nullptr, kPort},
+        {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds},
+        {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},
+        {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {"overwrite", no_argument, nullptr, kOverwrite},
+        {"reconnect", no_argument, nullptr, kReconnect},
+        {"reconnect-timeout", required_argument, nullptr, kTimeout},
+        {"max-clients", required_argument, nullptr, kMaxClients},
+    };
+    const std::vector<std::string>& scan_names = scanOptionNames();
+    for (std::size_t i = 0; i < scan_names.size(); ++i)
+        long_options.push_back({scan_names[i].c_str(),
+                                scanOptionTakesValue(scan_names[i]) ? required_argument : no_argument, nullptr,
+                                kScan + int(i)});
+    long_options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     int code = 0;
-    while ((code = getopt_long(argc, argv, "", long_options, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
+        // getopt gives '?' and ':' for what it does not take.
+        if (code >= kScan && code < kScan + int(scan_names.size())) {
+            std::string error;
+            if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
+                return usageError(QString::fromStdString(error));
+            continue;
+        }
         const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
         char* end = nullptr;
         switch (code) {
@@ -123,6 +179,12 @@ int parseOptions(int argc, char** argv, Options& options)
         case kServe:
             options.serve = value;
             break;
+        case kMaxClients:
+            errno = 0;
+            options.max_clients = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.max_clients < 1 || options.max_clients > 100000)
+                return usageError(QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'").arg(value));
+            break;
         case kQuiet:
             options.quiet = true;
             break;
@@ -132,8 +194,19 @@ int parseOptions(int argc, char** argv, Options& options)
         case kOverwrite:
             options.overwrite = true;
             break;
+        case kReconnect:
+            options.reconnect = true;
+            break;
+        case kTimeout:
+            errno = 0;
+            options.reconnect_timeout = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !(options.reconnect_timeout > 0)
+                || options.reconnect_timeout > 1e6)
+                return usageError(
+                    QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
+            break;
         case kHelp:
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().c_str(), stdout);
             return 0;
         case kVersion:
             std::puts("tx710-record " TX710_VERSION);
@@ -154,6 +227,13 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
+    if (options.reconnect && options.port.isEmpty())
+        return usageError(QStringLiteral("--reconnect applies to --port only"));
+    if (options.reconnect_timeout > 0 && !options.reconnect)
+        return usageError(QStringLiteral("--reconnect-timeout needs --reconnect"));
+    std::string scan_error;
+    if (!checkScanOptions(options.scan, scan_error))
+        return usageError(QString::fromStdString(scan_error));
     if (options.outputs.isEmpty() && options.serve.isEmpty())
         return usageError(QStringLiteral("nothing to record to: give --out FILE or --serve [HOST:]PORT"));
     const QString refused = OutputTargets::check(
@@ -258,7 +338,8 @@ private:
     bool startPort()
     {
         connect(&link_, &SerialLink::linkLost, this, [this](const QString& reason) {
-            fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
+            if (!link_wait_)
+                fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
         });
         connect(&feed_, &LiveFeed::roundReady, this, [this](const ScanRound& round) { handRound(round); });
         connect(&feed_, &LiveFeed::statusReady, this, &Recorder::handStatus);
@@ -269,6 +350,14 @@ private:
         if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
             fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
             return false;
+        }
+        if (options_.reconnect) {
+            const auto clear_progress = [this] {
+                if (progress_)
+                    std::fputs("\r\x1b[K", stderr);
+            };
+            link_wait_ = new LinkWait(link_, options_.port, options_.reconnect_timeout, clear_progress, this);
+            connect(link_wait_, &LinkWait::gaveUp, this, &Recorder::fail);
         }
         return true;
     }
@@ -302,7 +391,7 @@ private:
         has_next_ = item == replay::RoundStream::Item::Round;
         // No times in a data file: the device's pace from the start on.
         next_ = ScanRound{0, round.has_time ? round.time_ns : replay_start_ns_ + replayed_ * kReplayRoundNs,
-                          std::move(round.points)};
+                          std::move(round.points), std::isnan(round.speed_rpm) ? 0 : round.speed_rpm};
         return item != replay::RoundStream::Item::Failed;
     }
 
@@ -399,6 +488,8 @@ private:
     QString progressText() const
     {
         QString text = QStringLiteral("rounds %1").arg(rounds_);
+        if (link_wait_ && link_wait_->waiting())
+            text = link_wait_->progressText() + QStringLiteral("  ") + text;
         if (!options_.port.isEmpty())
             text += QStringLiteral("  frames/s %1  CRC rejects %2  RPM %3")
                         .arg(feed_.lastStatus().frames_per_second, 0, 'f', 0)
@@ -420,6 +511,7 @@ private:
     RecordingOutputs& outputs_;
     std::vector<RoundSink*> sinks_;
     SerialLink link_;
+    LinkWait* link_wait_ = nullptr; // with --reconnect
     LiveFeed feed_;
     QTimer tick_;
     QTimer replay_timer_;
@@ -472,10 +564,13 @@ int main(int argc, char** argv)
     if (UnixSignalWatcher::signalled())
         return 0;
     RecordingOutputs outputs;
+    outputs.setScanOptions(options.scan);
     outputs.open(options.outputs, OutputTargets::openMode(options.overwrite));
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
+    server.setMaxClients(int(options.max_clients));
+    server.setScanOptions(options.scan);
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {

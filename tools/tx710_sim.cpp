@@ -19,16 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <QString>
 
 #include "SerialPort/frame_protocol.h"
 #include "recording/data_file.h"
+#include "tools/sim_line.h"
 #include "tools/simulated_lidar.h"
 
 namespace {
@@ -56,6 +51,8 @@ struct Options {
     bool stray_bytes = false;
     bool silent = false;
     double hangup_after = -1; // < 0: never
+    double replug_after = -1; // < 0: never
+    std::string link;
     std::string replay_file;
     std::string device;
     std::uint32_t seed = 1;
@@ -83,6 +80,10 @@ void printUsage(const char* program)
                 "  --stray-bytes          put 0 to 6 random bytes (never 0x54) between frames\n"
                 "  --silent               open the line but send nothing\n"
                 "  --hangup-after SECONDS close the line after this time, as if unplugged\n"
+                "  --replug-after SECONDS after the hang-up, come back once after this time\n"
+                "                         with a new pseudo-terminal (behind the same --link)\n"
+                "  --link PATH            make PATH a symbolic link to the pseudo-terminal, as\n"
+                "                         udev names an adapter; removed on hang-up\n"
                 "  --replay FILE          send the rounds of a data file recorded by the viewer\n"
                 "                         (\"Round angle distance intensity\" lines), repeated\n"
                 "  --seed N               seed of the scene's noise (default 1)\n"
@@ -111,6 +112,8 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
         kStray,
         kSilent,
         kHangup,
+        kReplug,
+        kLink,
         kReplay,
         kSeed,
         kHelp
@@ -125,6 +128,8 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
         {"stray-bytes", no_argument, nullptr, kStray},
         {"silent", no_argument, nullptr, kSilent},
         {"hangup-after", required_argument, nullptr, kHangup},
+        {"replug-after", required_argument, nullptr, kReplug},
+        {"link", required_argument, nullptr, kLink},
         {"replay", required_argument, nullptr, kReplay},
         {"seed", required_argument, nullptr, kSeed},
         {"help", no_argument, nullptr, kHelp},
@@ -177,6 +182,14 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
                 return bad("hangup-after must be a number of seconds");
             options.hangup_after = number;
             break;
+        case kReplug:
+            if (!numeric || number < 0)
+                return bad("replug-after must be a number of seconds");
+            options.replug_after = number;
+            break;
+        case kLink:
+            options.link = optarg;
+            break;
         case kReplay:
             options.replay_file = optarg;
             break;
@@ -197,6 +210,14 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
         std::fprintf(stderr, "tx710-sim: unexpected argument '%s'\n", argv[optind]);
         return 2;
     }
+    if ((options.replug_after >= 0 || !options.link.empty()) && !options.device.empty()) {
+        std::fprintf(stderr, "tx710-sim: --link and --replug-after need the pseudo-terminal, not --device\n");
+        return 2;
+    }
+    if (options.replug_after >= 0 && options.hangup_after < 0) {
+        std::fprintf(stderr, "tx710-sim: --replug-after needs --hangup-after\n");
+        return 2;
+    }
     if (options.rate > kLinePointsPerSecond) {
         std::fprintf(stderr, "tx710-sim: rate %.0f exceeds the line, using %.0f points/s\n", options.rate,
                      kLinePointsPerSecond);
@@ -207,101 +228,6 @@ int parseOptions(int argc, char** argv, Options& options, bool& go_on)
     go_on = true;
     return 0;
 }
-
-void makeRaw(int fd, bool set_speed)
-{
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        return;
-    cfmakeraw(&tio);
-    if (set_speed)
-        cfsetspeed(&tio, B230400);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    tcsetattr(fd, TCSANOW, &tio);
-}
-
-class Line
-{
-public:
-    ~Line() { close(); }
-
-    bool openPseudoTerminal(std::string& path)
-    {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&fd_, &slave, name, nullptr, nullptr) != 0) {
-            std::perror("tx710-sim: openpty");
-            return false;
-        }
-        makeRaw(slave, false);
-        // Only the reader holds the slave open, so a hang-up on the master
-        // side tells whether anybody listens.
-        ::close(slave);
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-        is_pty_ = true;
-        path = name;
-        return true;
-    }
-
-    bool openDevice(const std::string& path)
-    {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) {
-            std::fprintf(stderr, "tx710-sim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-            return false;
-        }
-        if (isatty(fd_))
-            makeRaw(fd_, true);
-        return true;
-    }
-
-    // True while a reader has the pseudo-terminal open (always for devices).
-    bool hasReader() const
-    {
-        if (!is_pty_)
-            return fd_ >= 0;
-        pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, 0) < 0)
-            return false;
-        return !(p.revents & POLLHUP);
-    }
-
-    // Writes all bytes, waiting for the reader to drain the line. False when
-    // the line failed or the program is stopping.
-    bool writeAll(const std::uint8_t* data, std::size_t size)
-    {
-        std::size_t done = 0;
-        while (done < size) {
-            if (g_stop)
-                return false;
-            const ssize_t n = ::write(fd_, data + done, size - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
-                std::fprintf(stderr, "tx710-sim: write failed: %s\n", std::strerror(errno));
-                return false;
-            }
-            pollfd p{fd_, POLLOUT, 0};
-            poll(&p, 1, 50);
-        }
-        return true;
-    }
-
-    void close()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-    bool is_pty_ = false;
-};
 
 // Where the frames come from: the simulated room or a recording, repeated.
 class FrameSource
@@ -360,20 +286,19 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Line line;
+    tx710::SimLine line(g_stop);
     std::string path = options.device;
-    if (options.device.empty() ? !line.openPseudoTerminal(path) : !line.openDevice(options.device))
+    if (options.device.empty() ? !line.openPseudoTerminal(path, options.link) : !line.openDevice(options.device))
         return 1;
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
     const Clock::time_point started = Clock::now();
     auto elapsed = [&] { return Seconds(Clock::now() - started).count(); };
-    auto timeIsUp = [&] {
-        if (options.duration > 0 && elapsed() >= options.duration)
-            return true;
-        return options.hangup_after >= 0 && elapsed() >= options.hangup_after;
-    };
+    auto timeIsUp = [&] { return options.duration > 0 && elapsed() >= options.duration; };
+    // The hang-up counts from the start, the replugged line lives on.
+    bool replugged = false;
+    auto hangupDue = [&] { return !replugged && options.hangup_after >= 0 && elapsed() >= options.hangup_after; };
 
     std::mt19937 random(options.seed ^ 0x9E3779B9u);
     std::uniform_int_distribution<int> stray_count(0, 6);
@@ -389,8 +314,29 @@ int main(int argc, char** argv)
     Clock::time_point schedule_start = started;
     double scheduled = 0; // frames or bytes since schedule_start
     bool had_reader = false;
+    bool unplugged = false;
 
     while (!g_stop && !timeIsUp() && !(options.frames > 0 && frames_sent >= options.frames)) {
+        if (hangupDue()) {
+            std::fprintf(stderr, "tx710-sim: hanging up after %.1f s\n", elapsed());
+            line.close();
+            if (options.replug_after < 0) {
+                unplugged = true;
+                break;
+            }
+            const auto back = Clock::now() + std::chrono::duration_cast<Clock::duration>(Seconds(options.replug_after));
+            while (!g_stop && !timeIsUp() && Clock::now() < back)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (g_stop || timeIsUp())
+                break;
+            if (!line.openPseudoTerminal(path, options.link)) {
+                line_failed = true;
+                break;
+            }
+            replugged = true;
+            std::fprintf(stderr, "tx710-sim: back on %s after %.1f s\n", path.c_str(), elapsed());
+            continue;
+        }
         if (options.silent || !line.hasReader()) {
             had_reader = false;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -436,10 +382,7 @@ int main(int argc, char** argv)
         }
     }
 
-    const bool unplugged = options.hangup_after >= 0 && !g_stop && elapsed() >= options.hangup_after;
-    if (unplugged) {
-        std::fprintf(stderr, "tx710-sim: hanging up after %.1f s\n", elapsed());
-    } else if (!line_failed) {
+    if (!unplugged && !line_failed) {
         // Closing the master discards what the reader has not taken yet; let
         // it drain the last frames first.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

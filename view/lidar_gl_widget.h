@@ -1,66 +1,46 @@
 #pragma once
 
 #include <QImage>
-#include <QMatrix4x4>
-#include <QOpenGLFunctions_4_1_Core>
 #include <QPointF>
-#include <QRectF>
 #include <QVector2D>
 #include <QVector3D>
 #include <QWidget>
 
-#include <QElapsedTimer>
-#include <QTimer>
-
-#include <initializer_list>
-#include <map>
-#include <string>
 #include <vector>
 
-#include "SerialPort/link_health.h"
 #include "SerialPort/serial_data.h"
-#include "view/shown_rounds.h"
+#include "view/health_sampler.h"
+#include "view/measure_tool.h"
+#include "view/overlay_compositor.h"
+#include "view/scene_renderer.h"
+#include "view/screen_rounds.h"
+#include "view/view_camera.h"
+#include "view/view_overlays.h"
 
 class QOpenGLContext;
-class QOpenGLPaintDevice;
-class QOpenGLShaderProgram;
-class QOpenGLWindow;
-class ShowDataWidget;
-class LogoWidget;
-class NoticeWidget;
-class HealthLine;
-class QLabel;
+class QShortcut;
 class SceneWindow;
-
-// One glyph of the ring-label font, made once when the GL context is set up.
-struct GlyphRecord {
-    GLuint texture = 0;
-    QVector2D size;      // bitmap width and rows, pixels
-    QVector2D bearing;   // pen to bitmap left edge and top edge (y up), pixels
-    quint32 advance = 0; // pen advance, 1/64 pixel
-};
 
 // The point-cloud view: the last complete round seen from above over a polar
 // grid with millimetre ring labels, zoomed in nine steps, panned by dragging,
-// with the point under the cursor picked by its polar angle.
+// with the point under the cursor picked by its polar angle. It routes input
+// and composes the parts: the camera (ViewCamera), the GL scene
+// (SceneRenderer), the measure tool (MeasureTool), the rounds on screen
+// (ShownRounds), its own child widgets (ViewOverlays), the drawing of every
+// child widget over the scene (OverlayCompositor) and the link's health
+// sampled for the health line (HealthSampler).
 //
-// How it is composed: the view is a plain widget filled by a QOpenGLWindow
-// (SceneWindow, through QWidget::createWindowContainer) that draws straight
-// to its own native window, so a frame costs only the scene; a QOpenGLWidget
-// would have the whole main window composed again on every frame. That
-// native window covers the view's child widgets, so every other child of the
-// view is an overlay: it stays a real widget, laid out and updated as ever,
-// but an event filter on it and its descendants notes when it repaints,
-// shows, hides, moves or resizes; the next frame renders it once into an
-// image (QWidget::render) and paints that over the scene. A new overlay is
-// just a child widget. Mouse input on the GL window is handed to the view,
-// so hovering works over the overlays too.
+// The view is a plain widget filled by a QOpenGLWindow (SceneWindow, through
+// QWidget::createWindowContainer) that draws straight to its own native
+// window, so a frame costs only the scene; a QOpenGLWidget would have the
+// whole main window composed again on every frame. Mouse input on the GL
+// window is handed to the view, so hovering works over the overlays too.
 //
-// What is drawn: ShownRounds holds the rounds on screen. A live round is
-// taken from the decoder when it completes, unless the view is held or a
-// recording is replayed; replayed rounds come in through showRecordedRound.
-// While held or replaying, the view picks the hovered point itself.
-class LidarGLWidget : public QWidget, protected QOpenGLFunctions_4_1_Core
+// A live round is taken from the decoder when it completes, unless the view
+// is held or a recording is replayed; replayed rounds come in through
+// showRecordedRound. While held or replaying, the view picks the hovered
+// point itself.
+class LidarGLWidget : public QWidget
 {
     Q_OBJECT
 public:
@@ -77,48 +57,51 @@ public:
     void doneCurrent();
     QOpenGLContext* context() const;
 
-    void zoomIn();
-    void zoomOut();
+    void zoomIn() { camera_.zoomIn(); }
+    void zoomOut() { camera_.zoomOut(); }
     // Returns the ring spacing of the current zoom step and shows it in the read-out panel.
     float currentGridSpacing();
 
-    int zoomIndex() const { return zoom_index_; }
-    float cameraDistance() const { return camera_distance_; }
-    QPointF panOffset() const { return pan_.toPointF(); }
-    float aspect() const { return aspect_; }
+    int zoomIndex() const { return camera_.zoomIndex(); }
+    float cameraDistance() const { return camera_.distance(); }
+    QPointF panOffset() const { return camera_.pan().toPointF(); }
+    float aspect() const { return camera_.aspect(); }
 
     // A short message over the bottom-left corner of the view.
     void showNotice(const QString& text);
 
     // Decay: how many rounds are shown together, older ones dimmer (1..50).
     void setDecayRounds(int count);
-    int decayRounds() const { return shown_.decayRounds(); }
+    int decayRounds() const { return rounds_.decayRounds(); }
 
     // Hold: the rounds on screen stay while live rounds go on arriving (and
     // being saved), for hovering, measuring and screenshots.
     void setHeld(bool held);
-    bool held() const { return held_; }
+    bool held() const { return rounds_.held(); }
 
     // Measure: two clicks mark the ends of a line, each snapped to the
-    // nearest drawn point within a few pixels.
+    // nearest drawn point within a few pixels; Esc clears them.
     void setMeasureMode(bool on);
-    bool measureMode() const { return measure_mode_; }
+    bool measureMode() const { return measure_.active(); }
     void clearMeasure();
     // The ends marked so far, in the scan plane (metres).
-    const std::vector<QVector2D>& measureEnds() const { return measure_ends_; }
+    const std::vector<QVector2D>& measureEnds() const { return measure_.ends(); }
 
     // Shows a recorded round in place of the live rounds, through the same
     // display path. speed_rpm is NaN when the file has no speed.
     void showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm);
     // Back to live rounds.
     void endReplay();
-    bool replaying() const { return replaying_; }
+    bool replaying() const { return rounds_.replaying(); }
     // What the health line shows during a replay.
     void setReplayStatus(const QString& text);
+    // While `text` is not empty the link is down: the health line says
+    // `text` as a warning and the rounds on screen are dimmed.
+    void setLinkLost(const QString& text);
 
     // Scan-plane position (metres) under a pixel of the view, and back.
-    QVector2D scenePosition(const QPointF& pixel) const;
-    QPointF pixelPosition(const QVector2D& scene) const;
+    QVector2D scenePosition(const QPointF& pixel) const { return camera_.scenePosition(pixel); }
+    QPointF pixelPosition(const QVector2D& scene) const { return camera_.pixelPosition(scene); }
 
 signals:
     // A frame has been drawn and shown.
@@ -138,8 +121,6 @@ protected:
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void childEvent(QChildEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     virtual void initializeGL();
     virtual void resizeGL(int w, int h);
     // The scene, then the overlays.
@@ -148,100 +129,36 @@ protected:
     // The label font beside the executable.
     virtual QString fontFilePath() const;
 
-    void initGlyphs();
-    void renderText(std::string text, float x, float y, float scale, QVector3D color);
-
 private:
-    void originView();
-    void setCamera();
-    void drawPoints();
-    void drawGrid();
-    // The part of the scan plane in view, a few pixels wider: figures wholly
-    // outside it are not sent to GL, which would only clip them.
-    QRectF visibleArea() const;
-    void drawLines(float spacing, float ring_limit);
-    void glyphQuad(const GlyphRecord& glyph, float x, float y, float scale, float* vertices) const;
     void updateHoverAngle(int px, int py);
     void takeLiveRound();
-    bool showsStaticRound() const { return held_ || replaying_; }
-    void pickStaticPoint();
-    HoverPoint hoverPoint() const;
-    void addMeasureEnd(const QPointF& pixel);
-    void drawMeasure();
+    // While the shown round stands still, the view picks the hovered point itself.
+    void pickStillPoint();
     void updateMeasureLabel();
-    void sampleHealth();
+    void showHealth(const tx710::LinkHealth& health);
     void placeOverlays();
-    void watchOverlay(QObject* object);
-    QWidget* overlayOf(QObject* object) const;
-    void drawOverlays();
     static bool panButtons(Qt::MouseButtons buttons);
 
     friend class SceneWindow;
 
-    std::vector<float> zoom_levels_;
-    std::vector<float> grid_spacings_;
-    int zoom_index_ = 0;
-    float camera_distance_ = 1.0f;
-    float grid_spacing_ = 0.0f;
-    QVector2D pan_; // point of the scan plane straight below the camera
-    float pan_factor_ = 0.001f;
-    int last_mouse_x_ = 0;
-    int last_mouse_y_ = 0;
-    float aspect_ = 1.0f;
-    QVector3D eye_;
-    QVector3D center_;
-    QVector3D up_;
-    QMatrix4x4 matrix_;
-    QMatrix4x4 model_;
-    QMatrix4x4 view_;
-    QMatrix4x4 projection_;
-    bool mouse_in_view_ = false;
-    ShowDataWidget* show_data_widget_ = nullptr;
-    LogoWidget* logo_widget_ = nullptr;
-    NoticeWidget* notice_widget_ = nullptr;
-    HealthLine* health_line_ = nullptr;
-    QLabel* hold_label_ = nullptr;
-    QLabel* measure_label_ = nullptr;
-
-    tx710::ShownRounds shown_;
-    bool arrays_dirty_ = true; // the point buffers must be filled again
-    bool drawn_colour_flag_ = false;
-    std::size_t drawn_count_ = 0;
-    bool held_ = false;
-    bool replaying_ = false;
-    double replay_speed_rpm_ = 0;
-    QString replay_status_;
-    HoverPoint static_hover_;
-
-    bool measure_mode_ = false;
-    std::vector<QVector2D> measure_ends_;
-    QPoint press_pixel_;
-
-    tx710::LinkHealthMonitor health_monitor_;
-    QTimer health_timer_;
-    QElapsedTimer clock_;
-    qint64 last_round_ms_ = -1;
-
+    // First: the overlays, made before them, ask for frames.
     SceneWindow* scene_window_ = nullptr;
     QWidget* container_ = nullptr;
-    // Each visible overlay's last rendering; null when it must be rendered again.
-    std::map<QWidget*, QImage> overlay_images_;
-    bool rendering_overlays_ = false;
-    QOpenGLPaintDevice* paint_device_ = nullptr;
+    tx710::ViewCamera camera_;
+    tx710::MeasureTool measure_;
+    tx710::SceneRenderer renderer_;
+    tx710::OverlayCompositor compositor_;
+    int last_mouse_x_ = 0;
+    int last_mouse_y_ = 0;
+    QPoint press_pixel_;
+    bool mouse_in_view_ = false;
+    tx710::ViewOverlays overlays_;
+    QShortcut* clear_measure_ = nullptr;
 
-    QOpenGLShaderProgram* program_ = nullptr;
-    GLuint point_vao_ = 0;
-    GLuint point_vbo_ = 0;
-    GLuint color_vbo_ = 0;
-    GLuint text_vao_ = 0;
-    GLuint text_vbo_ = 0;
-    int matrix_location_ = -1;
-    int model_location_ = -1;
-    int view_location_ = -1;
-    int projection_location_ = -1;
-    bool gl_ready_ = false;
+    tx710::ScreenRounds rounds_;
+    bool points_sent_ = false; // the renderer has the rounds' points
+    QString replay_status_;
+    QString link_lost_;
 
-    std::vector<QVector3D> points_;
-    std::vector<QVector3D> colors_;
-    std::map<char, GlyphRecord> glyphs_;
+    tx710::HealthSampler health_;
 };

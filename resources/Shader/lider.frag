@@ -1,15 +1,16 @@
-#version 410
+#version 140
 in vec3 v_color;
 in vec2 TexCoords;
 
 uniform sampler2D text;
 uniform int vertex_type;
 
+out vec4 frag_color;
+
 void main()
 {
-    vec4 sampled = vec4(1.0, 1.0, 1.0, texture2D(text, TexCoords).r);
     if (vertex_type == 1)
-        gl_FragColor = vec4(v_color, 1.0) * sampled;
+        frag_color = vec4(v_color, 1.0) * vec4(1.0, 1.0, 1.0, texture(text, TexCoords).r);
     else
-        gl_FragColor = vec4(v_color, 1.0);
+        frag_color = vec4(v_color, 1.0);
 }

@@ -1,9 +1,8 @@
-#version 410
-layout(location = 0) in vec4 pt_vertex;
-layout(location = 1) in vec3 pt_color;
-layout(location = 2) in vec4 text_vertex;
+#version 140
+in vec4 pt_vertex;
+in vec3 pt_color;
+in vec4 text_vertex;
 
-uniform mat4 matrix;
 uniform mat4 model;
 uniform mat4 view;
 uniform mat4 projection;

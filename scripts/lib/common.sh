@@ -13,6 +13,7 @@ TX710_PACKAGES=(
 )
 TX710_TEST_PACKAGES=(
   xvfb xauth clang libclang-rt-14-dev libbenchmark-dev
+  systemd # systemd-analyze checks the recorder's unit
 )
 
 tx710_as_root() {

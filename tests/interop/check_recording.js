@@ -1,6 +1,6 @@
-// Reads a.mcap of a folder with the official MCAP readers and compares every
-// point with a.csv and a.txt written from the same rounds:
-//   node check_recording.js FOLDER
+// Reads NAME.mcap of a folder (either profile) with the official MCAP readers
+// and compares every point with NAME.csv and NAME.txt written from the same rounds:
+//   node check_recording.js FOLDER [NAME]
 // Prints one line per check and "interop: N passed, M failed"; exits 1 on a failure.
 "use strict";
 
@@ -14,6 +14,7 @@ const { loadDecompressHandlers } = require("@mcap/support");
 const foxgloveSchemas = require("@foxglove/schemas/jsonschema");
 
 const { POINT_FIELDS, checker } = require("./checks");
+const { checkRos2Recording } = require("./ros2_checks");
 
 const { check, crashed, finish } = checker();
 
@@ -52,14 +53,89 @@ function csvTime(ns) {
 async function main() {
   if (typeof zlib.crc32 !== "function") throw new Error(`node ${process.version} is too old: 20.15 or later is needed`);
   const folder = process.argv[2];
-  if (!folder) throw new Error("usage: node check_recording.js FOLDER");
-  const mcapPath = path.join(folder, "a.mcap");
+  const name = process.argv[3] ?? "a";
+  if (!folder) throw new Error("usage: node check_recording.js FOLDER [NAME]");
+  const mcapPath = path.join(folder, `${name}.mcap`);
   const bytes = fs.readFileSync(mcapPath);
-  const csv = readCsv(path.join(folder, "a.csv"));
-  const txt = readTxt(path.join(folder, "a.txt"));
+  const csv = readCsv(path.join(folder, `${name}.csv`));
+  const txt = readTxt(path.join(folder, `${name}.txt`));
   const decompressHandlers = await loadDecompressHandlers();
   const handle = await fs.promises.open(mcapPath, "r");
   const reader = await McapIndexedReader.Initialize({ readable: new FileHandleReadable(handle), decompressHandlers });
+  await checkContainer(bytes, reader, decompressHandlers);
+  if (reader.header.profile === "ros2") {
+    const messages = [];
+    for await (const message of reader.readMessages()) messages.push(message);
+    await checkRos2Recording({ check, reader, messages, csv, txt });
+  } else {
+    await checkFoxgloveRecording(reader, csv, txt);
+  }
+  await handle.close();
+}
+
+// What every recording must be, whatever its profile.
+async function checkContainer(bytes, reader, decompressHandlers) {
+  const messages = [];
+  for await (const message of reader.readMessages()) messages.push(message);
+
+  await check("statistics count what the file holds", () => {
+    const stats = reader.statistics;
+    assert.equal(stats.messageCount, BigInt(messages.length));
+    assert.equal(stats.schemaCount, reader.schemasById.size);
+    assert.equal(stats.channelCount, reader.channelsById.size);
+    for (const channel of reader.channelsById.values()) {
+      const count = messages.filter((message) => message.channelId === channel.id).length;
+      assert.equal(stats.channelMessageCounts.get(channel.id), BigInt(count), channel.topic);
+    }
+    assert.equal(stats.chunkCount, reader.chunkIndexes.length);
+    const times = messages.map((message) => message.logTime);
+    assert.equal(stats.messageStartTime, times.reduce((a, b) => (a < b ? a : b)));
+    assert.equal(stats.messageEndTime, times.reduce((a, b) => (a > b ? a : b)));
+  });
+
+  await check("summary: offsets, data section checksum, zstd chunks of at most a second", () => {
+    assert.deepEqual(
+      [...reader.summaryOffsetsByOpcode.keys()].sort((a, b) => a - b),
+      [0x03, 0x04, 0x08, 0x0b],
+    );
+    const dataEnd = Number(reader.footer.summaryStart) - 13;
+    assert.equal(bytes[dataEnd], 0x0f);
+    assert.equal(reader.dataSectionCrc, zlib.crc32(bytes.subarray(0, dataEnd)));
+    assert.ok(reader.chunkIndexes.length > 1);
+    for (const chunk of reader.chunkIndexes) {
+      assert.equal(chunk.compression, "zstd");
+      assert.ok(chunk.messageEndTime - chunk.messageStartTime <= 1000000000n);
+    }
+  });
+
+  await check("the stream reader reads the file front to back", () => {
+    const stream = new McapStreamReader({ decompressHandlers });
+    stream.append(bytes);
+    const kinds = [];
+    for (let record; (record = stream.nextRecord()); ) kinds.push(record.type);
+    assert.ok(stream.done());
+    assert.equal(kinds[0], "Header");
+    assert.equal(kinds[kinds.length - 1], "Footer");
+    assert.equal(kinds.filter((kind) => kind === "Message").length, messages.length);
+  });
+
+  await check("reading by time gives the rounds inside the window", async () => {
+    const scans = messages.filter((message) => reader.channelsById.get(message.channelId).topic === "/scan");
+    assert.ok(scans.length >= 60);
+    const seek = async (startTime, endTime) => {
+      const sequences = [];
+      for await (const message of reader.readMessages({ topics: ["/scan"], startTime, endTime })) {
+        sequences.push(message.sequence);
+      }
+      return sequences;
+    };
+    const expected = scans.slice(30, 60).map((message) => message.sequence);
+    assert.deepEqual(await seek(scans[30].logTime, scans[59].logTime), expected);
+    assert.deepEqual(await seek(scans[30].logTime + 1n, scans[59].logTime - 1n), expected.slice(1, -1));
+  });
+}
+
+async function checkFoxgloveRecording(reader, csv, txt) {
 
   const channelByTopic = new Map([...reader.channelsById.values()].map((channel) => [channel.topic, channel]));
   const scan = channelByTopic.get("/scan");
@@ -92,44 +168,6 @@ async function main() {
   for await (const message of reader.readMessages()) {
     (message.channelId === scan.id ? scans : statuses).push(message);
   }
-
-  await check("statistics count what the file holds", () => {
-    const stats = reader.statistics;
-    assert.equal(stats.messageCount, BigInt(scans.length + statuses.length));
-    assert.equal(stats.schemaCount, 2);
-    assert.equal(stats.channelCount, 2);
-    assert.equal(stats.channelMessageCounts.get(scan.id), BigInt(csv.size));
-    assert.equal(stats.channelMessageCounts.get(status.id), BigInt(statuses.length));
-    assert.equal(stats.chunkCount, reader.chunkIndexes.length);
-    assert.equal(stats.messageStartTime, scans[0].logTime);
-    assert.equal(stats.messageEndTime, scans[scans.length - 1].logTime);
-  });
-
-  await check("summary: offsets, data section checksum, zstd chunks of at most a second", () => {
-    assert.deepEqual(
-      [...reader.summaryOffsetsByOpcode.keys()].sort((a, b) => a - b),
-      [0x03, 0x04, 0x08, 0x0b],
-    );
-    const dataEnd = Number(reader.footer.summaryStart) - 13;
-    assert.equal(bytes[dataEnd], 0x0f);
-    assert.equal(reader.dataSectionCrc, zlib.crc32(bytes.subarray(0, dataEnd)));
-    assert.ok(reader.chunkIndexes.length > 1);
-    for (const chunk of reader.chunkIndexes) {
-      assert.equal(chunk.compression, "zstd");
-      assert.ok(chunk.messageEndTime - chunk.messageStartTime <= 1000000000n);
-    }
-  });
-
-  await check("the stream reader reads the file front to back", () => {
-    const stream = new McapStreamReader({ decompressHandlers });
-    stream.append(bytes);
-    const kinds = [];
-    for (let record; (record = stream.nextRecord()); ) kinds.push(record.type);
-    assert.ok(stream.done());
-    assert.equal(kinds[0], "Header");
-    assert.equal(kinds[kinds.length - 1], "Footer");
-    assert.equal(kinds.filter((kind) => kind === "Message").length, scans.length + statuses.length);
-  });
 
   await check("every point equals the CSV's and the text file's", () => {
     assert.equal(scans.length, csv.size);
@@ -172,20 +210,6 @@ async function main() {
     assert.ok(points > 0);
   });
 
-  await check("reading by time gives the rounds inside the window", async () => {
-    assert.ok(scans.length >= 60);
-    const seek = async (startTime, endTime) => {
-      const sequences = [];
-      for await (const message of reader.readMessages({ topics: ["/scan"], startTime, endTime })) {
-        sequences.push(message.sequence);
-      }
-      return sequences;
-    };
-    const expected = scans.slice(30, 60).map((message) => message.sequence);
-    assert.deepEqual(await seek(scans[30].logTime, scans[59].logTime), expected);
-    assert.deepEqual(await seek(scans[30].logTime + 1n, scans[59].logTime - 1n), expected.slice(1, -1));
-  });
-
   await check("status messages carry the figures once a second", () => {
     assert.ok(statuses.length > 0);
     for (const message of statuses) {
@@ -196,7 +220,6 @@ async function main() {
     }
   });
 
-  await handle.close();
 }
 
 main()

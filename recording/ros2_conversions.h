@@ -1,0 +1,40 @@
+#pragma once
+
+// A round and a status sample as the other ROS 2 messages of a recording,
+// and back for replay. Qt-free.
+//
+// /tx710/points: every raw point of the round, unordered (height 1), six
+// little-endian float32 fields x, y, z (metres, after the mounting of
+// ScanOptions), intensity, angle (degrees), distance (mm) as measured.
+//
+// /diagnostics: one status "tx710: link" with the figures of the last second;
+// WARN when the CRC rejects pass 1 % of the frames or the speed leaves its
+// normal band, ERROR while no frame arrives.
+
+#include <string>
+
+#include "recording/ros2_messages.h"
+#include "recording/scan_options.h"
+#include "recording/scan_round.h"
+#include "recording/status_message.h"
+
+namespace tx710::ros2 {
+
+constexpr int kPointStep = 24;
+// The device's normal turning speed: 5 to 15 rev/s.
+constexpr double kNormalMinRpm = 300;
+constexpr double kNormalMaxRpm = 900;
+
+PointCloud2 pointCloudOf(const ScanRound& round, const ScanOptions& options);
+// The raw points of a cloud pointCloudOf() made; false with the reason when
+// its layout is not that one.
+bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::string& error);
+
+// `previous`: the sample a second before (for the rejects of that second);
+// a default Sample for the first.
+DiagnosticArray diagnosticsOf(const status::Sample& sample, const status::Sample& previous,
+                              const std::string& frame_id);
+// The "rpm" value of our status; 0 when it has none.
+double rpmOf(const DiagnosticArray& diagnostics);
+
+} // namespace tx710::ros2

@@ -1,0 +1,401 @@
+// The regular LaserScan of a round and the ROS 2 recording around it: beams at
+// the seams of the turn, nearer points, masks, mounting, speeds; bad option
+// values; damaged ROS 2 recordings read back for replay.
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <zstd.h>
+
+#include "recording/csv_writer.h"
+#include "recording/laser_scan_builder.h"
+#include "recording/mcap_reader.h"
+#include "recording/mcap_writer.h"
+#include "recording/point_cloud_message.h"
+#include "recording/ros2_cdr.h"
+#include "recording/ros2_conversions.h"
+#include "recording/ros2_mcap_profile.h"
+#include "support/fixtures.h"
+
+using namespace tx710;
+
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr std::int64_t kSecond = 1000000000;
+
+ScanOptions optionsOf(const QStringList& arguments)
+{
+    ScanOptions options;
+    for (const QString& argument : arguments) {
+        const QStringList parts = argument.split('=');
+        std::string error;
+        const QByteArray value = parts.value(1).toUtf8();
+        if (!parseScanOption(parts[0].toStdString(), parts.size() > 1 ? value.constData() : nullptr, options, error))
+            qFatal("bad test option %s: %s", qPrintable(argument), error.c_str());
+    }
+    return options;
+}
+
+// "angle:distance:intensity" points, separated by blanks.
+ScanRound roundOf(const QString& points, std::int64_t receive_ns = 100 * kSecond)
+{
+    ScanRound round{1, receive_ns, {}};
+    for (const QString& point : points.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList v = point.split(':');
+        round.points.push_back(PointRecord{v[2].toFloat(), v[1].toFloat(), v[0].toFloat()});
+    }
+    return round;
+}
+
+QByteArray ros2Recording(int rounds, int chunk_bytes, double rpm = 600)
+{
+    QTemporaryDir dir;
+    mcap::WriterOptions options;
+    options.sync_chunks = false;
+    options.chunk_bytes = chunk_bytes;
+    mcap::Writer writer(options);
+    const QString path = dir.filePath(QStringLiteral("a.mcap"));
+    writer.open(path);
+    for (int i = 1; i <= rounds; ++i) {
+        writer.writeStatus(status::Sample{i * kSecond / 10, 375, 0, rpm, 4500});
+        ScanRound round = roundOf(QStringLiteral("10:1500:40 200.5:820:9"), i * kSecond / 10 + 1);
+        round.number = i;
+        writer.writeRound(round);
+    }
+    writer.close();
+    return tx710test::fileBytes(path);
+}
+
+// The /scan LaserScans (channel 1) of an MCAP file of ours, chunk by chunk.
+std::vector<ros2::LaserScan> laserScansOf(const QByteArray& file)
+{
+    const auto size = [](const QByteArray& bytes, int at) {
+        return int(qFromLittleEndian<quint64>(bytes.data() + at));
+    };
+    std::vector<ros2::LaserScan> scans;
+    for (int at = 8; at + 9 <= file.size(); at += 9 + size(file, at + 1)) {
+        if (file.at(at) != 0x06)
+            continue;
+        const QByteArray chunk = file.mid(at + 9, size(file, at + 1));
+        const QByteArray stored = chunk.mid(40 + qFromLittleEndian<qint32>(chunk.data() + 28));
+        QByteArray records(size(chunk, 16), Qt::Uninitialized);
+        ZSTD_decompress(records.data(), std::size_t(records.size()), stored.data(), std::size_t(stored.size()));
+        for (int r = 0; r + 9 <= records.size(); r += 9 + size(records, r + 1)) {
+            const QByteArray message = records.mid(r + 9, size(records, r + 1));
+            ros2::LaserScan scan;
+            if (records.at(r) == 0x05 && qFromLittleEndian<quint16>(message.data()) == 1
+                && ros2::decode(reinterpret_cast<const std::uint8_t*>(message.data()) + 22,
+                                std::size_t(message.size() - 22), scan))
+                scans.push_back(scan);
+        }
+    }
+    return scans;
+}
+
+} // namespace
+
+class TestLaserScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void beams_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("points");
+        QTest::addColumn<int>("beam");
+        QTest::addColumn<float>("range");
+        QTest::addColumn<float>("intensity");
+        // 450 beams from -180 degrees, 0.8 apart: bearing 0 is beam 225, 180 beam 0.
+        QTest::newRow("0 and 360 meet in the forward beam, the nearer wins")
+            << QStringList() << "0.1:1000:7 359.9:2000:5" << 225 << 1.0f << 7.0f;
+        QTest::newRow("359.9 alone: the forward beam") << QStringList() << "359.9:2000:5" << 225 << 2.0f << 5.0f;
+        QTest::newRow("just past 180 wraps to the first beam") << QStringList() << "180.3:3000:9" << 0 << 3.0f << 9.0f;
+        QTest::newRow("two points in one beam: the nearer")
+            << QStringList() << "90.4:1200:2 90.6:1500:1 90.2:0:3" << 112 << 1.2f << 2.0f;
+        QTest::newRow("empty beam: +Inf, intensity 0") << QStringList() << "90.4:1500:1" << 113 << kInf << 0.0f;
+        QTest::newRow("only points without a return: +Inf") << QStringList() << "90.4:0:50" << 112 << kInf << 0.0f;
+        QTest::newRow("nearer than range_min: -Inf")
+            << QStringList{"range-min=0.5"} << "90.4:300:50" << 112 << -kInf << 0.0f;
+        QTest::newRow("beyond range_max: +Inf") << QStringList{"range-max=2"} << "90.4:2500:50" << 112 << kInf << 0.0f;
+        QTest::newRow("a mask wrapping past 360 holds 0")
+            << QStringList{"mask=350:10"} << "0:1000:5" << 225 << kInf << 0.0f;
+        QTest::newRow("... and not 20") << QStringList{"mask=350:10"} << "20:1000:5" << 200 << 1.0f << 5.0f;
+        QTest::newRow("several masks") << QStringList{"mask=350:10", "mask=80:100"} << "90.4:1000:5" << 112 << kInf
+                                       << 0.0f;
+        QTest::newRow("upside down mirrors: 90 is left")
+            << QStringList{"upside-down"} << "89.6:1000:5" << 337 << 1.0f << 5.0f;
+        QTest::newRow("yaw 90: 0 points left") << QStringList{"yaw=90"} << "0.4:1000:5" << 337 << 1.0f << 5.0f;
+        QTest::newRow("masks stay in the device's angles")
+            << QStringList{"yaw=90", "mask=355:5"} << "0.4:1000:5" << 337 << kInf << 0.0f;
+        QTest::newRow("900 beams") << QStringList{"beams=900"} << "90:1000:5" << 225 << 1.0f << 5.0f;
+    }
+    void beams()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, points);
+        QFETCH(int, beam);
+        QFETCH(float, range);
+        QFETCH(float, intensity);
+        LaserScanBuilder builder(optionsOf(options));
+        const ros2::LaserScan scan = builder.build(roundOf(points), 600);
+        QCOMPARE(scan.ranges.at(std::size_t(beam)), range);
+        QCOMPARE(scan.intensities.at(std::size_t(beam)), intensity);
+    }
+
+    void timing_data()
+    {
+        QTest::addColumn<double>("rpm");
+        QTest::addColumn<double>("turn");
+        QTest::newRow("5 rev/s") << 300.0 << 0.2;
+        QTest::newRow("10 rev/s") << 600.0 << 0.1;
+        QTest::newRow("15 rev/s") << 900.0 << 1.0 / 15;
+        QTest::newRow("no speed known: 10 rev/s") << 0.0 << 0.1;
+    }
+    void timing()
+    {
+        QFETCH(double, rpm);
+        QFETCH(double, turn);
+        // The device's 4500 points/s: more points a turn when it turns slower.
+        QString points;
+        const int count = int(4500 * turn);
+        for (int i = 0; i < count; ++i)
+            points += QStringLiteral("%1:1000:1 ").arg(360.0 * i / count);
+        LaserScanBuilder builder;
+        const ros2::LaserScan scan = builder.build(roundOf(points, 100 * kSecond), rpm);
+        QCOMPARE(scan.ranges.size(), std::size_t(450));
+        QCOMPARE(scan.intensities.size(), std::size_t(450));
+        QCOMPARE(scan.scan_time, float(turn));
+        QCOMPARE(scan.time_increment, float(turn / 450));
+        QCOMPARE(nanoseconds(scan.header.stamp), 100 * kSecond - std::llround(turn * 1e9));
+        QCOMPARE(scan.angle_min, float(-M_PI));
+        QCOMPARE(scan.angle_increment, float(2 * M_PI / 450));
+        QVERIFY(std::abs(scan.angle_max - (scan.angle_min + 449 * scan.angle_increment)) < 1e-5f);
+        QCOMPARE(scan.header.frame_id, std::string("tx710"));
+    }
+
+    void stampsStrictlyIncrease()
+    {
+        LaserScanBuilder builder;
+        const auto first = nanoseconds(builder.build(roundOf("", 10 * kSecond), 900).header.stamp);
+        // Slower now: one turn back from the next receive time lies before the first stamp.
+        const auto second = nanoseconds(builder.build(roundOf("", 10 * kSecond + 50000000), 300).header.stamp);
+        QCOMPARE(second, first + 1);
+    }
+
+    // One frame for every x and y of a recording; the raw columns stay as measured.
+    void mountingShapesEveryXAndY_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("point");
+        QTest::addColumn<QByteArray>("csv"); // the CSV row after the time
+        QTest::newRow("as mounted") << QStringList() << "90:2000:7" << QByteArray("90.000,2000,7,0.000000,-2.000000");
+        QTest::newRow("yaw 90: 0 is left")
+            << QStringList{"yaw=90"} << "0:2000:7" << QByteArray("0.000,2000,7,0.000000,2.000000");
+        QTest::newRow("upside down: 90 is left")
+            << QStringList{"upside-down"} << "90:2000:7" << QByteArray("90.000,2000,7,0.000000,2.000000");
+    }
+    void mountingShapesEveryXAndY()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, point);
+        QFETCH(QByteArray, csv);
+        const ScanOptions mounting = optionsOf(options);
+        const ScanRound round = roundOf(point);
+        QByteArray row;
+        csv::appendRound(row, round, mounting);
+        QCOMPARE(row.mid(row.indexOf(',', row.indexOf(',') + 1) + 1), csv + '\n');
+        const QList<QByteArray> xy = csv.split(',').mid(3);
+        const ros2::PointCloud2 cloud = ros2::pointCloudOf(round, mounting);
+        float x = 0, y = 0;
+        std::memcpy(&x, cloud.data.data(), 4);
+        std::memcpy(&y, cloud.data.data() + 4, 4);
+        QCOMPARE(QByteArray::number(x, 'f', 6) + ',' + QByteArray::number(y, 'f', 6), xy.join(','));
+        const QByteArray json = pointcloud::encode(round, mounting);
+        const QJsonObject foxglove = QJsonDocument::fromJson(json).object();
+        const QByteArray data = QByteArray::fromBase64(foxglove.value("data").toString().toLatin1());
+        std::memcpy(&x, data.constData(), 4);
+        std::memcpy(&y, data.constData() + 4, 4);
+        QCOMPARE(QByteArray::number(x, 'f', 6) + ',' + QByteArray::number(y, 'f', 6), xy.join(','));
+    }
+
+    void badOption_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("beams below 90") << "beams" << QByteArray("89") << "--beams needs a whole number";
+        QTest::newRow("beams not whole") << "beams" << QByteArray("450.5") << "'450.5'";
+        QTest::newRow("beams with a tail") << "beams" << QByteArray("450x") << "'450x'";
+        QTest::newRow("range not a number") << "range-max" << QByteArray("nan") << "--range-max needs metres";
+        QTest::newRow("negative range") << "range-min" << QByteArray("-1") << "'-1'";
+        QTest::newRow("mask without TO") << "mask" << QByteArray("10") << "--mask needs FROM:TO";
+        QTest::newRow("mask past 360") << "mask" << QByteArray("10:361") << "'10:361'";
+        QTest::newRow("empty mask") << "mask" << QByteArray("10:10") << "--mask needs FROM:TO";
+        QTest::newRow("yaw not a number") << "yaw" << QByteArray("east") << "--yaw needs degrees";
+        QTest::newRow("frame id with a blank") << "frame-id" << QByteArray("base link") << "--frame-id needs";
+        QTest::newRow("control bytes escaped") << "frame-id" << QByteArray("a\x1b[2J") << "'a\\x1B[2J'";
+        QTest::newRow("a long value shortened")
+            << "yaw" << QByteArray(200, '9') << QString("'%1...'").arg(QString(40, '9'));
+        QTest::newRow("unknown profile") << "mcap-profile" << QByteArray("ros1") << "ros2 or foxglove";
+    }
+    void badOption()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, error);
+        ScanOptions options;
+        std::string message;
+        QVERIFY(!parseScanOption(name.toStdString(), value.constData(), options, message));
+        QVERIFY2(QString::fromStdString(message).contains(error), message.c_str());
+    }
+
+    void badOptionIsAUsageErrorOfTheRecorder_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("malformed") << QStringList{"--beams", "many"}
+                                   << "--beams needs a whole number of beams from 90 to 3600: 'many'";
+        QTest::newRow("limits crossed") << QStringList{"--range-min", "5", "--range-max", "2"}
+                                        << "--range-min (5 m) must be below --range-max (2 m)";
+    }
+    void badOptionIsAUsageErrorOfTheRecorder()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("a.mcap"));
+        QProcess recorder;
+        recorder.start(tx710test::programPath("tx710-record"),
+                       QStringList{"--replay", tx710test::fixturePath("data_file_two_saves.txt"), "--out", out}
+                           + arguments);
+        QVERIFY(recorder.waitForFinished(60000));
+        QCOMPARE(recorder.exitCode(), 2);
+        const QString errors = QString::fromUtf8(recorder.readAllStandardError());
+        QVERIFY2(errors.startsWith("tx710-record: " + line + '\n'), qPrintable(errors));
+        QVERIFY(errors.contains("Usage: tx710-record"));
+        QVERIFY(!QFile::exists(out));
+    }
+
+    void replayReadsTheRos2Recording()
+    {
+        mcap::Contents contents;
+        QString error;
+        QVERIFY2(mcap::parse(ros2Recording(3, 1 << 20), contents, error), qPrintable(error));
+        QCOMPARE(contents.rounds.size(), std::size_t(3));
+        QCOMPARE(contents.rounds[2].number, 3);
+        QCOMPARE(contents.rounds[2].receive_time_ns, 3 * kSecond / 10 + 1);
+        QCOMPARE(contents.rounds[2].points.size(), std::size_t(2));
+        QCOMPARE(contents.rounds[2].points[1].angle, 200.5f);
+        QCOMPARE(contents.rounds[2].points[1].distance, 820.0f);
+        QCOMPARE(contents.rounds[2].points[1].intensity, 9.0f);
+        QCOMPARE(contents.rounds[2].speed_rpm, 600.0);
+        QCOMPARE(contents.status_messages, std::size_t(3));
+    }
+
+    void replayedRos2RecordingKeepsItsSpeed()
+    {
+        QTemporaryDir dir;
+        QFile a(dir.filePath("a.mcap"));
+        QVERIFY(a.open(QIODevice::WriteOnly) && a.write(ros2Recording(3, 1 << 20, 300)) > 0);
+        a.close();
+        QCOMPARE(QProcess::execute(tx710test::programPath("tx710-record"),
+                                   {"--quiet", "--replay", a.fileName(), "--out", dir.filePath("b.mcap")}),
+                 0);
+        const std::vector<ros2::LaserScan> scans = laserScansOf(tx710test::fileBytes(dir.filePath("b.mcap")));
+        QCOMPARE(scans.size(), std::size_t(3));
+        QCOMPARE(scans.back().scan_time, 0.2f); // 300 rpm: 5 turns a second
+    }
+
+    void truncatedRos2RecordingKeepsItsWholeRounds_data()
+    {
+        QTest::addColumn<double>("share");
+        QTest::newRow("a tenth") << 0.1;
+        QTest::newRow("half") << 0.5;
+        QTest::newRow("all but the last byte") << -1.0;
+    }
+    void truncatedRos2RecordingKeepsItsWholeRounds()
+    {
+        // One chunk per message: a cut can fall anywhere between rounds.
+        const QByteArray whole = ros2Recording(10, 1);
+        QFETCH(double, share);
+        const int size = share < 0 ? whole.size() - 1 : int(whole.size() * share);
+        mcap::Contents contents;
+        QString error;
+        QVERIFY2(mcap::parse(whole.left(size), contents, error), qPrintable(error));
+        QVERIFY(!contents.complete);
+        QVERIFY(contents.rounds.size() < 10 || share < 0);
+        for (const ScanRound& round : contents.rounds)
+            QCOMPARE(round.points.size(), std::size_t(2));
+    }
+
+    void damagedLaserScanIsRefused_data()
+    {
+        QTest::addColumn<int>("beams");
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("another length") << 300 << 0
+                                        << "LaserScan 2 has 300 ranges and 300 intensities, the first scan 450 beams";
+        QTest::newRow("cut short") << 450 << 9 << "LaserScan 2: the CDR bytes are damaged";
+    }
+    void damagedLaserScanIsRefused()
+    {
+        QFETCH(int, beams);
+        QFETCH(int, cut);
+        QFETCH(QString, error);
+        ros2::McapReplay replay;
+        mcap::Contents contents;
+        QString message;
+        LaserScanBuilder first;
+        const auto bytes = [](const std::vector<std::uint8_t>& data) {
+            return QByteArray(reinterpret_cast<const char*>(data.data()), int(data.size()));
+        };
+        QVERIFY(replay.take("/scan", "sensor_msgs/msg/LaserScan", 1, 0,
+                            bytes(ros2::encode(first.build(roundOf(""), 600))), contents, message));
+        ScanOptions options;
+        options.beams = beams;
+        LaserScanBuilder second(options);
+        QByteArray data = bytes(ros2::encode(second.build(roundOf(""), 600)));
+        data.chop(cut);
+        QVERIFY(!replay.take("/scan", "sensor_msgs/msg/LaserScan", 2, 0, data, contents, message));
+        QCOMPARE(message, error);
+    }
+
+    void hostilePointCloudIsRefused_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<float>("distance");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("more points than a round holds")
+            << 100001 << 1000.0f << "round 1: the point cloud has more than 100000 points";
+        QTest::newRow("not a number") << 2 << std::numeric_limits<float>::quiet_NaN()
+                                      << "round 1: point 1 of the point cloud is not a finite number";
+        QTest::newRow("infinite") << 2 << kInf << "round 1: point 1 of the point cloud is not a finite number";
+    }
+    void hostilePointCloudIsRefused()
+    {
+        QFETCH(int, points);
+        QFETCH(float, distance);
+        QFETCH(QString, error);
+        ScanRound round = roundOf(QString());
+        round.points.assign(std::size_t(points), PointRecord{5.0f, distance, 90.0f});
+        const std::vector<std::uint8_t> data = ros2::encode(ros2::pointCloudOf(round, ScanOptions()));
+        ros2::McapReplay replay;
+        mcap::Contents contents;
+        QString message;
+        QVERIFY(!replay.take("/tx710/points", "sensor_msgs/msg/PointCloud2", 1, 0,
+                             QByteArray(reinterpret_cast<const char*>(data.data()), int(data.size())), contents,
+                             message));
+        QCOMPARE(message, error);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLaserScan)
+#include "tst_laser_scan.moc"

@@ -1,0 +1,324 @@
+// Riding out a lost link: which device is followed, the simulator unplugged
+// and plugged in again behind a stable name, the recorder and the viewer on
+// it, and the recorder's service unit.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+#include "SerialPort/port_identity.h"
+#include "SerialPort/serial_data.h"
+#include "SerialPort/serial_logic.h"
+#include "app/app_settings.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "panels/notice_widget.h"
+#include "recording/data_file.h"
+#include "recording/mcap_reader.h"
+#include "support/fixtures.h"
+#include "view/lidar_gl_widget.h"
+
+using namespace tx710;
+using namespace tx710test;
+
+namespace {
+
+// "location serial vid:pid usb-path" each, '-' for none.
+std::vector<PortRecord> records(const QStringList& lines)
+{
+    std::vector<PortRecord> ports;
+    for (const QString& line : lines) {
+        const QStringList f = line.split(QLatin1Char(' '));
+        const auto field = [&f](int i) { return f.value(i) == QLatin1String("-") ? QString() : f.value(i); };
+        const QStringList ids = field(2).split(QLatin1Char(':'));
+        ports.push_back({field(0), field(1), ids.size() == 2 ? ids[0].toInt(nullptr, 16) : -1,
+                         ids.size() == 2 ? ids[1].toInt(nullptr, 16) : -1, field(3)});
+    }
+    return ports;
+}
+
+constexpr int kMarkedRounds = 50;
+constexpr int kPointsPerMarkedRound = 432; // 36 whole frames
+
+// A data file whose round r lies at 1000 + r mm all round, so that every round recorded from it tells
+// which one it was; -1 for a round that is not one whole round of it.
+QString writeMarkedRounds(const QString& path)
+{
+    QByteArray text = datafile::headerLine();
+    for (int r = 0; r < kMarkedRounds; ++r) {
+        std::vector<PointRecord> points;
+        for (int i = 0; i < kPointsPerMarkedRound; ++i)
+            points.push_back({100, float(1000 + r), float((i + 0.5) * 360.0 / kPointsPerMarkedRound)});
+        datafile::appendRound(text, r + 1, points);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? path : QString();
+}
+
+int markOf(const std::vector<PointRecord>& points)
+{
+    const float distance = points.empty() ? 0 : points.front().distance;
+    for (const PointRecord& point : points)
+        if (point.distance != distance)
+            return -1;
+    return int(points.size()) == kPointsPerMarkedRound ? int(distance) - 1000 : -1;
+}
+
+// Pixels of the view as bright as an undimmed point, outside the panels drawn over it.
+int brightPixels(LidarGLWidget* view)
+{
+    const QImage image = view->grabFramebuffer();
+    QRegion panels;
+    for (const QWidget* panel : view->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (panel->isVisible() && panel->geometry() != view->rect()) // not the scene's own window
+            panels += panel->geometry();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qGray(image.pixel(x, y)) > 200 && !panels.contains(QPoint(x, y));
+    return count;
+}
+
+} // namespace
+
+class TestReconnect : public QObject
+{
+    Q_OBJECT
+
+    QProcess sim_;
+    QTemporaryDir dir_;
+    QString link_ = dir_.filePath(QStringLiteral("lidar"));
+
+    // The simulator behind link_, unplugged after `hangup` s and back `replug` s later (< 0: never).
+    bool startSim(double hangup, double replug)
+    {
+        QStringList arguments{"--link", link_, "--hangup-after", QString::number(hangup)};
+        if (replug >= 0)
+            arguments << "--replug-after" << QString::number(replug);
+        return !startSimulator(sim_, arguments).isEmpty() && QFileInfo(link_).isSymLink();
+    }
+
+private slots:
+    void cleanup()
+    {
+        if (sim_.state() != QProcess::NotRunning) {
+            sim_.terminate();
+            QVERIFY(sim_.waitForFinished(5000));
+        }
+        QVERIFY(!QFileInfo(link_).isSymLink() || !QFileInfo(link_).exists()); // the simulator removed its link
+    }
+
+    void followedDevice_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QStringList>("before"); // the ports when it was opened
+        QTest::addColumn<QStringList>("after");  // the ports when it is looked for
+        QTest::addColumn<QString>("found");
+        const QString usb0 = "/dev/ttyUSB0 A1 10c4:ea60 1-1";
+        const QString bare = "/dev/ttyUSB0 - 1a86:7523 1-1.2";
+        QTest::newRow("stable name, there")
+            << "/dev/serial/by-id/usb-x" << QStringList{usb0} << QStringList{usb0} << "/dev/serial/by-id/usb-x";
+        QTest::newRow("stable name, gone") << "/dev/serial/by-id/gone" << QStringList{usb0} << QStringList{usb0} << "";
+        QTest::newRow("serial number, renamed")
+            << "ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB1 A1 10c4:ea60 1-2"} << "/dev/ttyUSB1";
+        QTest::newRow("another adapter took the name")
+            << "/dev/ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB0 B2 10c4:ea60 1-1"} << "";
+        QTest::newRow("same serial number, other ids")
+            << "/dev/ttyUSB0" << QStringList{usb0} << QStringList{"/dev/ttyUSB1 A1 0403:6001 1-1"} << "";
+        QTest::newRow("serial number twice, the old name first")
+            << "/dev/ttyUSB0" << QStringList{usb0}
+            << QStringList{"/dev/ttyUSB2 A1 10c4:ea60 1-3", "/dev/ttyUSB0 A1 10c4:ea60 1-1"} << "/dev/ttyUSB0";
+        QTest::newRow("no serial number, same USB path")
+            << "/dev/ttyUSB0" << QStringList{bare} << QStringList{"/dev/ttyUSB1 - 1a86:7523 1-1.2"} << "/dev/ttyUSB1";
+        QTest::newRow("no serial number, other USB path")
+            << "/dev/ttyUSB0" << QStringList{bare} << QStringList{"/dev/ttyUSB0 - 1a86:7523 1-1.3"} << "";
+        QTest::newRow("not listed (a pseudo-terminal), by name")
+            << "/dev/pts/3" << QStringList{usb0} << QStringList{} << "/dev/pts/3";
+    }
+
+    void followedDevice()
+    {
+        QFETCH(QString, port);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, found);
+        const bool stable = port.startsWith("/dev/serial/");
+        const PortIdentity identity = PortIdentity::of(port, stable, records(before));
+        const auto exists = [](const QString& path) { return !path.endsWith("gone"); };
+        QCOMPARE(identity.find(records(after), exists), found);
+    }
+
+    // The viewer with reconnect: the waiting line, the last round dimmed, a save cut with its whole
+    // rounds and saying so, then live rounds again from the device behind the same name.
+    void viewerWaitsForTheDevice()
+    {
+        const FolderCleanup data(programPath("data"));
+        QVERIFY(startSim(5, 2)); // time for a slow (sanitized) start before the loss
+        SerialLogic::instance()->setReconnect(true);
+        auto session = std::make_unique<StartupSession>(link_);
+        QTRY_VERIFY_WITH_TIMEOUT(session->mainWindow(), 10000);
+        auto* view = session->mainWindow()->findChild<LidarGLWidget*>("openGLWidget");
+        const auto* line = view->findChild<QLabel*>("health_line");
+        for (int i = 0; i < 6; ++i) // the whole room
+            view->zoomOut();
+        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000);
+        session->mainWindow()->findChild<QToolButton*>("save_button")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("link lost: "), 10000);
+        QVERIFY(line->styleSheet().contains("rgb(255, 150, 40)")); // orange
+        const QRegularExpression waiting("^link lost: waiting for " + QRegularExpression::escape(link_)
+                                         + R"( \([1-9]\d* s\)$)");
+        QTRY_VERIFY_WITH_TIMEOUT(waiting.match(line->text()).hasMatch(), 3000); // counting the seconds
+        QCOMPARE(brightPixels(view), 0);                                        // the last round, dimmed
+        QTRY_VERIFY_WITH_TIMEOUT(!SerialData::instance()->saveRunning(), 10000);
+        const SaveOutcome outcome = SerialData::instance()->lastSaveOutcome();
+        datafile::Contents saved;
+        datafile::ReadError error;
+        QVERIFY(datafile::readFile(outcome.path, saved, error) && outcome.rounds > 0);
+        QCOMPARE(int(saved.rounds.size()), outcome.rounds);
+        const QString notice =
+            QString("Saved %1 rounds to %2\nThe link was lost").arg(outcome.rounds).arg(outcome.path);
+        QTRY_VERIFY_WITH_TIMEOUT(view->findChild<NoticeWidget*>()->text().startsWith(notice), 3000);
+        QFile::remove(outcome.path);
+        QTRY_VERIFY_WITH_TIMEOUT(line->text().contains("RPM"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(brightPixels(view) > 200, 5000);                  // live rounds again
+        session->mainWindow()->findChild<QAction*>("reconnect_action")->trigger(); // off, and remembered so
+        QCOMPARE(tx710::setting(tx710::kReconnectKey), QVariant(false));
+        QCOMPARE(SerialLogic::instance()->reconnect(), false);
+        session.reset();
+    }
+
+    void recorderRidesOutTheLoss_data()
+    {
+        QTest::addColumn<double>("replug"); // after the hang-up, s; < 0: never
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("stderr"); // a pattern
+        QTest::addColumn<int>("rounds");     // -1: some
+        const QString stamp = R"(tx710-record: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+        const QString lost = stamp + "link lost on %1: .*the device hung up; waiting for it\n";
+        QTest::newRow("a dropout of 2 s") << 2.0 << QStringList{"--rounds", "100"} << 0
+                                          << lost + stamp + R"(link back on %1 after ([2-9]|\d\d+)\.\d s\n)" << 100;
+        QTest::newRow("no device within the timeout")
+            << -1.0 << QStringList{"--reconnect-timeout", "1.5"} << 1
+            << lost + "tx710-record: %1: no device for 1.5 s after the link was lost: .*hung up\n"
+            << -1;
+    }
+
+    // Whole rounds numbered on in every file, the round under way at the loss dropped.
+    void recorderRidesOutTheLoss()
+    {
+        QFETCH(double, replug);
+        QFETCH(QStringList, options);
+        QFETCH(int, exit_code);
+        QFETCH(QString, stderr);
+        QFETCH(int, rounds);
+        const QString marked = writeMarkedRounds(dir_.filePath("marked.txt"));
+        QStringList arguments{"--replay", marked, "--link", link_, "--hangup-after", "4"};
+        if (replug >= 0)
+            arguments << "--replug-after" << QString::number(replug);
+        QVERIFY(!startSimulator(sim_, arguments).isEmpty());
+        QProcess recorder;
+        const QTemporaryDir out;
+        const QString mcap = out.filePath("a.mcap"), txt = out.filePath("a.txt");
+        recorder.start(programPath("tx710-record"),
+                       QStringList{"--port", link_, "--reconnect", "--quiet", "--out", mcap, "--out", txt} + options);
+        QVERIFY(recorder.waitForFinished(30000));
+        QCOMPARE(recorder.exitCode(), exit_code);
+        const QString errors = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(QRegularExpression("^" + stderr.arg(QRegularExpression::escape(link_)) + "$").match(errors).hasMatch(),
+                 qPrintable(errors));
+        mcap::Contents recorded;
+        datafile::Contents text;
+        QString error;
+        datafile::ReadError text_error;
+        QVERIFY(mcap::readFile(mcap, recorded, error) && recorded.complete);
+        QVERIFY(datafile::readFile(txt, text, text_error));
+        QVector<int> marks, text_marks;
+        for (const ScanRound& round : recorded.rounds)
+            marks << markOf(round.points);
+        bool numbered_on = true;
+        for (const datafile::RecordedRound& round : text.rounds)
+            numbered_on &= round.number == (text_marks << markOf(round.points)).size();
+        QCOMPARE(marks.count(-1), 0); // whole rounds only
+        QCOMPARE(text_marks, marks);
+        QVERIFY(numbered_on);
+        QVERIFY(rounds < 0 ? marks.size() > 10 : marks.size() == rounds);
+        int lost = 0;
+        for (int i = 1; i < marks.size(); ++i)
+            lost += (marks[i] - marks[i - 1] - 1 + kMarkedRounds) % kMarkedRounds;
+        qInfo("rounds lost at the loss: %d", lost);
+        QVERIFY(lost <= 2); // the round under way, and the one before when its end was still unread
+    }
+
+    void simulatorLinkKeepsAFile()
+    {
+        QFile file(link_);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4 && file.flush());
+        QCOMPARE(startSimulator(sim_, {"--link", link_}), QString()); // refused, no port
+        QCOMPARE(QFileInfo(link_).isSymLink(), false);                // before reading: a terminal would not end
+        QCOMPARE(fileBytes(link_), QByteArray("kept"));
+        QVERIFY(file.remove());
+    }
+
+    void recorderUsageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("from a replay") << QStringList{"--replay", "a.txt", "--reconnect"} << "applies to --port only";
+        QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"} << "needs --reconnect";
+        QTest::newRow("no number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
+                                   << "needs a positive number of seconds: 'x'";
+    }
+
+    void recorderUsageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QProcess recorder;
+        recorder.start(programPath("tx710-record"), arguments << "--out" << dir_.filePath("u.txt"));
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 2);
+        QVERIFY(recorder.readAllStandardError().split('\n').value(0).endsWith(error.toUtf8()));
+    }
+
+    // The unit as systemd reads it, and its command as systemd would run it, on the simulator.
+    void serviceUnitRecords()
+    {
+        const QByteArray text =
+            fileBytes(TX710_UNIT_TEMPLATE).replace("@TX710_RECORD_PATH@", programPath("tx710-record").toUtf8());
+        const QString unit = dir_.filePath("tx710-record@lidar.service");
+        QFile file(unit);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush());
+        QProcess verify;
+        verify.start("systemd-analyze", {"verify", unit});
+        QVERIFY(verify.waitForFinished(30000));
+        QCOMPARE(verify.readAllStandardError(), QByteArray());
+        QCOMPARE(verify.exitCode(), 0);
+
+        // /dev/%I names the link: /dev/../tmp/...
+        QString command = QString::fromUtf8(text).section("ExecStart=/bin/sh -c '", 1).section("'\n", 0, 0);
+        command.replace("%I", ".." + link_).replace("%%", "%").replace("$$", "$");
+        QVERIFY(startSim(60, -1));
+        const QTemporaryDir state;
+        QProcess service;
+        service.start("/bin/sh",
+                      {"-c", "STATE_DIRECTORY=" + state.path() + " TX710_RECORD_OPTIONS='--rounds 5'; " + command});
+        QVERIFY(service.waitForFinished(20000));
+        QCOMPARE(service.exitCode(), 0);
+        const QStringList files = QDir(state.path()).entryList(QDir::Files);
+        QVERIFY2(
+            files.size() == 1
+                && QRegularExpression(R"(^\d{4}(-\d\d){2}_\d\d(-\d\d){2}\.mcap$)").match(files.value(0)).hasMatch(),
+            qPrintable(files.join(' ')));
+        mcap::Contents recorded;
+        QString error;
+        QVERIFY(mcap::readFile(state.filePath(files.value(0)), recorded, error));
+        QCOMPARE(int(recorded.rounds.size()), 5);
+    }
+};
+
+QTEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QVector3D>
+
+#include <optional>
+#include <vector>
+
+#include "SerialPort/serial_data.h"
+#include "view/shown_rounds.h"
+
+namespace tx710 {
+
+// Which rounds are on screen: the live ones as they complete, or, while held
+// or replaying a recording, the ones shown then; the arrays drawn from them;
+// and in a round that stands still, the point picked by the hover angle.
+class ScreenRounds
+{
+public:
+    ScreenRounds();
+
+    bool held() const { return held_; }
+    bool replaying() const { return replaying_; }
+    // Held or replaying: the shown round does not follow the live ones.
+    bool standsStill() const { return held_ || replaying_; }
+    int decayRounds() const { return shown_.decayRounds(); }
+    void setDecayRounds(int count);
+
+    // The decoder's round that has just completed, shown unless standing still.
+    void takeLive();
+    void setHeld(bool held) { held_ = held; }
+    // A replayed round, shown unless held; the first ends the live ones.
+    void showRecorded(const std::vector<PointRecord>& points, double speed_rpm);
+    // Back to the live rounds.
+    void endReplay();
+
+    // The newest round's point at `angle` (degrees) as the read-out shows it,
+    // when one is near; it becomes the hover line's end.
+    std::optional<ShowData> pick(float angle);
+    // The hover line's end: the decoder's pick, or this class's while standing still.
+    HoverPoint hoverPoint() const;
+
+    // While the link is down the rounds on screen are drawn dimmed.
+    void setDimmed(bool dimmed);
+    // Fills the arrays again when the rounds or the colour map changed; true then.
+    bool refresh(bool colour_flag);
+    const std::vector<QVector3D>& points() const { return points_; }
+    const std::vector<QVector3D>& colors() const { return colors_; }
+
+private:
+    ShownRounds shown_;
+    std::vector<QVector3D> points_;
+    std::vector<QVector3D> colors_;
+    bool dirty_ = true;
+    bool drawn_colour_flag_ = false;
+    bool dimmed_ = false;
+    bool held_ = false;
+    bool replaying_ = false;
+    double replay_speed_rpm_ = 0;
+    HoverPoint still_hover_;
+};
+
+} // namespace tx710
