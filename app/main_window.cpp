@@ -292,9 +292,9 @@ void MainWindow::showOutcome(bool ok, const QString& failure_title, const QStrin
 
 void MainWindow::openRecording(const QString& path)
 {
-    std::vector<tx710::replay::Round> rounds;
+    tx710::replay::Recording recording;
     QString reason;
-    if (!tx710::replay::loadRecording(path, rounds, reason)) {
+    if (!recording.open(path, reason)) {
         TX_LOG << "replay open error:" << path << reason;
         showOutcome(false, tr("Cannot open recording"), tr("Cannot open %1: %2").arg(path, reason));
         if (no_port_) { // nothing else to show: offer another file
@@ -304,11 +304,11 @@ void MainWindow::openRecording(const QString& path)
         }
         return;
     }
-    TX_LOG << "replaying" << path << rounds.size() << "rounds";
+    TX_LOG << "replaying" << path << recording.count() << "rounds";
     tx710::setSetting(tx710::kLastRecordingFolderKey, QFileInfo(path).absolutePath());
     replay_name_ = QFileInfo(path).fileName();
     ui_->playback_bar->show();
-    player_->load(std::move(rounds));
+    player_->load(std::move(recording));
     player_->play();
 }
 
@@ -322,8 +322,10 @@ void MainWindow::showReplayRound(int index)
         view->endReplay();
         first = std::max(0, index - view->decayRounds() + 1);
     }
-    for (int k = first; k <= index; ++k)
-        view->showRecordedRound(player_->round(k).points, player_->round(k).speed_rpm);
+    for (int k = first; k <= index; ++k) {
+        const tx710::replay::Round round = player_->round(k);
+        view->showRecordedRound(round.points, round.speed_rpm);
+    }
     shown_index_ = index;
     view->setReplayStatus(tr("%1  round %2 of %3").arg(replay_name_).arg(index + 1).arg(player_->count()));
 }

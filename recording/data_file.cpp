@@ -105,13 +105,23 @@ QString ReadError::text() const
     return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(reason) : reason;
 }
 
+QString parseLine(const QByteArray& text, LineKind& kind, int& round_number, PointRecord& point)
+{
+    QByteArray line = text;
+    if (line.endsWith('\r'))
+        line.chop(1);
+    kind = line.trimmed().isEmpty()    ? LineKind::Blank
+        : line.simplified() == kHeader ? LineKind::Header
+                                       : LineKind::Point;
+    return kind == LineKind::Point ? parsePointLine(line, round_number, point) : QString();
+}
+
 bool parse(const QByteArray& bytes, Contents& contents, ReadError& error)
 {
     contents = Contents();
     int save = 0;
     int line_number = 0;
     int from = 0;
-    std::size_t points = 0;
     while (from < bytes.size()) {
         int end = bytes.indexOf('\n', from);
         ++line_number;
@@ -124,35 +134,27 @@ bool parse(const QByteArray& bytes, Contents& contents, ReadError& error)
             contents.unterminated_tail = true;
             break;
         }
-        QByteArray line = bytes.mid(from, end - from);
+        const QByteArray line = QByteArray::fromRawData(bytes.constData() + from, end - from);
         from = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.trimmed().isEmpty())
-            continue;
-        if (line.simplified() == kHeader) {
-            ++save;
-            continue;
-        }
+        LineKind kind = LineKind::Blank;
         int round_number = 0;
         PointRecord point;
-        const QString reason = parsePointLine(line, round_number, point);
+        const QString reason = parseLine(line, kind, round_number, point);
         if (!reason.isEmpty()) {
             error = ReadError{line_number, reason};
             return false;
         }
+        if (kind == LineKind::Header)
+            ++save;
+        if (kind != LineKind::Point)
+            continue;
         // Lines before any header count as the first save's.
         const int line_save = std::max(save, 1);
         const bool new_round = contents.rounds.empty() || contents.rounds.back().save != line_save
             || contents.rounds.back().number != round_number;
-        const QString over = new_round && contents.rounds.size() == limits::kReplayRounds
-            ? QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds)
-            : !new_round && contents.rounds.back().points.size() == limits::kPointsPerRound
-            ? QStringLiteral("more than %1 points in a round").arg(limits::kPointsPerRound)
-            : ++points > limits::kReplayPoints ? QStringLiteral("more than %1 points").arg(limits::kReplayPoints)
-                                               : QString();
-        if (!over.isEmpty()) {
-            error = ReadError{line_number, over};
+        if (!new_round && contents.rounds.back().points.size() == limits::kPointsPerRound) {
+            error =
+                ReadError{line_number, QStringLiteral("more than %1 points in a round").arg(limits::kPointsPerRound)};
             return false;
         }
         if (new_round)

@@ -55,6 +55,12 @@ struct ReadError {
     QString text() const;
 };
 
+// What one line of a data file (without its line feed) is.
+enum class LineKind { Blank, Header, Point };
+// Fills `kind`, and for a point line `round_number` and `point`; on a
+// malformed line returns the reason.
+QString parseLine(const QByteArray& line, LineKind& kind, int& round_number, PointRecord& point);
+
 // Reads what the data writer has written, including files of several saves.
 // On a malformed line returns false with the line and the reason in `error`.
 bool parse(const QByteArray& bytes, Contents& contents, ReadError& error);

@@ -17,11 +17,12 @@ constexpr int kLineBytes = 1000;
 constexpr std::uint64_t kChunkBytes = 32u << 20;
 // One message: a round of kPointsPerRound points in JSON, with room to spare.
 constexpr std::uint64_t kMessageBytes = 8u << 20;
-// What a replay holds at once: 200 000 rounds (5.5 hours at 10 a second) and
-// 40 million points (about 2.5 hours at 4500 points a second, 480 MB).
-constexpr std::size_t kReplayRounds = 200000;
-constexpr std::size_t kReplayPoints = 40000000;
-// A recording file read for replay.
+// Rounds a replay in the viewer indexes: 10 million (11 days at 10 a second).
+// The index takes 24 bytes a round (240 MB at the limit, 7 MB for a day);
+// the rounds themselves are read from the file when shown.
+constexpr std::size_t kIndexRounds = 10000000;
+// A recording read whole: one that cannot be read twice (a FIFO) for the
+// viewer, and the data files the simulator replays.
 constexpr std::int64_t kRecordingBytes = std::int64_t(1) << 30;
 
 } // namespace tx710::limits

@@ -69,115 +69,18 @@ struct Channel {
     std::uint16_t schema_id = 0;
 };
 
-class Reader
+// A record held for reading: a chunk, the largest, with room for its fields
+// and for zstd's overhead on data that does not compress.
+constexpr std::uint64_t kHeldRecordBytes = limits::kChunkBytes + (1u << 20);
+constexpr int kMessageHeaderBytes = 2 + 4 + 8 + 8;
+
+QString malformedText(const char* what)
 {
-public:
-    explicit Reader(Contents& contents) : contents_(contents) {}
-
-    bool readAll(const QByteArray& file);
-
-    QString error;
-
-private:
-    bool record(std::uint8_t opcode, const QByteArray& content, bool in_chunk);
-    bool chunk(const QByteArray& content);
-    bool message(const QByteArray& content);
-    bool malformed(const char* what)
-    {
-        error = QStringLiteral("malformed %1 record").arg(QLatin1String(what));
-        return false;
-    }
-
-    Contents& contents_;
-    std::map<std::uint16_t, QByteArray> schema_names_;
-    std::map<std::uint16_t, Channel> channels_;
-    ros2::McapReplay ros2_;
-    std::size_t points_ = 0;
-};
-
-bool Reader::readAll(const QByteArray& file)
-{
-    if (file.size() < 8 || !file.startsWith(QByteArray(kMagic, 8))) {
-        error = QStringLiteral("not an MCAP file (no magic at its start)");
-        return false;
-    }
-    Cursor cursor(file.constData() + 8, std::uint64_t(file.size() - 8));
-    bool first = true;
-    while (cursor.left() > 0) {
-        const std::uint64_t start = 8 + cursor.position();
-        const std::uint8_t opcode = cursor.get<std::uint8_t>();
-        const std::uint64_t length = cursor.get<std::uint64_t>();
-        if (!cursor.ok || length > cursor.left()) {
-            // A recording cut short keeps everything before its torn record;
-            // a file that was ended properly has no torn record.
-            if (!file.endsWith(QByteArray(kMagic, 8)))
-                return true;
-            error = QStringLiteral("the record at byte %1 runs past the end of the file").arg(start);
-            return false;
-        }
-        const QByteArray content = cursor.bytes(length);
-        if (first && opcode != kHeader) {
-            error = QStringLiteral("the file does not begin with a header record");
-            return false;
-        }
-        first = false;
-        if (opcode == kDataEnd) {
-            Cursor fields(content.constData(), std::uint64_t(content.size()));
-            const std::uint32_t expected = fields.get<std::uint32_t>();
-            if (!fields.ok)
-                return malformed("data end");
-            const auto actual =
-                std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(file.constData()), uInt(start)));
-            if (expected != 0 && expected != actual) {
-                error = QStringLiteral("the data section's checksum does not match");
-                return false;
-            }
-        }
-        if (opcode == kDataEnd || opcode == kFooter) {
-            contents_.complete = file.endsWith(QByteArray(kMagic, 8));
-            return true;
-        }
-        if (!record(opcode, content, false))
-            return false;
-    }
-    return true;
+    return QStringLiteral("malformed %1 record").arg(QLatin1String(what));
 }
 
-bool Reader::record(std::uint8_t opcode, const QByteArray& content, bool in_chunk)
-{
-    Cursor fields(content.constData(), std::uint64_t(content.size()));
-    switch (opcode) {
-    case kSchema: {
-        const auto id = fields.get<std::uint16_t>();
-        const QByteArray name = fields.string();
-        if (!fields.ok)
-            return malformed("schema");
-        schema_names_[id] = name;
-        return true;
-    }
-    case kChannel: {
-        Channel channel;
-        const auto id = fields.get<std::uint16_t>();
-        channel.schema_id = fields.get<std::uint16_t>();
-        channel.topic = fields.string();
-        channel.message_encoding = fields.string();
-        if (!fields.ok)
-            return malformed("channel");
-        channels_[id] = channel;
-        return true;
-    }
-    case kMessage:
-        return message(content);
-    case kChunk:
-        if (in_chunk)
-            return malformed("chunk (a chunk inside a chunk)");
-        return chunk(content);
-    default:
-        return true; // indexes, attachments, metadata: not needed for replay
-    }
-}
-
-bool Reader::chunk(const QByteArray& content)
+// A chunk's records, uncompressed and checked; empty with `error` on failure.
+bool unpackChunk(const QByteArray& content, QByteArray& records, QString& error)
 {
     Cursor fields(content.constData(), std::uint64_t(content.size()));
     fields.get<std::uint64_t>(); // start and end times: the messages carry their own
@@ -185,20 +88,22 @@ bool Reader::chunk(const QByteArray& content)
     const auto uncompressed_size = fields.get<std::uint64_t>();
     const auto expected_crc = fields.get<std::uint32_t>();
     const QByteArray compression = fields.string();
-    const QByteArray stored = fields.bytes(fields.get<std::uint64_t>());
-    if (!fields.ok)
-        return malformed("chunk");
+    const std::uint64_t stored_size = fields.get<std::uint64_t>();
+    if (!fields.ok || stored_size > fields.left()) {
+        error = malformedText("chunk");
+        return false;
+    }
+    const char* stored = content.constData() + fields.position();
     if (uncompressed_size > limits::kChunkBytes) {
         error = QStringLiteral("a chunk claims %1 bytes, more than a recording holds").arg(uncompressed_size);
         return false;
     }
-    QByteArray records;
     if (compression.isEmpty()) {
-        records = stored;
+        records = QByteArray(stored, int(stored_size));
     } else if (compression == kCompression) {
         records = QByteArray(int(uncompressed_size), Qt::Uninitialized);
-        const std::size_t size = ZSTD_decompress(records.data(), std::size_t(records.size()), stored.constData(),
-                                                 std::size_t(stored.size()));
+        const std::size_t size =
+            ZSTD_decompress(records.data(), std::size_t(records.size()), stored, std::size_t(stored_size));
         if (ZSTD_isError(size)) {
             error = QStringLiteral("a chunk does not decompress: %1").arg(QLatin1String(ZSTD_getErrorName(size)));
             return false;
@@ -208,81 +113,28 @@ bool Reader::chunk(const QByteArray& content)
         error = QStringLiteral("unsupported chunk compression %1").arg(quotedValue(compression));
         return false;
     }
-    if (std::uint64_t(records.size()) != uncompressed_size)
-        return malformed("chunk (size differs from its uncompressed size)");
+    if (std::uint64_t(records.size()) != uncompressed_size) {
+        error = malformedText("chunk (size differs from its uncompressed size)");
+        return false;
+    }
     const auto actual_crc =
         std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(records.constData()), uInt(records.size())));
     if (expected_crc != 0 && expected_crc != actual_crc) {
         error = QStringLiteral("a chunk's checksum does not match its content");
         return false;
     }
-    Cursor inner(records.constData(), std::uint64_t(records.size()));
-    while (inner.left() > 0) {
-        const auto opcode = inner.get<std::uint8_t>();
-        const QByteArray record_content = inner.bytes(inner.get<std::uint64_t>());
-        if (!inner.ok)
-            return malformed("chunk (a record runs past its end)");
-        if (!record(opcode, record_content, true))
-            return false;
-    }
     return true;
 }
 
-bool Reader::message(const QByteArray& content)
+bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 {
     Cursor fields(content.constData(), std::uint64_t(content.size()));
-    const auto channel_id = fields.get<std::uint16_t>();
-    const auto sequence = fields.get<std::uint32_t>();
-    // The point cloud carries its receive time; a status has only the log time.
-    const auto log_time = fields.get<std::uint64_t>();
-    fields.get<std::uint64_t>();
-    if (!fields.ok)
-        return malformed("message");
-    const auto channel = channels_.find(channel_id);
-    if (channel == channels_.end()) {
-        error = QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id);
-        return false;
-    }
-    if (fields.left() > limits::kMessageBytes) {
-        error = QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left());
-        return false;
-    }
-    const QByteArray data = content.mid(int(fields.position()));
-    const std::size_t rounds = contents_.rounds.size();
-    if (channel->second.message_encoding == "cdr") {
-        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time, data,
-                        contents_, error))
-            return false;
-    } else if (channel->second.topic == pointcloud::topic().topic) {
-        if (channel->second.message_encoding != pointcloud::topic().message_encoding
-            || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name) {
-            error = QStringLiteral("/scan is not a JSON foxglove.PointCloud channel");
-            return false;
-        }
-        ScanRound round;
-        round.number = int(sequence);
-        QString reason;
-        if (!pointcloud::decode(data, round, reason)) {
-            error = QStringLiteral("round %1: %2").arg(round.number).arg(reason);
-            return false;
-        }
-        contents_.rounds.push_back(std::move(round));
-    } else if (channel->second.topic == status::topic().topic) {
-        ++contents_.status_messages;
-        const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
-        if (rpm > 0) // 0 stands for a speed not yet known
-            contents_.speeds.push_back(Contents::Speed{std::int64_t(log_time), rpm});
-    }
-    // What a replay holds is bounded, whichever profile the rounds came in.
-    if (contents_.rounds.size() == rounds)
-        return true;
-    if (contents_.rounds.size() > limits::kReplayRounds) {
-        error = QStringLiteral("more than %1 rounds").arg(limits::kReplayRounds);
-        return false;
-    }
-    points_ += contents_.rounds.back().points.size();
-    if (points_ > limits::kReplayPoints) {
-        error = QStringLiteral("more than %1 points").arg(limits::kReplayPoints);
+    fields.get<std::uint16_t>();
+    round = ScanRound();
+    round.number = int(fields.get<std::uint32_t>());
+    QString reason;
+    if (!pointcloud::decode(content.mid(kMessageHeaderBytes), round, reason)) {
+        error = QStringLiteral("round %1: %2").arg(round.number).arg(reason);
         return false;
     }
     return true;
@@ -290,14 +142,382 @@ bool Reader::message(const QByteArray& content)
 
 } // namespace
 
+class StreamReader::Impl
+{
+public:
+    Impl(StreamReader& out, inputfile::InputStream& input) : out_(out), input_(input) {}
+
+    Item next();
+    bool readRound(const MessagePlace& at, ScanRound& round, QString& error);
+
+private:
+    // A /scan point cloud or a ROS 2 round, by its channel.
+    bool decodeRound(const QByteArray& content, ScanRound& round, QString& error);
+    // The content of the next top-level record; false at a torn record (the
+    // file's end, with `torn` set) or on failure.
+    enum class Read { Record, End, Torn, Failed };
+    Read readRecord(std::uint8_t& opcode, QByteArray& content, bool hold);
+    std::int64_t take(char* into, std::int64_t count);
+    Item fail(const QString& reason)
+    {
+        out_.error = reason;
+        return Item::Failed;
+    }
+    Item afterTorn(std::int64_t start);
+    // Reads to the end, so that the closing magic is seen.
+    Item finish();
+    // Schema, channel or message; Round/Speed when a message gives one,
+    // End when the record gives nothing to hand on.
+    Item record(std::uint8_t opcode, const QByteArray& content, std::int64_t position, std::uint32_t inner);
+
+    StreamReader& out_;
+    inputfile::InputStream& input_;
+    bool started_ = false;
+    bool done_ = false;
+    std::uint32_t crc_ = 0; // of every byte read so far
+    QByteArray last_bytes_; // the last 8 bytes read so far
+    QByteArray chunk_;      // the uncompressed records of the chunk being read
+    std::uint64_t chunk_at_ = 0;
+    std::int64_t chunk_position_ = 0;
+    std::map<std::uint16_t, QByteArray> schema_names_;
+    std::map<std::uint16_t, Channel> channels_;
+    ros2::McapReplay ros2_;
+    // readRound's last chunk, for the rounds after it.
+    std::int64_t cached_chunk_ = -1;
+    QByteArray cached_records_;
+};
+
+std::int64_t StreamReader::Impl::take(char* into, std::int64_t count)
+{
+    std::int64_t done = 0;
+    char piece[16384];
+    while (done < count) {
+        char* target = into ? into + done : piece;
+        const std::int64_t want = into ? count - done : std::min<std::int64_t>(count - done, sizeof piece);
+        const std::int64_t got = input_.read(target, want);
+        crc_ = std::uint32_t(::crc32(crc_, reinterpret_cast<const Bytef*>(target), uInt(got)));
+        last_bytes_.append(target + std::max<std::int64_t>(0, got - 8), int(std::min<std::int64_t>(got, 8)));
+        last_bytes_ = last_bytes_.right(8);
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+StreamReader::Impl::Read StreamReader::Impl::readRecord(std::uint8_t& opcode, QByteArray& content, bool hold)
+{
+    char head[9];
+    const std::int64_t got = take(head, 9);
+    if (got < 9)
+        return !input_.error.isEmpty() ? Read::Failed : got == 0 ? Read::End : Read::Torn;
+    opcode = std::uint8_t(head[0]);
+    const auto length = qFromLittleEndian<std::uint64_t>(head + 1);
+    content.clear();
+    if (!hold || length > kHeldRecordBytes) {
+        // Not needed, or too large to hold: passed over, a piece at a time.
+        if (std::uint64_t(take(nullptr, std::int64_t(std::min<std::uint64_t>(length, INT64_MAX)))) < length)
+            return input_.error.isEmpty() ? Read::Torn : Read::Failed;
+        if (hold) {
+            out_.error = QStringLiteral("a record of %1 bytes, more than a recording holds").arg(length);
+            return Read::Failed;
+        }
+        return Read::Record;
+    }
+    content.resize(int(length));
+    if (take(content.data(), std::int64_t(length)) < std::int64_t(length))
+        return input_.error.isEmpty() ? Read::Torn : Read::Failed;
+    return Read::Record;
+}
+
+StreamReader::Item StreamReader::Impl::afterTorn(std::int64_t start)
+{
+    // A recording cut short keeps everything before its torn record; a file
+    // that was ended properly has no torn record.
+    if (last_bytes_ != QByteArray(kMagic, 8)) {
+        done_ = true;
+        return Item::End;
+    }
+    return fail(QStringLiteral("the record at byte %1 runs past the end of the file").arg(start));
+}
+
+StreamReader::Item StreamReader::Impl::finish()
+{
+    while (take(nullptr, 1 << 20) > 0) {}
+    if (!input_.error.isEmpty())
+        return fail(input_.error);
+    out_.complete = last_bytes_ == QByteArray(kMagic, 8);
+    done_ = true;
+    return Item::End;
+}
+
+StreamReader::Item StreamReader::Impl::next()
+{
+    if (done_)
+        return Item::End;
+    if (!started_) {
+        char magic[8];
+        if (take(magic, 8) < 8 || QByteArray(magic, 8) != QByteArray(kMagic, 8))
+            return input_.error.isEmpty() ? fail(QStringLiteral("not an MCAP file (no magic at its start)"))
+                                          : fail(input_.error);
+        started_ = true;
+        QByteArray content;
+        std::uint8_t opcode = 0;
+        switch (readRecord(opcode, content, true)) {
+        case Read::End:
+            done_ = true;
+            return Item::End;
+        case Read::Torn:
+            return afterTorn(8);
+        case Read::Failed:
+            return fail(out_.error.isEmpty() ? input_.error : out_.error);
+        case Read::Record:
+            break;
+        }
+        if (opcode != kHeader)
+            return fail(QStringLiteral("the file does not begin with a header record"));
+    }
+    for (;;) {
+        // The records of the chunk being read.
+        while (chunk_at_ < std::uint64_t(chunk_.size())) {
+            Cursor inner(chunk_.constData() + chunk_at_, std::uint64_t(chunk_.size()) - chunk_at_);
+            const auto opcode = inner.get<std::uint8_t>();
+            const QByteArray content = inner.bytes(inner.get<std::uint64_t>());
+            if (!inner.ok)
+                return fail(malformedText("chunk (a record runs past its end)"));
+            const auto at = std::uint32_t(chunk_at_);
+            chunk_at_ += inner.position();
+            if (opcode == kChunk)
+                return fail(malformedText("chunk (a chunk inside a chunk)"));
+            const Item item = record(opcode, content, chunk_position_, at);
+            if (item != Item::End)
+                return item;
+        }
+        chunk_.clear();
+        chunk_at_ = 0;
+        const std::int64_t start = input_.position();
+        const std::uint32_t crc_before = crc_;
+        std::uint8_t opcode = 0;
+        QByteArray content;
+        // Only the records replay needs are held.
+        char kind = 0;
+        input_.peek(1).isEmpty() ? void() : void(kind = input_.peek(1)[0]);
+        const bool hold = kind == char(kSchema) || kind == char(kChannel) || kind == char(kMessage)
+            || kind == char(kChunk) || kind == char(kDataEnd);
+        switch (readRecord(opcode, content, hold)) {
+        case Read::End:
+            done_ = true;
+            return Item::End;
+        case Read::Torn:
+            return afterTorn(start);
+        case Read::Failed:
+            return fail(out_.error.isEmpty() ? input_.error : out_.error);
+        case Read::Record:
+            break;
+        }
+        if (opcode == kDataEnd) {
+            Cursor fields(content.constData(), std::uint64_t(content.size()));
+            const std::uint32_t expected = fields.get<std::uint32_t>();
+            if (!fields.ok)
+                return fail(malformedText("data end"));
+            if (expected != 0 && expected != crc_before)
+                return fail(QStringLiteral("the data section's checksum does not match"));
+        }
+        if (opcode == kDataEnd || opcode == kFooter)
+            return finish();
+        if (opcode == kChunk) {
+            if (!unpackChunk(content, chunk_, out_.error))
+                return Item::Failed;
+            chunk_position_ = start;
+            continue;
+        }
+        const Item item = record(opcode, content, start, MessagePlace::kTopLevel);
+        if (item != Item::End)
+            return item;
+    }
+}
+
+StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteArray& content, std::int64_t position,
+                                              std::uint32_t inner)
+{
+    Cursor fields(content.constData(), std::uint64_t(content.size()));
+    if (opcode == kSchema) {
+        const auto id = fields.get<std::uint16_t>();
+        const QByteArray name = fields.string();
+        if (!fields.ok)
+            return fail(malformedText("schema"));
+        schema_names_[id] = name;
+        return Item::End;
+    }
+    if (opcode == kChannel) {
+        Channel channel;
+        const auto id = fields.get<std::uint16_t>();
+        channel.schema_id = fields.get<std::uint16_t>();
+        channel.topic = fields.string();
+        channel.message_encoding = fields.string();
+        if (!fields.ok)
+            return fail(malformedText("channel"));
+        channels_[id] = channel;
+        return Item::End;
+    }
+    if (opcode != kMessage)
+        return Item::End; // indexes, attachments, metadata: not needed for replay
+    const auto channel_id = fields.get<std::uint16_t>();
+    const auto sequence = fields.get<std::uint32_t>();
+    // The point cloud carries its receive time; a status has only the log time.
+    const auto log_time = fields.get<std::uint64_t>();
+    fields.get<std::uint64_t>();
+    if (!fields.ok)
+        return fail(malformedText("message"));
+    const auto channel = channels_.find(channel_id);
+    if (channel == channels_.end())
+        return fail(QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id));
+    if (fields.left() > limits::kMessageBytes)
+        return fail(QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left()));
+    if (channel->second.message_encoding == "cdr") {
+        Contents taken;
+        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
+                        content.mid(int(fields.position())), taken, out_.error))
+            return Item::Failed;
+        out_.status_messages += taken.status_messages;
+        if (!taken.rounds.empty()) {
+            out_.round = std::move(taken.rounds.front());
+            out_.place = MessagePlace{position, inner};
+            return Item::Round;
+        }
+        if (!taken.speeds.empty()) {
+            out_.speed = taken.speeds.front();
+            return Item::Speed;
+        }
+        return Item::End;
+    }
+    if (channel->second.topic == pointcloud::topic().topic) {
+        if (channel->second.message_encoding != pointcloud::topic().message_encoding
+            || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name)
+            return fail(QStringLiteral("/scan is not a JSON foxglove.PointCloud channel"));
+        if (!out_.decode_rounds)
+            out_.round = ScanRound{int(sequence), std::int64_t(log_time), {}};
+        else if (!decodeScan(content, out_.round, out_.error))
+            return Item::Failed;
+        out_.place = MessagePlace{position, inner};
+        return Item::Round;
+    }
+    if (channel->second.topic == status::topic().topic) {
+        ++out_.status_messages;
+        const QByteArray data = content.mid(int(fields.position()));
+        const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
+        if (rpm > 0) { // 0 stands for a speed not yet known
+            out_.speed = Contents::Speed{std::int64_t(log_time), rpm};
+            return Item::Speed;
+        }
+    }
+    return Item::End;
+}
+
+bool StreamReader::Impl::readRound(const MessagePlace& at, ScanRound& round, QString& error)
+{
+    const auto recordAt = [&](std::int64_t position, std::uint8_t& opcode, QByteArray& content) {
+        char head[9];
+        if (!input_.seek(position) || input_.read(head, 9) < 9)
+            return false;
+        opcode = std::uint8_t(head[0]);
+        const auto length = qFromLittleEndian<std::uint64_t>(head + 1);
+        if (length > kHeldRecordBytes)
+            return false;
+        content.resize(int(length));
+        return input_.read(content.data(), std::int64_t(length)) == std::int64_t(length);
+    };
+    std::uint8_t opcode = 0;
+    QByteArray content;
+    if (at.inner == MessagePlace::kTopLevel) {
+        if (!recordAt(at.record, opcode, content) || opcode != kMessage) {
+            error = QStringLiteral("the file changed since it was opened");
+            return false;
+        }
+        return decodeRound(content, round, error);
+    }
+    if (cached_chunk_ != at.record) {
+        cached_chunk_ = -1;
+        if (!recordAt(at.record, opcode, content) || opcode != kChunk) {
+            error = QStringLiteral("the file changed since it was opened");
+            return false;
+        }
+        if (!unpackChunk(content, cached_records_, error))
+            return false;
+        cached_chunk_ = at.record;
+    }
+    Cursor inner(cached_records_.constData(), std::uint64_t(cached_records_.size()));
+    inner.bytes(at.inner);
+    opcode = inner.get<std::uint8_t>();
+    content = inner.bytes(inner.get<std::uint64_t>());
+    if (!inner.ok || opcode != kMessage) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    return decodeRound(content, round, error);
+}
+
+bool StreamReader::Impl::decodeRound(const QByteArray& content, ScanRound& round, QString& error)
+{
+    Cursor fields(content.constData(), std::uint64_t(content.size()));
+    const auto channel = channels_.find(fields.get<std::uint16_t>());
+    const auto sequence = fields.get<std::uint32_t>();
+    const auto log_time = fields.get<std::uint64_t>();
+    if (!fields.ok || channel == channels_.end()) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    if (channel->second.message_encoding != "cdr")
+        return decodeScan(content, round, error);
+    Contents taken;
+    ros2::McapReplay profile;
+    if (!profile.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
+                      content.mid(kMessageHeaderBytes), taken, error))
+        return false;
+    if (taken.rounds.empty()) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    round = std::move(taken.rounds.front());
+    return true;
+}
+
+StreamReader::StreamReader(inputfile::InputStream& input) : impl_(std::make_unique<Impl>(*this, input)) {}
+
+StreamReader::~StreamReader() = default;
+
+StreamReader::Item StreamReader::next()
+{
+    error.clear();
+    return impl_->next();
+}
+
+bool StreamReader::readRound(const MessagePlace& at, ScanRound& out, QString& reason)
+{
+    return impl_->readRound(at, out, reason);
+}
+
 bool parse(const QByteArray& bytes, Contents& contents, QString& error)
 {
     contents = Contents();
-    Reader reader(contents);
-    if (!reader.readAll(bytes)) {
-        error = reader.error;
-        return false;
+    inputfile::InputStream input;
+    input.openBytes(bytes);
+    StreamReader reader(input);
+    for (;;) {
+        const StreamReader::Item item = reader.next();
+        if (item == StreamReader::Item::Failed) {
+            error = reader.error;
+            return false;
+        }
+        if (item == StreamReader::Item::End)
+            break;
+        if (item == StreamReader::Item::Round)
+            contents.rounds.push_back(std::move(reader.round));
+        else
+            contents.speeds.push_back(reader.speed);
     }
+    contents.status_messages = reader.status_messages;
+    contents.complete = reader.complete;
     std::stable_sort(contents.rounds.begin(), contents.rounds.end(),
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),

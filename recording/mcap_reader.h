@@ -10,8 +10,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "recording/input_stream.h"
 #include "recording/scan_round.h"
 
 namespace tx710::mcap {
@@ -28,6 +30,45 @@ struct Contents {
     std::vector<Speed> speeds;
     // False when the file stops before its footer and closing magic.
     bool complete = false;
+};
+
+// Where a round's message lies in the file, to read it again: the record at
+// byte `record`, and when that is a chunk, the message at `inner` in its
+// uncompressed records.
+struct MessagePlace {
+    static constexpr std::uint32_t kTopLevel = 0xFFFFFFFFu;
+    std::int64_t record = 0;
+    std::uint32_t inner = kTopLevel;
+};
+
+// Reads the file front to back one message at a time, holding at most one
+// chunk: the rounds in file order (not sorted), the speeds as they come.
+class StreamReader
+{
+public:
+    explicit StreamReader(inputfile::InputStream& input);
+    ~StreamReader();
+
+    enum class Item { Round, Speed, End, Failed };
+    // The next round (in `round`, found at `place`) or speed (in `speed`);
+    // End after the last, Failed with the reason in `error`.
+    Item next();
+    ScanRound round;
+    MessagePlace place;
+    Contents::Speed speed;
+    std::size_t status_messages = 0;
+    // False: a round is only found (its number, its log time as its receive
+    // time, no points), which is many times faster; readRound() decodes it.
+    bool decode_rounds = true;
+    bool complete = false; // at End: the file has its footer and closing magic
+    QString error;
+
+    // Reads the round at `place` again (a place next() gave for this input).
+    bool readRound(const MessagePlace& at, ScanRound& out, QString& reason);
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 bool parse(const QByteArray& bytes, Contents& contents, QString& error);

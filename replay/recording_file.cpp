@@ -1,77 +1,164 @@
 #include "replay/recording_file.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "recording/input_file.h"
 #include "recording/input_limits.h"
-#include "recording/mcap_format.h"
-#include "recording/mcap_reader.h"
 
 namespace tx710::replay {
 
-namespace {
+Recording::Recording(std::vector<Round> rounds) : held_(std::move(rounds)) {}
+Recording::Recording(Recording&&) noexcept = default;
+Recording& Recording::operator=(Recording&&) noexcept = default;
+Recording::~Recording() = default;
 
-bool fromText(const QByteArray& bytes, std::vector<Round>& rounds, QString& error)
+std::size_t Recording::indexBytesPerRound()
 {
-    datafile::Contents contents;
-    datafile::ReadError read_error;
-    if (!datafile::parse(bytes, contents, read_error)) {
-        error = read_error.text();
+    return sizeof(Entry);
+}
+
+bool Recording::open(const QString& path, QString& error, const std::function<bool()>& cancelled)
+{
+    *this = Recording();
+    stream_ = std::make_unique<RoundStream>();
+    if (!stream_->open(path, error, cancelled)) {
+        stream_.reset();
         return false;
     }
-    // A write cut short inside a round leaves that round partial: the cut
-    // line carries the same round number as the lines before it.
-    if (contents.unterminated_tail && !contents.rounds.empty()) {
-        const QByteArray tail = bytes.mid(bytes.lastIndexOf('\n') + 1).simplified();
-        if (tail.left(tail.indexOf(' ')) == QByteArray::number(contents.rounds.back().number))
-            contents.rounds.pop_back();
+    if (!stream_->seekable()) {
+        // Read once only: held whole, within the limit for that.
+        QByteArray bytes;
+        stream_.reset();
+        return inputfile::read(path, limits::kRecordingBytes, bytes, error, cancelled) && openBytes(bytes, path, error);
     }
-    for (datafile::RecordedRound& recorded : contents.rounds)
-        rounds.push_back(Round{std::move(recorded.points)});
+    return index(error);
+}
+
+bool Recording::openBytes(const QByteArray& bytes, const QString& name, QString& error)
+{
+    *this = Recording();
+    stream_ = std::make_unique<RoundStream>();
+    if (!stream_->openBytes(bytes, name, error)) {
+        stream_.reset();
+        return false;
+    }
+    return index(error);
+}
+
+bool Recording::index(QString& error)
+{
+    // The points of a message are checked when it is shown: finding a
+    // round costs a fraction of decoding it.
+    if (stream_->isMcap())
+        stream_->findRoundsOnly();
+    std::vector<mcap::Contents::Speed> speeds;
+    Round round;
+    RoundPlace place;
+    for (;;) {
+        const RoundStream::Item item = stream_->next(round, place, error, &speeds);
+        if (item == RoundStream::Item::Failed) {
+            *this = Recording();
+            return false;
+        }
+        if (item == RoundStream::Item::End)
+            break;
+        if (entries_.size() == limits::kIndexRounds || speeds.size() > limits::kIndexRounds) {
+            error = QStringLiteral("more than %1 rounds").arg(limits::kIndexRounds);
+            *this = Recording();
+            return false;
+        }
+        entries_.push_back(Entry{place.position, round.time_ns, place.inner, 0});
+    }
+    if (entries_.empty()) {
+        error = QStringLiteral("the file holds no whole round");
+        *this = Recording();
+        return false;
+    }
+    has_time_ = stream_->isMcap();
+    // Replayed in the order of their receive times; each round turns at the
+    // speed of the latest status before it (the first status for the rounds
+    // before any).
+    const auto byTime = [](const auto& a, const auto& b) { return a.time_ns < b.time_ns; };
+    // Sorting takes a copy: not for the files this program writes, in order.
+    if (has_time_ && !std::is_sorted(entries_.begin(), entries_.end(), byTime))
+        std::stable_sort(entries_.begin(), entries_.end(), byTime);
+    if (has_time_)
+        std::stable_sort(speeds.begin(), speeds.end(), byTime);
+    std::size_t speed = 0;
+    for (Entry& entry : entries_) {
+        while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= entry.time_ns)
+            ++speed;
+        entry.speed_rpm = speeds.empty() ? std::numeric_limits<float>::quiet_NaN() : float(speeds[speed].rpm);
+    }
+    entries_.shrink_to_fit();
     return true;
 }
 
-bool fromMcap(const QByteArray& bytes, std::vector<Round>& rounds, QString& error)
+bool Recording::hasTime(int index) const
 {
-    mcap::Contents contents;
-    if (!mcap::parse(bytes, contents, error))
+    return held_.empty() ? has_time_ : held_.at(std::size_t(index)).has_time;
+}
+
+std::int64_t Recording::timeNs(int index) const
+{
+    return held_.empty() ? entries_.at(std::size_t(index)).time_ns : held_.at(std::size_t(index)).time_ns;
+}
+
+bool Recording::read(int index, Round& round, QString& error) const
+{
+    if (!held_.empty()) {
+        round = held_.at(std::size_t(index));
+        return true;
+    }
+    const auto cached =
+        std::find_if(cache_.begin(), cache_.end(), [index](const auto& kept) { return kept.first == index; });
+    if (cached != cache_.end()) {
+        round = cached->second;
+        return true;
+    }
+    const Entry& entry = entries_.at(std::size_t(index));
+    if (!stream_->readAt(RoundPlace{entry.position, entry.inner}, round, error))
         return false;
-    for (ScanRound& scan : contents.rounds) {
-        Round round{std::move(scan.points), true, scan.receive_time_ns};
-        if (scan.speed_rpm > 0)
-            round.speed_rpm = scan.speed_rpm;
-        rounds.push_back(std::move(round));
+    round.has_time = has_time_;
+    round.time_ns = entry.time_ns;
+    if (!std::isnan(entry.speed_rpm))
+        round.speed_rpm = double(entry.speed_rpm);
+    if (cache_.size() == kCachedRounds)
+        cache_.pop_front();
+    cache_.emplace_back(index, round);
+    return true;
+}
+
+namespace {
+
+bool readAll(const Recording& recording, std::vector<Round>& rounds, QString& error)
+{
+    rounds.resize(std::size_t(recording.count()));
+    for (int k = 0; k < recording.count(); ++k) {
+        if (!recording.read(k, rounds[std::size_t(k)], error)) {
+            rounds.clear();
+            return false;
+        }
     }
     return true;
 }
 
 } // namespace
 
-bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Round>& rounds, QString& error)
-{
-    rounds.clear();
-    if (bytes.isEmpty()) {
-        error = QStringLiteral("the file is empty");
-        return false;
-    }
-    const bool is_mcap =
-        bytes.startsWith(QByteArray(mcap::kMagic, 8)) || name.endsWith(QStringLiteral(".mcap"), Qt::CaseInsensitive);
-    if (!(is_mcap ? fromMcap(bytes, rounds, error) : fromText(bytes, rounds, error))) {
-        rounds.clear();
-        return false;
-    }
-    if (rounds.empty()) {
-        error = QStringLiteral("the file holds no whole round");
-        return false;
-    }
-    return true;
-}
-
 bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error,
                    const std::function<bool()>& cancelled)
 {
+    Recording recording;
     rounds.clear();
-    QByteArray bytes;
-    return inputfile::read(path, limits::kRecordingBytes, bytes, error, cancelled)
-        && parseRecording(bytes, path, rounds, error);
+    return recording.open(path, error, cancelled) && readAll(recording, rounds, error);
+}
+
+bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Round>& rounds, QString& error)
+{
+    Recording recording;
+    rounds.clear();
+    return recording.openBytes(bytes, name, error) && readAll(recording, rounds, error);
 }
 
 } // namespace tx710::replay

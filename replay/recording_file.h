@@ -1,37 +1,75 @@
 #pragma once
 
-// A recording opened for replay: the viewer's text data files (every save in
-// the file, rounds in order) and MCAP files (rounds with their receive times,
-// and the turning speed when the file has status messages). Told apart by
-// their content, then by their extension.
+// A recording opened for replay in the viewer: an index of its rounds (where
+// each lies, its time and speed) built in one pass that checks the whole
+// file (an MCAP message's points only when it is read), and the rounds read
+// back from the file when asked for, the last few kept. A recording is held whole only when it cannot be read again (a FIFO:
+// at most limits::kRecordingBytes) or when it is given as rounds.
 
 #include <QString>
 
-#include <cstdint>
+#include <deque>
 #include <functional>
-#include <limits>
+#include <memory>
+#include <utility>
 #include <vector>
 
-#include "recording/data_file.h"
+#include "replay/round_stream.h"
 
 namespace tx710::replay {
 
-struct Round {
-    std::vector<PointRecord> points;
-    bool has_time = false;
-    std::int64_t time_ns = 0;                                    // since the Unix epoch, when has_time
-    double speed_rpm = std::numeric_limits<double>::quiet_NaN(); // NaN: not recorded
+class Recording
+{
+public:
+    // Rounds already in memory.
+    Recording(std::vector<Round> rounds = {});
+    Recording(Recording&&) noexcept;
+    Recording& operator=(Recording&&) noexcept;
+    ~Recording();
+
+    // Indexes every whole round of `path`; false with the reason in `error`
+    // (the line and what is wrong with it, for a text file) when the file
+    // cannot be read, is malformed, is over the limits of
+    // recording/input_limits.h or holds no round. A wait for data (a FIFO)
+    // asks `cancelled` every 100 ms.
+    bool open(const QString& path, QString& error, const std::function<bool()>& cancelled = {});
+    // The same for bytes already read; `name` only decides the format when the
+    // content does not.
+    bool openBytes(const QByteArray& bytes, const QString& name, QString& error);
+
+    int count() const { return int(held_.empty() ? entries_.size() : held_.size()); }
+    bool hasTime(int index) const;
+    std::int64_t timeNs(int index) const;
+    // The round at `index`; false with the reason when the file can no
+    // longer be read (it changed or went away).
+    bool read(int index, Round& round, QString& error) const;
+
+    // Enough for the oldest round the view's decay shows.
+    static constexpr std::size_t kCachedRounds = 64;
+    // The index's memory per round, in bytes.
+    static std::size_t indexBytesPerRound();
+
+private:
+    struct Entry {
+        std::int64_t position = 0;
+        std::int64_t time_ns = 0;
+        std::uint32_t inner = 0;
+        float speed_rpm = 0; // NaN: not recorded
+    };
+    bool index(QString& error);
+
+    std::vector<Round> held_;
+    // Grows without copying: at most kIndexRounds entries, never twice.
+    std::deque<Entry> entries_;
+    bool has_time_ = false;
+    std::unique_ptr<RoundStream> stream_;
+    mutable std::deque<std::pair<int, Round>> cache_;
 };
 
-// Loads every whole round of `path`; false with the reason in `error` (the
-// line and what is wrong with it, for a text file) when the file cannot be
-// read, is malformed, is over the limits of recording/input_limits.h or holds
-// no round. A wait for data (a FIFO) asks `cancelled` every 100 ms.
+// Every whole round of `path`, or of `bytes` named `name` (as Recording
+// opens them), in replay order.
 bool loadRecording(const QString& path, std::vector<Round>& rounds, QString& error,
                    const std::function<bool()>& cancelled = {});
-
-// The same for bytes already read; `name` only decides the format when the
-// content does not (a ".mcap" name without MCAP content is refused).
 bool parseRecording(const QByteArray& bytes, const QString& name, std::vector<Round>& rounds, QString& error);
 
 } // namespace tx710::replay

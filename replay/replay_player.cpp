@@ -10,13 +10,13 @@ ReplayPlayer::ReplayPlayer(QObject* parent) : QObject(parent)
     connect(&timer_, &QTimer::timeout, this, &ReplayPlayer::advance);
 }
 
-void ReplayPlayer::load(std::vector<Round> rounds)
+void ReplayPlayer::load(Recording recording)
 {
     timer_.stop();
     playing_ = false;
-    rounds_ = std::move(rounds);
+    recording_ = std::move(recording);
     index_ = -1;
-    if (!rounds_.empty())
+    if (count() > 0)
         show(0);
     emit stateChanged();
 }
@@ -25,14 +25,23 @@ void ReplayPlayer::clear()
 {
     timer_.stop();
     playing_ = false;
-    rounds_.clear();
+    recording_ = Recording();
     index_ = -1;
     emit stateChanged();
 }
 
+Round ReplayPlayer::round(int index) const
+{
+    Round round;
+    QString error;
+    if (!recording_.read(index, round, error))
+        qWarning("replay: round %d cannot be read: %s", index + 1, qUtf8Printable(error));
+    return round;
+}
+
 void ReplayPlayer::play()
 {
-    if (rounds_.empty() || playing_)
+    if (count() == 0 || playing_)
         return;
     playing_ = true;
     if (index_ == count() - 1)
@@ -71,7 +80,7 @@ void ReplayPlayer::stepBack()
 
 void ReplayPlayer::seek(int index)
 {
-    if (rounds_.empty())
+    if (count() == 0)
         return;
     index = std::clamp(index, 0, count() - 1);
     if (index != index_)
@@ -119,11 +128,9 @@ void ReplayPlayer::scheduleNext()
         return;
     }
     awaiting_frame_ = false;
-    const Round& now = rounds_[std::size_t(index_)];
-    const Round& next = rounds_[std::size_t(index_ + 1)];
-    timer_.start(now.has_time && next.has_time
-                     ? int(std::clamp<std::int64_t>((next.time_ns - now.time_ns) / 1000000, 0, kLongestIntervalMs))
-                     : kNominalIntervalMs);
+    timer_.start(recording_.hasTime(index_) && recording_.hasTime(index_ + 1) ? int(std::clamp<std::int64_t>(
+                     (recording_.timeNs(index_ + 1) - recording_.timeNs(index_)) / 1000000, 0, kLongestIntervalMs))
+                                                                              : kNominalIntervalMs);
 }
 
 void ReplayPlayer::frameDrawn()

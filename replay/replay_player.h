@@ -1,13 +1,11 @@
 #pragma once
 
-// Plays a loaded recording round by round: play and pause, one round back or
+// Plays an opened recording round by round: play and pause, one round back or
 // forward, a jump to any round, at the recording's own pace or one round per
 // repaint. Holds the replay's whole state; the playback bar only presents it.
 
 #include <QObject>
 #include <QTimer>
-
-#include <vector>
 
 #include "replay/recording_file.h"
 
@@ -28,13 +26,15 @@ public:
     explicit ReplayPlayer(QObject* parent = nullptr);
 
     // Takes a new recording and shows its first round, paused.
-    void load(std::vector<Round> rounds);
+    void load(Recording recording);
     // Forgets the recording and stops.
     void clear();
 
-    int count() const { return int(rounds_.size()); }
+    int count() const { return recording_.count(); }
     int index() const { return index_; } // -1 without a recording
-    const Round& round(int index) const { return rounds_.at(std::size_t(index)); }
+    // Read from the recording; a round that can no longer be read (the file
+    // changed) is logged and shown empty.
+    Round round(int index) const;
     bool isPlaying() const { return playing_; }
     Pace pace() const { return pace_; }
     // Milliseconds until the next round while playing at the recorded pace,
@@ -66,7 +66,7 @@ private:
     void advance();
     void scheduleNext();
 
-    std::vector<Round> rounds_;
+    Recording recording_;
     int index_ = -1;
     bool playing_ = false;
     Pace pace_ = Pace::Recorded;

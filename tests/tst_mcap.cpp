@@ -145,6 +145,7 @@ private slots:
         QTest::newRow("record past the end")
             << patched(good, chunk + 1, littleEndian64(quint64(1) << 40)) << "past the end";
         QTest::newRow("cut in a chunk") << good.left(chunk + 100) << QString();
+        QTest::newRow("magic only") << good.left(8) << QString();
     }
     void damagedFiles()
     {

@@ -50,6 +50,12 @@ private slots:
         QTest::newRow("cut at a new round") << two + "3 2 50"
                                             << "a.txt"
                                             << "1 1";
+        QTest::newRow("a save repeating the round number") << header + "1 1 500 9\n" + header + "1 2 500 9\n"
+                                                           << "a.txt"
+                                                           << "1 1";
+        QTest::newRow("lines before the first header") << "1 1 500 9\n" + header + "1 2 500 9\n"
+                                                       << "a.txt"
+                                                       << "2";
         QTest::newRow("malformed") << two + "2 2 abc 9\n"
                                    << "a.txt"
                                    << R"(line 4: distance "abc" is not a number)";
@@ -64,8 +70,7 @@ private slots:
             rounds += QByteArray::number(k) + " 1 500 9\n";
         for (int k = 1; k <= 100001; ++k)
             points += "1 1 500 9\n";
-        QTest::newRow("more rounds than a replay holds") << rounds << "a.txt"
-                                                         << "line 200002: more than 200000 rounds";
+        QTest::newRow("more rounds than a day gives") << rounds << "a.txt" << QString("1 ").repeated(200001).chopped(1);
         QTest::newRow("more points than a round holds") << points << "a.txt"
                                                         << "line 100002: more than 100000 points in a round";
     }
@@ -77,6 +82,22 @@ private slots:
         std::vector<Round> rounds;
         QString error;
         QCOMPARE(parseRecording(text, name, rounds, error) ? pointCounts(rounds) : error, outcome);
+    }
+
+    // The viewer reads a round from the file when it is shown.
+    void roundsReadWhenShown()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("r.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("1 1 500 9\n2 1 500 9\n") > 0);
+        file.close();
+        Recording recording;
+        QString error;
+        QVERIFY2(recording.open(file.fileName(), error), qPrintable(error));
+        QVERIFY(file.resize(10));
+        Round round;
+        QVERIFY(!recording.read(1, round, error));
+        QCOMPARE(error, QStringLiteral("the file changed since it was opened"));
     }
 
     // Times from the rounds; each round's speed from the latest known one before it.

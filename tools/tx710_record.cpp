@@ -28,7 +28,7 @@
 #include "recording/output_targets.h"
 #include "recording/recording_outputs.h"
 #include "recording/scan_options.h"
-#include "replay/recording_file.h"
+#include "replay/round_stream.h"
 #include "ros2/dds_names.h"
 #include "ros2/ros2_sink.h"
 #include "streaming/foxglove_server.h"
@@ -387,40 +387,57 @@ private:
 
     bool startReplay()
     {
-        // The same whole rounds, limits and reasons as a replay in the viewer.
-        std::vector<replay::Round> rounds;
+        // The same whole rounds, limits and reasons as a replay in the
+        // viewer, read one at a time: one round is held, whatever the length.
         QString error;
-        if (!replay::loadRecording(options_.replay, rounds, error, &UnixSignalWatcher::signalled)) {
+        replay_start_ns_ = nowNs();
+        if (!replay_.open(options_.replay, error, &UnixSignalWatcher::signalled) || !readAhead(error)) {
             fail(withPath(options_.replay, error));
             return false;
         }
-        // No times in a data file: the device's pace from now on.
-        const std::int64_t start = nowNs();
-        replay_.reserve(rounds.size());
-        for (std::size_t i = 0; i < rounds.size(); ++i)
-            replay_.push_back(
-                ScanRound{0, rounds[i].has_time ? rounds[i].time_ns : start + std::int64_t(i) * kReplayRoundNs,
-                          std::move(rounds[i].points), std::isnan(rounds[i].speed_rpm) ? 0 : rounds[i].speed_rpm});
+        if (!has_next_) {
+            fail(withPath(options_.replay, QStringLiteral("the file holds no whole round")));
+            return false;
+        }
         replay_timer_.setSingleShot(true);
         connect(&replay_timer_, &QTimer::timeout, this, &Recorder::replayNext);
         replay_timer_.start(0);
         return true;
     }
 
+    // The round after the one to hand on now; false on a read failure.
+    bool readAhead(QString& error)
+    {
+        replay::Round round;
+        replay::RoundPlace place;
+        const replay::RoundStream::Item item = replay_.next(round, place, error);
+        has_next_ = item == replay::RoundStream::Item::Round;
+        // No times in a data file: the device's pace from the start on.
+        next_ = ScanRound{0, round.has_time ? round.time_ns : replay_start_ns_ + replayed_ * kReplayRoundNs,
+                          std::move(round.points), std::isnan(round.speed_rpm) ? 0 : round.speed_rpm};
+        return item != replay::RoundStream::Item::Failed;
+    }
+
     // One round per turn of the event loop, so that signals are seen.
     void replayNext()
     {
-        if (next_replayed_ >= replay_.size()) {
+        if (!has_next_) {
             finish(0);
             return;
         }
-        const std::size_t index = next_replayed_++;
+        ScanRound round = std::move(next_);
+        ++replayed_;
+        QString error;
+        const bool read = readAhead(error);
         int wait_ms = 0;
-        if (options_.realtime && next_replayed_ < replay_.size()) {
-            const std::int64_t gap = replay_[next_replayed_].receive_time_ns - replay_[index].receive_time_ns;
-            wait_ms = int(qBound<std::int64_t>(0, gap / 1000000, 60000));
+        if (options_.realtime && has_next_)
+            wait_ms = int(qBound<std::int64_t>(0, (next_.receive_time_ns - round.receive_time_ns) / 1000000, 60000));
+        handRound(std::move(round));
+        if (!read) {
+            if (!finished_ && !finished_pending_)
+                failLater(withPath(options_.replay, error));
+            return;
         }
-        handRound(std::move(replay_[index]));
         if (!finished_ && !finished_pending_)
             replay_timer_.start(wait_ms);
     }
@@ -522,8 +539,11 @@ private:
     QTimer tick_;
     QTimer replay_timer_;
     QElapsedTimer elapsed_;
-    std::vector<ScanRound> replay_;
-    std::size_t next_replayed_ = 0;
+    replay::RoundStream replay_;
+    ScanRound next_;
+    bool has_next_ = false;
+    std::int64_t replay_start_ns_ = 0;
+    std::int64_t replayed_ = 0;
     long long rounds_ = 0;
     bool progress_ = false;
     bool finished_ = false;
