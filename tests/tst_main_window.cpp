@@ -112,8 +112,8 @@ private slots:
         QCOMPARE(spy.size(), 1);
     }
 
-    // Hold and measure keys work with the focus in the GL scene too, and the
-    // tool bar's hold, measure and decay reach the view.
+    // Hold and measure keys work with the focus in the GL scene too, Esc clears a measurement wherever
+    // the focus is, and the tool bar's hold, measure and decay reach the view.
     void toolBarDrivesTheView()
     {
         auto* view = window_->findChild<LidarGLWidget*>();
@@ -124,6 +124,10 @@ private slots:
         QVERIFY(view->held());
         QTest::keyClick(scene, Qt::Key_M);
         QVERIFY(view->measureMode());
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(view->measureEnds().size(), std::size_t(1));
+        QTest::keyClick(window_->findChild<QToolButton*>("hold_button"), Qt::Key_Escape);
+        QCOMPARE(view->measureEnds().size(), std::size_t(0));
         window_->findChild<QSpinBox*>("decay_spin_box")->setValue(7);
         QCOMPARE(view->decayRounds(), 7);
         for (const char* button : {"hold_button", "measure_button"})

@@ -1,7 +1,6 @@
 // The point-cloud view drawn for real (Mesa under Xvfb) and read back, and its read-out panel.
 #include <QLabel>
 #include <QOpenGLWindow>
-#include <QPushButton>
 #include <QtTest>
 
 #include "SerialPort/serial_data.h"
@@ -23,35 +22,9 @@ const QColor kRoundColours[3] = {kCyan, kYellow, kWhite}; // with the colour map
 struct ProbeView : LidarGLWidget {
     int paints = 0;
     QString font_path;
-    void paintGL() override
-    {
-        ++paints;
-        LidarGLWidget::paintGL();
-    }
+    void paintGL() override { ++paints, LidarGLWidget::paintGL(); }
     QString fontFilePath() const override { return font_path.isEmpty() ? LidarGLWidget::fontFilePath() : font_path; }
 };
-
-LidarGLFunction* hub()
-{
-    return LidarGLFunction::instance();
-}
-SerialData* decoder()
-{
-    return SerialData::instance();
-}
-
-// Screen pixel of a world point for the view's camera (square pixels, 45 degree field).
-QPointF toScreen(const ProbeView& view, QPointF world)
-{
-    const QPointF d = (world - view.panOffset()) * (view.height() / (2.0 * view.cameraDistance() * std::tan(M_PI / 8)));
-    return QPointF(view.width() / 2.0 + d.x(), view.height() / 2.0 - d.y());
-}
-
-// World point at `degrees` (clockwise from -y, as the decoder places points) and `radius` metres.
-QPointF polar(double degrees, double radius = 0.25)
-{
-    return QPointF(-radius * std::sin(degrees * M_PI / 180), -radius * std::cos(degrees * M_PI / 180));
-}
 
 bool matches(const QColor& c, const QColor& want, int tolerance = 40)
 {
@@ -59,107 +32,110 @@ bool matches(const QColor& c, const QColor& want, int tolerance = 40)
                {std::abs(c.red() - want.red()), std::abs(c.green() - want.green()), std::abs(c.blue() - want.blue())})
         <= tolerance;
 }
-bool isGreen(const QColor& c)
-{
-    return c.green() > 120 && c.red() < 80 && c.blue() < 80;
-}
-bool isGrey(const QColor& c)
-{
-    return matches(c, kGrey, 20);
-}
-
-template <class Wanted> int countPixels(const QImage& image, Wanted wanted, QRect area = QRect())
-{
-    area = area.isNull() ? image.rect() : area.intersected(image.rect());
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            count += wanted(image.pixelColor(x, y)) ? 1 : 0;
-    return count;
-}
-
-// True when a pixel of the colour lies within `radius` pixels of p.
-bool colourNear(const QImage& image, QPointF p, const QColor& want, int radius = 2)
-{
-    const QRect area(p.toPoint() - QPoint(radius, radius), QSize(2 * radius + 1, 2 * radius + 1));
-    return countPixels(
-               image, [&want](const QColor& c) { return matches(c, want); }, area)
-        > 0;
-}
-
-// One frame of four degrees from `start` (0.01 degree), all twelve points alike.
-void sendFrame(int start, int distance, int intensity)
-{
-    decoder()->parseFrame(tx710test::scanFrame(start, start + 400, distance, intensity));
-}
-
-// A round of frames every 10 degrees at 250 mm; the last frame's angle drop publishes it.
-void feedRound(float hover_angle = -1.0f, int distance = 250)
-{
-    decoder()->setHoverAngle(hover_angle);
-    for (int k = -1; k <= 35; ++k)
-        sendFrame(k < 0         ? 35000
-                      : k == 35 ? 100
-                                : k * 1000 + 200,
-                  distance, k < 0 || k == 35 ? 0 : kRoundIntensities[k % 3]);
-}
-
-// The brightest red in the 5 x 5 pixels around `at`.
-int brightnessAt(const QImage& image, QPointF at)
-{
-    int brightest = 0;
-    for (int dx = -2; dx <= 2; ++dx)
-        for (int dy = -2; dy <= 2; ++dy)
-            brightest = std::max(brightest, QColor(image.pixel(qRound(at.x()) + dx, qRound(at.y()) + dy)).red());
-    return brightest;
-}
-
-bool send(QWidget& w, QEvent&& ev)
-{
-    return QCoreApplication::sendEvent(&w, &ev), ev.isAccepted();
-} // accepted?
-void setMouseInside(QWidget& w, bool inside)
-{
-    send(w, QEvent(inside ? QEvent::Enter : QEvent::Leave));
-}
-void sendMouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButtons held = {}, Qt::MouseButton button = {})
-{
-    send(w, QMouseEvent(type, pos, button, held, Qt::NoModifier));
-}
-void click(QWidget& w, QPointF at)
-{
-    sendMouse(w, QEvent::MouseButtonPress, at.toPoint(), Qt::LeftButton, Qt::LeftButton);
-    sendMouse(w, QEvent::MouseButtonRelease, at.toPoint(), {}, Qt::LeftButton);
-}
-bool wheel(QWidget& w, int delta)
-{
-    return send(w, QWheelEvent(QPointF(500, 400), QPointF(500, 400), {}, {0, delta}, {}, {}, Qt::NoScrollPhase, false));
-}
-
-std::unique_ptr<ProbeView> makeView(const QString& font_path = QString())
-{
-    auto view = std::make_unique<ProbeView>();
-    view->font_path = font_path;
-    view->setGeometry(0, 0, kWidth, kHeight);
-    view->show();
-    if (QTest::qWaitForWindowExposed(view.get()))
-        view->grabFramebuffer(); // the camera of the first frame
-    return view;
-}
-
-QStringList shown(const QWidget& panel)
-{
-    QStringList texts;
-    for (const char* name : {"angle_label", "distance_label", "intensity_label", "speed_label", "spot_frequency_label"})
-        texts << panel.findChild<QLabel*>(name)->text();
-    return texts;
-}
 
 } // namespace
 
 class TestViewGl : public QObject
 {
     Q_OBJECT
+
+    static LidarGLFunction* hub() { return LidarGLFunction::instance(); }
+    static SerialData* decoder() { return SerialData::instance(); }
+    static auto like(const QColor& want, int tolerance = 40)
+    {
+        return [want, tolerance](const QColor& c) { return matches(c, want, tolerance); };
+    }
+    static bool isGreen(const QColor& c) { return c.green() > 120 && c.red() < 80 && c.blue() < 80; }
+
+    // Screen pixel of a world point for the view's camera (square pixels, 45 degree field).
+    static QPointF toScreen(const ProbeView& view, QPointF world)
+    {
+        const QPointF d =
+            (world - view.panOffset()) * (view.height() / (2.0 * view.cameraDistance() * std::tan(M_PI / 8)));
+        return QPointF(view.width() / 2.0 + d.x(), view.height() / 2.0 - d.y());
+    }
+    // World point at `degrees` (clockwise from -y, as the decoder places points) and `radius` metres.
+    static QPointF polar(double degrees, double radius = 0.25)
+    {
+        return QPointF(-radius * std::sin(degrees * M_PI / 180), -radius * std::cos(degrees * M_PI / 180));
+    }
+    template <class Wanted> static int countPixels(const QImage& image, Wanted wanted, QRect area = QRect())
+    {
+        area = area.isNull() ? image.rect() : area.intersected(image.rect());
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += wanted(image.pixelColor(x, y)) ? 1 : 0;
+        return count;
+    }
+    // True when a pixel of the colour lies within `radius` pixels of p.
+    static bool colourNear(const QImage& image, QPointF p, const QColor& want, int radius = 2)
+    {
+        const QPoint corner = p.toPoint() - QPoint(radius, radius);
+        return countPixels(image, like(want), QRect(corner, QSize(2 * radius + 1, 2 * radius + 1))) > 0;
+    }
+    // The brightest red in the 5 x 5 pixels around `at`.
+    static int brightnessAt(const QImage& image, QPointF at)
+    {
+        int brightest = 0;
+        for (int dx = -2; dx <= 2; ++dx)
+            for (int dy = -2; dy <= 2; ++dy)
+                brightest = std::max(brightest, QColor(image.pixel(qRound(at.x()) + dx, qRound(at.y()) + dy)).red());
+        return brightest;
+    }
+
+    // One frame of four degrees from `start` (0.01 degree), all twelve points alike.
+    static void sendFrame(int start, int distance, int intensity)
+    {
+        decoder()->parseFrame(tx710test::scanFrame(start, start + 400, distance, intensity));
+    }
+    // A round of frames every 10 degrees at 250 mm; the last frame's angle drop publishes it.
+    static void feedRound(float hover_angle = -1.0f, int distance = 250)
+    {
+        decoder()->setHoverAngle(hover_angle);
+        for (int k = -1; k <= 35; ++k)
+            sendFrame(k < 0         ? 35000
+                          : k == 35 ? 100
+                                    : k * 1000 + 200,
+                      distance, k < 0 || k == 35 ? 0 : kRoundIntensities[k % 3]);
+    }
+
+    static bool send(QWidget& w, QEvent&& ev) { return QCoreApplication::sendEvent(&w, &ev), ev.isAccepted(); }
+    static void setMouseInside(QWidget& w, bool inside) { send(w, QEvent(inside ? QEvent::Enter : QEvent::Leave)); }
+    static void sendMouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButtons held = {},
+                          Qt::MouseButton button = {})
+    {
+        send(w, QMouseEvent(type, pos, button, held, Qt::NoModifier));
+    }
+    static void click(QWidget& w, QPointF at)
+    {
+        sendMouse(w, QEvent::MouseButtonPress, at.toPoint(), Qt::LeftButton, Qt::LeftButton);
+        sendMouse(w, QEvent::MouseButtonRelease, at.toPoint(), {}, Qt::LeftButton);
+    }
+    static bool wheel(QWidget& w, int delta)
+    {
+        return send(
+            w, QWheelEvent(QPointF(500, 400), QPointF(500, 400), {}, {0, delta}, {}, {}, Qt::NoScrollPhase, false));
+    }
+
+    static std::unique_ptr<ProbeView> makeView(const QString& font_path = QString())
+    {
+        auto view = std::make_unique<ProbeView>();
+        view->font_path = font_path;
+        view->setGeometry(0, 0, kWidth, kHeight);
+        view->show();
+        if (QTest::qWaitForWindowExposed(view.get()))
+            view->grabFramebuffer(); // the camera of the first frame
+        return view;
+    }
+    static QStringList shown(const QWidget& panel)
+    {
+        QStringList texts;
+        for (const char* name :
+             {"angle_label", "distance_label", "intensity_label", "speed_label", "spot_frequency_label"})
+            texts << panel.findChild<QLabel*>(name)->text();
+        return texts;
+    }
 
 private slots:
     void init() { QCursor::setPos(1919, 1079); } // the real pointer stays away from the test windows
@@ -203,16 +179,16 @@ private slots:
     // The camera alone: pixels of a 1000 x 800 view to the scan plane and back.
     void cameraMapsPixelsToTheScanPlane_data()
     {
+        const QSize size(kWidth, kHeight);
         QTest::addColumn<int>("zoom_outs");
         QTest::addColumn<QPoint>("drag"); // pixels right and up
         QTest::addColumn<QSize>("viewport");
         QTest::addColumn<QPoint>("pixel");
         QTest::addColumn<QPoint>("scene_mm");
-        QTest::newRow("centre") << 0 << QPoint() << QSize(1000, 800) << QPoint(500, 400) << QPoint(0, 0);
-        QTest::newRow("right edge at 1 m") << 0 << QPoint() << QSize(1000, 800) << QPoint(1000, 400) << QPoint(518, 0);
-        QTest::newRow("dragged") << 0 << QPoint(100, -50) << QSize(1000, 800) << QPoint(500, 400) << QPoint(-100, 50);
-        QTest::newRow("top, clamped at 50 m")
-            << 12 << QPoint() << QSize(1000, 800) << QPoint(500, 0) << QPoint(0, 20711);
+        QTest::newRow("centre") << 0 << QPoint() << size << QPoint(500, 400) << QPoint(0, 0);
+        QTest::newRow("right edge at 1 m") << 0 << QPoint() << size << QPoint(1000, 400) << QPoint(518, 0);
+        QTest::newRow("dragged") << 0 << QPoint(100, -50) << size << QPoint(500, 400) << QPoint(-100, 50);
+        QTest::newRow("top, clamped at 50 m") << 12 << QPoint() << size << QPoint(500, 0) << QPoint(0, 20711);
         QTest::newRow("viewport without height")
             << 0 << QPoint() << QSize(300, 0) << QPoint(1000, 400) << QPoint(124264, 0);
     }
@@ -235,7 +211,7 @@ private slots:
         QCOMPARE(camera.pixelPosition(scene).toPoint(), pixel);
     }
 
-    void hoverAngleAndOverlaysOnResize()
+    void hoverAngleFollowsTheMouse()
     {
         auto view = makeView();
         const int cx = kWidth / 2, cy = kHeight / 2;
@@ -252,13 +228,6 @@ private slots:
             sendMouse(*view, QEvent::MouseMove, c.pos);
             QVERIFY(decoder()->hoverAngle() >= c.low);
             QVERIFY(decoder()->hoverAngle() <= c.high);
-        }
-        auto* panel = view->findChild<ShowDataWidget*>();
-        auto* logo = view->findChild<LogoWidget*>();
-        for (const QSize size : {QSize(800, 600), QSize(1200, 700), QSize(640, 900)}) {
-            view->resize(size);
-            QCOMPARE(panel->pos(), QPoint(0, 0));
-            QCOMPARE(logo->geometry().bottomRight(), QPoint(size.width() - 1, size.height() - 1));
         }
     }
 
@@ -331,7 +300,7 @@ private slots:
         QVERIFY2(!text.contains("FT_Set"), qPrintable(text));
         QCOMPARE(countPixels(image, isGreen), 0); // no labels; points and rings as ever
         QVERIFY(colourNear(image, toScreen(*view, polar(14)), kWhite));
-        QVERIFY(countPixels(image, isGrey) > 1000);
+        QVERIFY(countPixels(image, like(kGrey, 20)) > 1000);
     }
 
     // Every child widget of the view is drawn over the scene as it looks now; the
@@ -344,10 +313,8 @@ private slots:
         QLabel marker(view.get());
         marker.setStyleSheet("background-color: rgb(255, 0, 255);");
         marker.setGeometry(600, 300, 40, 30);
-        const auto magenta = [&view, &marker] {
-            const QImage image = view->grabFramebuffer();
-            return countPixels(
-                image, [](const QColor& c) { return matches(c, QColor(255, 0, 255), 8); }, marker.geometry());
+        const auto magenta = [&] {
+            return countPixels(view->grabFramebuffer(), like(Qt::magenta, 8), marker.geometry());
         };
         QCOMPARE(magenta(), 0);
         for (const bool shown : {true, false}) {
@@ -360,7 +327,7 @@ private slots:
 
         auto* panel = view->findChild<ShowDataWidget*>();
         const QImage before = view->grabFramebuffer().copy(panel->geometry());
-        QVERIFY(countPixels(before, [](const QColor& c) { return matches(c, kWhite); }) > 200); // its texts
+        QVERIFY(countPixels(before, like(kWhite)) > 200); // its texts
         panel->showData(ShowData{1, 2, 3, 456, 789});
         QTRY_VERIFY(view->grabFramebuffer().copy(panel->geometry()) != before);
         const auto* note = view->findChild<QLabel*>("notice_widget");
@@ -368,14 +335,39 @@ private slots:
         const auto* health = view->findChild<QLabel*>("health_line");
         QCOMPARE(health->geometry().bottomLeft(), QPoint(0, kHeight - 1));
         QCOMPARE(note->geometry().bottom() + 1, health->y());
-        QVERIFY(countPixels(
-                    view->grabFramebuffer(), [](const QColor& c) { return matches(c, kWhite); }, note->geometry())
-                > 20); // its text
+        QVERIFY(countPixels(view->grabFramebuffer(), like(kWhite), note->geometry()) > 20); // its text
 
         auto* scene = view->windowHandle()->findChild<QOpenGLWindow*>();
         QVERIFY(scene);
         QTest::mouseMove(scene, QPoint(100, 100)); // over the read-out panel
         QCOMPARE(qRound(decoder()->hoverAngle()), 127);
+
+        // The health line and the notices have a translucent dark backing and stay clear of the logo; a long
+        // path is cut in its middle.
+        const auto* logo = view->findChild<LogoWidget*>();
+        for (const QSize size : {QSize(800, 600), QSize(1200, 700), QSize(640, 900)}) {
+            view->resize(size);
+            QCOMPARE(panel->pos(), QPoint(0, 0));
+            QCOMPARE(logo->geometry().bottomRight(), QPoint(size.width() - 1, size.height() - 1));
+        }
+        marker.hide();
+        view->resize(640, 480);
+        view->showNotice("Saved 100 rounds to /tmp/" + QString(120, 'x') + "/round.txt");
+        const QString lines = view->findChild<NoticeWidget*>()->shownLines().join('|');
+        QVERIFY2(QRegularExpression("^Saved 100 rounds to\\|/tmp/x+…x+/round.txt$").match(lines).hasMatch(),
+                 qPrintable(lines));
+        for (const char* name : {"health_line", "notice_widget"}) {
+            auto* overlay = view->findChild<QLabel*>(name);
+            QVERIFY(!overlay->geometry().intersects(logo->geometry()));
+            QVERIFY(overlay->geometry().right() < 640);
+            // The grid's grey in its top margin (no text there) is dimmed.
+            const QRect margin(overlay->x(), overlay->y(), overlay->width(), overlay->margin());
+            overlay->hide();
+            QVERIFY2(countPixels(view->grabFramebuffer().copy(margin), like(kGrey, 20)) > 0, name);
+            overlay->show();
+            const QImage backed = view->grabFramebuffer().copy(margin);
+            QCOMPARE(countPixels(backed, [](const QColor& c) { return c.red() > 100; }), 0);
+        }
     }
 
     void readoutFormats()
@@ -433,27 +425,25 @@ private slots:
     }
 
     // Where two figures cover one pixel, the one drawn first stays: points,
-    // diameters, hover line, rings. Pixels of `back` without the figure shown
-    // by `toggle`; with it, does any show `front`?
+    // diameters, hover line, rings. Pixels grey without the figure shown by
+    // `toggle`; with it, does any show `front`?
     void overlapKeepsDrawingOrder_data()
     {
         QTest::addColumn<bool>("toggle_points"); // else the hover line
         QTest::addColumn<double>("angle");       // the round's point the check is near, degrees
         QTest::addColumn<double>("radius");      // of the check, metres
-        QTest::addColumn<QColor>("back");
         QTest::addColumn<QColor>("front");
         QTest::addColumn<bool>("front_shows");
-        QTest::newRow("points over diameters") << true << 0.0 << 0.25 << kGrey << kWhite << true;
-        QTest::newRow("points over rings") << true << 75.0 << 0.2 << kGrey << kWhite << true;
-        QTest::newRow("hover line over rings") << false << 45.0 << 0.2 << kGrey << kYellow << true;
-        QTest::newRow("diameters over hover line") << false << 0.0 << 0.15 << kGrey << kYellow << false;
+        QTest::newRow("points over diameters") << true << 0.0 << 0.25 << kWhite << true;
+        QTest::newRow("points over rings") << true << 75.0 << 0.2 << kWhite << true;
+        QTest::newRow("hover line over rings") << false << 45.0 << 0.2 << kYellow << true;
+        QTest::newRow("diameters over hover line") << false << 0.0 << 0.15 << kYellow << false;
     }
     void overlapKeepsDrawingOrder()
     {
         QFETCH(bool, toggle_points);
         QFETCH(double, angle);
         QFETCH(double, radius);
-        QFETCH(QColor, back);
         QFETCH(QColor, front);
         QFETCH(bool, front_shows);
         auto view = makeView();
@@ -469,7 +459,7 @@ private slots:
         int turned = 0;
         for (int x = at.x() - 3; x <= at.x() + 3; ++x)
             for (int y = at.y() - 3; y <= at.y() + 3; ++y)
-                turned += matches(without.pixelColor(x, y), back, 8) && matches(with.pixelColor(x, y), front, 8);
+                turned += matches(without.pixelColor(x, y), kGrey, 8) && matches(with.pixelColor(x, y), front, 8);
         QCOMPARE(turned > 0, front_shows);
     }
 
@@ -493,8 +483,7 @@ private slots:
         const QPointF middle = (point + QPointF(0.1, 0.0)) / 2;
         const auto line_at_middle = [&view, middle] {
             const QRect around(toScreen(*view, middle).toPoint() - QPoint(2, 2), QSize(5, 5));
-            return countPixels(
-                view->grabFramebuffer(), [](const QColor& c) { return matches(c, QColor(255, 89, 255), 20); }, around);
+            return countPixels(view->grabFramebuffer(), like(QColor(255, 89, 255), 20), around);
         };
         QVERIFY(line_at_middle() > 0);
         wheel(*view, -120);
@@ -504,58 +493,6 @@ private slots:
         hub()->setPlayFlag(false); // paused: no point drawn to snap to
         click(*view, toScreen(*view, point) + QPointF(0, 3));
         QVERIFY(std::hypot(view->measureEnds()[0].x() - point.x(), view->measureEnds()[0].y() - point.y()) > 1e-3);
-    }
-
-    // The health line and the notices have a translucent dark backing and
-    // stay clear of the logo; a long path is cut in its middle.
-    void ownOverlaysAreBackedAndClearOfTheLogo_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("health line") << "health_line";
-        QTest::newRow("notice") << "notice_widget";
-    }
-    void ownOverlaysAreBackedAndClearOfTheLogo()
-    {
-        QFETCH(QString, name);
-        auto view = makeView();
-        view->resize(640, 480);
-        const QString path = "/tmp/" + QString(120, 'x') + "/round.txt";
-        view->showNotice("Saved 100 rounds to " + path);
-        auto* overlay = view->findChild<QLabel*>(name);
-        const auto* logo = view->findChild<LogoWidget*>();
-        QVERIFY(!overlay->geometry().intersects(logo->geometry()));
-        QVERIFY(overlay->geometry().right() < 640);
-        // The grid's grey in its top margin (no text there) is dimmed.
-        const QRect margin(overlay->x(), overlay->y(), overlay->width(), overlay->margin());
-        overlay->hide();
-        const QImage bare = view->grabFramebuffer().copy(margin);
-        overlay->show();
-        const QImage backed = view->grabFramebuffer().copy(margin);
-        QVERIFY(countPixels(bare, isGrey) > 0);
-        QCOMPARE(countPixels(backed, [](const QColor& c) { return c.red() > 100; }), 0);
-        if (name == "notice_widget") {
-            const QString shown = static_cast<NoticeWidget*>(overlay)->shownLines().join('|');
-            QVERIFY2(QRegularExpression("^Saved 100 rounds to\\|/tmp/x+…x+/round.txt$").match(shown).hasMatch(),
-                     qPrintable(shown));
-        }
-    }
-
-    // Esc clears a shown measurement wherever the window's focus is.
-    void escClearsMeasureFromAnywhereInTheWindow()
-    {
-        QWidget window;
-        QPushButton button("elsewhere", &window);
-        auto* view = new ProbeView;
-        view->setParent(&window);
-        view->setGeometry(0, 40, 400, 300);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QApplication::setActiveWindow(&window);
-        view->setMeasureMode(true);
-        click(*view, {100, 100});
-        button.setFocus();
-        QTest::keyClick(&button, Qt::Key_Escape);
-        QCOMPARE(view->measureEnds().size(), std::size_t(0));
     }
 
     // Hold and replay show their round while live rounds go on arriving; the
@@ -610,7 +547,7 @@ private slots:
         QVERIFY(line->text().startsWith("600.0 RPM"));
         QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("no data for "), 4000);
         const QImage image = view->grabFramebuffer().copy(line->geometry());
-        QVERIFY(countPixels(image, [](const QColor& c) { return matches(c, QColor(255, 150, 40), 60); }) > 20);
+        QVERIFY(countPixels(image, like(QColor(255, 150, 40), 60)) > 20);
     }
 };
 
