@@ -10,37 +10,23 @@
 
 using namespace tx710;
 
-namespace {
-
-QByteArray fixtureBytes()
-{
-    return tx710test::fileBytes(tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")));
-}
-
-} // namespace
-
 class TestDataFile : public QObject
 {
     Q_OBJECT
 private slots:
-    // Two saves appended to one file, written as the writer writes them, give the fixture byte for byte.
-    void writerFormatMatchesKnownFile()
+    // Two saves appended to one file give the fixture byte for byte; each save numbers its rounds
+    // from 1, and a file cut in the middle of a line keeps what came before it.
+    void twoSavesWrittenAndReadBack()
     {
         QByteArray text = datafile::headerLine();
         datafile::appendRound(text, 1, {{200, 1520, 359.2f}, {0, 0, 0}});
         datafile::appendRound(text, 2, {{255, 1234.5f, 0.4f}, {17, 65535, 12.5f}});
         text += datafile::headerLine();
         datafile::appendRound(text, 1, {{3, 800, 1.5f}});
-        QCOMPARE(text, fixtureBytes());
-    }
-
-    // Each save numbers its rounds from 1; a file cut in the middle of a line keeps what came before it.
-    // The numbers read back are checked below and by the recorder's text -> MCAP -> text round trip.
-    void readerReturnsRoundsOfEachSave()
-    {
+        QCOMPARE(text, tx710test::fileBytes(tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt"))));
         datafile::Contents contents;
         datafile::ReadError error;
-        QVERIFY(datafile::parse(fixtureBytes() + "2 3.", contents, error));
+        QVERIFY(datafile::parse(text + "2 3.", contents, error));
         QCOMPARE(contents.rounds.size(), std::size_t(3));
         QCOMPARE(contents.rounds[1].save, 1);
         QCOMPARE(contents.rounds[1].number, 2);

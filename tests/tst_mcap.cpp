@@ -72,14 +72,10 @@ class TestMcap : public QObject
 {
     Q_OBJECT
 private slots:
-    void pointCloudOfTinyRound()
+    void tinyRoundAsPointCloudAndCsv()
     {
         QCOMPARE(pointcloud::encode(tinyRound()),
                  tx710test::fileBytes(tx710test::fixturePath(QStringLiteral("point_cloud_tiny_round.json"))).trimmed());
-    }
-
-    void csvRowsOfTinyRound()
-    {
         QByteArray text = csv::headerLine();
         csv::appendRound(text, tinyRound());
         QCOMPARE(text,

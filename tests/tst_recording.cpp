@@ -43,17 +43,13 @@ struct Recorder {
     QString path() const { return decoder_->lastSaveOutcome().path; }
 };
 
-QString counted(int rounds) // "1 2 .. rounds "
+// "1 2 .. rounds ": a save's reports of `rounds` rounds, then the writer's last report when it ended.
+QString progress(int rounds, bool ended = true)
 {
     QString reports;
     for (int round = 1; round <= rounds; ++round)
         reports += QString::number(round) + ' ';
-    return reports;
-}
-
-QString progress(int rounds) // of a save of `rounds` rounds: 1 to `rounds`, then the writer's last
-{
-    return counted(rounds) + QStringLiteral("100 idle ");
+    return ended ? reports + QStringLiteral("100 idle ") : reports;
 }
 
 // A head turning `step` hundredths of a degree per point, twelve points a frame at 3600;
@@ -134,13 +130,15 @@ private slots:
         QCOMPARE(rounds, 120);
     }
 
-    void cancelledSavesInOneSecondShareFile()
+    // Saves within one second share a file. Two cancelled after two rounds, with what follows unrecorded,
+    // each write their header; one cancelled before its first round ends without writing. Then saves back to
+    // back: the hundredth round is queued as the collection ends, and each save writes it and only its own rounds.
+    void savesOneAfterAnotherKeepTheirOwnRounds()
     {
-        while (QTime::currentTime().msec() > 200) // all three saves within one second
+        while (QTime::currentTime().msec() > 200) // the three cancelled saves within one second
             QTest::qSleep(5);
         Recorder recorder;
         Head head{80, 40};
-        // Two saves cancelled after two rounds, with what follows unrecorded; each writes its header.
         for (long revolution : {0, 5}) {
             recorder.decoder_->startSaveData();
             recorder.feed(head.until(revolution + 3));
@@ -148,20 +146,12 @@ private slots:
             recorder.feed(head.until(revolution + 5));
             QTRY_COMPARE_WITH_TIMEOUT(recorder.reports().count(QStringLiteral("idle")), revolution ? 2 : 1, 30000);
         }
-        // Cancelled before its first round: the writer ends without writing.
         recorder.decoder_->startSaveData();
         recorder.decoder_->stopSaveData();
         recorder.feed(head.until(12));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), progress(2) + progress(2) + progress(0), 30000);
-        QCOMPARE(fileLines(recorder.path()), head.lines(1, 2) + head.lines(6, 7) << QString());
-    }
-
-    void savesBackToBackKeepEveryLastRound()
-    {
-        // The hundredth round is queued as the collection ends: each save writes it, and only its own rounds.
-        Recorder recorder;
-        Head head{80, 40};
-        QStringList expected;
+        QStringList expected = head.lines(1, 2) + head.lines(6, 7);
+        QCOMPARE(fileLines(recorder.path()), expected + QStringList(QString()));
         for (int save = 0; save < 12; ++save) {
             const long first = head.position(head.sent - 1) / 36000 + 1; // the next revolution to begin
             const QString before = recorder.reports();
@@ -171,11 +161,9 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(recorder.reports(), before + progress(100), 30000);
             expected += head.lines(first, first + 99);
         }
-        QStringList written; // saves within one second share a file
+        QStringList written;
         for (const QString& name : QDir(recorder.directory_).entryList(QDir::Files, QDir::Name))
-            written += fileLines(recorder.directory_ + '/' + name)
-                           .mid(0, -1) // drop the part after the last \n
-                           .filter(QRegularExpression("."));
+            written += fileLines(recorder.directory_ + '/' + name).filter(QRegularExpression("."));
         QCOMPARE(written, expected);
     }
 
@@ -207,7 +195,7 @@ private slots:
         }
         const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
         QCOMPARE(outcome.rounds > 0, full_disk);
-        QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
+        QCOMPARE(recorder.reports(), progress(outcome.rounds, false) + QStringLiteral("failed 0 "));
         if (full_disk) // the last round ends with its line feed
             QCOMPARE(fileLines(outcome.path), head.lines(1, outcome.rounds) << QString());
         const QStringList lines = log.lines().filter(QStringLiteral("file_name_"));
@@ -215,18 +203,21 @@ private slots:
         QCOMPARE(lines.filter(outcome.path).filter(reason).size(), 1);
         recorder.feed(head.until(16));
         QTest::qWait(100);
-        QCOMPARE(recorder.reports(), counted(outcome.rounds) + QStringLiteral("failed 0 "));
+        QCOMPARE(recorder.reports(), progress(outcome.rounds, false) + QStringLiteral("failed 0 "));
     }
 
     void dataFolderFallsBackToUserLocation_data()
     {
         QTest::addColumn<bool>("fallback_blocked");
-        QTest::newRow("user location writable") << false;
-        QTest::newRow("neither writable") << true;
+        QTest::addColumn<QString>("log"); // the debug line, %1 the user location
+        QTest::newRow("user location writable")
+            << false << R"(folder ".*/data" cannot be written: "Not a directory" - using "%1"$)";
+        QTest::newRow("neither writable") << true << R"(createSaveFile .* data path create error: ".*/data"$)";
     }
     void dataFolderFallsBackToUserLocation()
     {
         QFETCH(bool, fallback_blocked);
+        QFETCH(QString, log);
         QTemporaryFile blocker; // a file in the way: no folder can be made beside it
         QVERIFY(blocker.open());
         Recorder recorder(blocker.fileName() + QStringLiteral("/data"));
@@ -234,16 +225,8 @@ private slots:
         QVERIFY(fallback.startsWith(home_.path()));
         QVERIFY(QDir().mkpath(QFileInfo(fallback).path()));
         QFile fallback_blocker(fallback);
-        if (fallback_blocked) {
-            QVERIFY(fallback_blocker.open(QIODevice::WriteOnly));
-            QTest::ignoreMessage(QtDebugMsg,
-                                 QRegularExpression(R"(createSaveFile .* data path create error: ".*/data"$)"));
-        } else {
-            QTest::ignoreMessage(QtDebugMsg,
-                                 QRegularExpression("folder \".*/data\" cannot be written: \"Not a "
-                                                    "directory\" - using \""
-                                                    + QRegularExpression::escape(fallback) + "\"$"));
-        }
+        QVERIFY(!fallback_blocked || fallback_blocker.open(QIODevice::WriteOnly));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log.replace("%1", QRegularExpression::escape(fallback))));
         Head head{80, 40};
         recorder.decoder_->startSaveData();
         recorder.feed(head.until(3));
@@ -252,10 +235,7 @@ private slots:
         const SaveOutcome outcome = recorder.decoder_->lastSaveOutcome();
         QCOMPARE(QFileInfo(outcome.path).path(), fallback_blocked ? QString() : fallback);
         QCOMPARE(outcome.folder_note.isEmpty(), fallback_blocked);
-        if (fallback_blocked)
-            QVERIFY(fallback_blocker.remove());
-        else
-            QVERIFY(QDir(fallback).removeRecursively());
+        QVERIFY(fallback_blocked ? fallback_blocker.remove() : QDir(fallback).removeRecursively());
     }
 };
 

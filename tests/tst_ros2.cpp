@@ -1,5 +1,5 @@
 // How --ros2 reads the ROS 2 environment and names its DDS topics, and what
-// the recorder does when DDS cannot start.
+// the recorder does when DDS cannot start or a scan option is refused.
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -74,20 +74,13 @@ private slots:
         QTest::addColumn<QString>("ros_namespace");
         QTest::addColumn<QString>("expected"); // the scan's DDS topic, or the quoted value of the error
         QTest::newRow("none") << QString() << "rt/scan";
-        QTest::newRow("root") << "/"
-                              << "rt/scan";
-        QTest::newRow("relative") << "robot1"
-                                  << "rt/robot1/scan";
-        QTest::newRow("absolute, nested") << "/fleet/robot_2"
-                                          << "rt/fleet/robot_2/scan";
-        QTest::newRow("starts with a digit") << "9x"
-                                             << "'9x'";
-        QTest::newRow("empty name") << "a//b"
-                                    << "'a//b'";
-        QTest::newRow("trailing slash") << "a/"
-                                        << "'a/'";
-        QTest::newRow("hyphen") << "a-b"
-                                << "'a-b'";
+        QTest::newRow("root") << QString("/") << "rt/scan";
+        QTest::newRow("relative") << QString("robot1") << "rt/robot1/scan";
+        QTest::newRow("absolute, nested") << QString("/fleet/robot_2") << "rt/fleet/robot_2/scan";
+        QTest::newRow("starts with a digit") << QString("9x") << "'9x'";
+        QTest::newRow("empty name") << QString("a//b") << "'a//b'";
+        QTest::newRow("trailing slash") << QString("a/") << "'a/'";
+        QTest::newRow("hyphen") << QString("a-b") << "'a-b'";
         QTest::newRow("control bytes, cut at 40")
             << QString("\x01" + QString(50, 'a')) << QString("'\\x01" + QString(39, 'a') + "...'");
     }
@@ -104,25 +97,33 @@ private slots:
             QCOMPARE(QString::fromStdString(error).section(QStringLiteral(": "), 1), expected);
     }
 
-    void recorderRefused_data()
+    // Refused before any file is opened (DDS starts first): an existing output stays as it was.
+    void recorderRefuses_data()
     {
-        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("variable"); // set for the recorder alone
         QTest::addColumn<QString>("value");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("bad domain") << "ROS_DOMAIN_ID"
-                                    << "abc" << QByteArray("ROS_DOMAIN_ID must be a whole number from 0 to 232: 'abc'");
+        QTest::addColumn<int>("exit_code"); // 2: a usage error, the usage follows
+        QTest::addColumn<QString>("line");
+        const QStringList ros2{"--ros2"};
+        QTest::newRow("bad domain") << ros2 << QString("ROS_DOMAIN_ID") << QString("abc") << 1
+                                    << "ROS_DOMAIN_ID must be a whole number from 0 to 232: 'abc'";
         QTest::newRow("no such interface")
-            << "CYCLONEDDS_URI"
-            << "<General><Interfaces><NetworkInterface name=\"nope0\"/></Interfaces></General>"
-            << QByteArray("DDS cannot start on domain 0: nope0: does not match an available interface.");
+            << ros2 << QString("CYCLONEDDS_URI")
+            << QString("<General><Interfaces><NetworkInterface name=\"nope0\"/></Interfaces></General>") << 1
+            << "DDS cannot start on domain 0: nope0: does not match an available interface.";
+        QTest::newRow("malformed scan option") << QStringList{"--beams", "many"} << QString() << QString() << 2
+                                               << "--beams needs a whole number of beams from 90 to 3600: 'many'";
+        QTest::newRow("range limits crossed") << QStringList{"--range-min", "5", "--range-max", "2"} << QString()
+                                              << QString() << 2 << "--range-min (5 m) must be below --range-max (2 m)";
     }
-
-    // DDS is started before any file is opened: a refusal leaves them alone.
-    void recorderRefused()
+    void recorderRefuses()
     {
+        QFETCH(QStringList, arguments);
         QFETCH(QString, variable);
         QFETCH(QString, value);
-        QFETCH(QByteArray, line);
+        QFETCH(int, exit_code);
+        QFETCH(QString, line);
         QTemporaryDir dir;
         const QString kept = dir.filePath(QStringLiteral("kept.txt"));
         QFile file(kept);
@@ -133,18 +134,24 @@ private slots:
         for (const char* name :
              {"ROS_DOMAIN_ID", "ROS_AUTOMATIC_DISCOVERY_RANGE", "ROS_LOCALHOST_ONLY", "CYCLONEDDS_URI"})
             environment.remove(QString::fromLatin1(name));
-        environment.insert(variable, value);
+        if (!variable.isEmpty())
+            environment.insert(variable, value);
         recorder.setProcessEnvironment(environment);
         recorder.start(tx710test::programPath("tx710-record"),
-                       {"--replay", tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")), "--ros2",
-                        "--overwrite", "--out", kept});
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 1);
-        const QByteArray error = recorder.readAllStandardError();
-        if (DdsPublisher::supported())
-            QCOMPARE(error, "tx710-record: " + line + "\n");
+                       QStringList{"--replay", tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")),
+                                   "--overwrite", "--out", kept}
+                           + arguments);
+        QVERIFY(recorder.waitForFinished(60000));
+        QCOMPARE(recorder.exitCode(), exit_code);
+        const QString error = QString::fromUtf8(recorder.readAllStandardError());
+        const QString first = error.section('\n', 0, 0);
+        if (exit_code == 1 && !DdsPublisher::supported())
+            QVERIFY2(first.startsWith("tx710-record: --ros2: "), qPrintable(error));
         else
-            QVERIFY2(error.startsWith("tx710-record: --ros2: ") && error.count('\n') == 1, error.constData());
+            QCOMPARE(first, "tx710-record: " + line);
+        QCOMPARE(error.mid(first.size() + 1).section('\n', 0, 0),
+                 exit_code == 2 ? "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]"
+                                : QString());
         QCOMPARE(tx710test::fileBytes(kept), QByteArray("earlier\n"));
     }
 };
