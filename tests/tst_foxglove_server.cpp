@@ -292,11 +292,9 @@ private slots:
             [&] {
                 slow.read();
                 dropped = 0;
-                for (const QJsonObject& text : slow.texts) {
-                    const QString message = text.value("message").toString();
-                    if (message.endsWith(QLatin1String("rounds: client too slow")))
+                for (const QJsonObject& text : slow.texts)
+                    if (const QString message = text["message"].toString(); message.endsWith("rounds: client too slow"))
                         dropped += message.section(' ', 1, 1).toInt();
-                }
                 return slow.binaries + dropped == kRounds;
             },
             20000));
