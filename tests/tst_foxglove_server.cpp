@@ -36,7 +36,6 @@ struct Peer {
     QList<QJsonObject> texts;
     QList<QByteArray> binaries;
     bool closed = false;
-    bool opened = false;
 
     explicit Peer(quint16 port)
     {
@@ -50,15 +49,12 @@ struct Peer {
         request.setRawHeader("Sec-WebSocket-Protocol", FoxgloveServer::kSubprotocol);
         socket.open(request);
         // Messages sent before the handshake completes are lost.
-        opened = QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; });
+        (void)QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; });
     }
     void send(const QJsonObject& object) { socket.sendTextMessage(QJsonDocument(object).toJson()); }
     void send(const QByteArray& message, bool binary)
     {
-        if (binary)
-            socket.sendBinaryMessage(message);
-        else
-            socket.sendTextMessage(QString::fromUtf8(message));
+        binary ? socket.sendBinaryMessage(message) : socket.sendTextMessage(QString::fromUtf8(message));
     }
     void subscribe(quint32 id, quint32 channel)
     {
@@ -70,9 +66,8 @@ struct Peer {
     bool roundTrip()
     {
         auto statuses = [this] {
-            return std::count_if(texts.begin(), texts.end(), [](const QJsonObject& text) {
-                return text.value("op").toString() == QLatin1String("status");
-            });
+            return std::count_if(texts.begin(), texts.end(),
+                                 [](const QJsonObject& text) { return text["op"] == "status"; });
         };
         const auto before = statuses();
         send({{"op", "getParameters"}, {"parameterNames", QJsonArray()}});
@@ -119,16 +114,14 @@ struct RawPeer {
     {
         pending += socket.readAll();
         for (;;) {
-            qint64 length = pending.size() < 2 ? -1 : pending[1] & 0x7f;
-            int header = 2;
-            if (length == 126) {
-                header = 4;
-                length = pending.size() < header ? -1 : qFromBigEndian<quint16>(pending.constData() + 2);
-            } else if (length == 127) {
-                header = 10;
-                length = pending.size() < header ? -1 : qint64(qFromBigEndian<quint64>(pending.constData() + 2));
-            }
-            if (length < 0 || pending.size() < header + length)
+            const int code = pending.size() < 2 ? 0 : pending[1] & 0x7f, header = code < 126 ? 2 : code == 126 ? 4 : 10;
+            if (pending.size() < header)
+                return;
+            const char* size = pending.constData() + 2;
+            const qint64 length = header == 2 ? code
+                : header == 4                 ? qFromBigEndian<quint16>(size)
+                                              : qFromBigEndian<qint64>(size);
+            if (pending.size() < header + length)
                 return;
             const int opcode = pending[0] & 0x0f;
             const QByteArray payload = pending.mid(header, int(length));
@@ -195,10 +188,7 @@ private slots:
         RawPeer peer(port, offered);
         QVERIFY(peer.handshaken);
         QCOMPARE(peer.response.contains("\r\nSec-WebSocket-Protocol: foxglove.websocket.v1\r\n"), offered);
-        QVERIFY(QTest::qWaitFor([&] {
-            peer.read();
-            return !peer.texts.isEmpty() || peer.close_code >= 0;
-        }));
+        QTRY_VERIFY((peer.read(), !peer.texts.isEmpty() || peer.close_code >= 0));
         QCOMPARE(peer.close_code, offered ? -1 : 1002);
     }
 
@@ -302,11 +292,9 @@ private slots:
             [&] {
                 slow.read();
                 dropped = 0;
-                for (const QJsonObject& text : slow.texts) {
-                    const QString message = text.value("message").toString();
-                    if (message.endsWith(QLatin1String("rounds: client too slow")))
+                for (const QJsonObject& text : slow.texts)
+                    if (const QString message = text["message"].toString(); message.endsWith("rounds: client too slow"))
                         dropped += message.section(' ', 1, 1).toInt();
-                }
                 return slow.binaries + dropped == kRounds;
             },
             20000));

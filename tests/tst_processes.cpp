@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <sstream>
 #include <unistd.h>
 
 #include "recording/ros2_cdr.h"
@@ -115,15 +114,11 @@ private slots:
     {
         // Round 0: 14 points from 352 degrees on, 0.8 apart, across 360; then a
         // blank line and round 1: one point beyond what the fields carry.
-        std::ostringstream text;
-        text << "Round angle distance intensity\n";
+        QByteArray text = "Round angle distance intensity\n";
         for (int i = 0; i < 14; ++i)
-            text << "0 " << std::fmod(352.0 + 0.8 * i, 360.0) << ' ' << 1000 + i << ' ' << 200 + i << '\n';
-        text << "\n1 10 70000 300\n";
+            text += QString::asprintf("0 %g %d %d\n", std::fmod(352.0 + 0.8 * i, 360.0), 1000 + i, 200 + i).toUtf8();
         QTemporaryFile file;
-        QVERIFY(file.open());
-        QVERIFY(file.write(text.str().c_str()) > 0);
-        QVERIFY(file.flush());
+        QVERIFY(file.open() && file.write(text + "\n1 10 70000 300\n") > 0 && file.flush());
         const SimRun run = runSimulator(QStringLiteral("--replay %1 --frames 7").arg(file.fileName()));
         QCOMPARE(run.output, QStringLiteral("frames sent: 7\nframes corrupted: 0\nstray bytes: 0\nexit 0"));
         QCOMPARE(run.frames.size(), 7);

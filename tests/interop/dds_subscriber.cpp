@@ -1,14 +1,9 @@
-// A ROS 2 style subscriber on Fast DDS, the other DDS implementation, with
-// types fastddsgen generates from ros2/idl: it joins the domain of
-// ROS_DOMAIN_ID (discovery settings from FASTRTPS_DEFAULT_PROFILES_FILE) and
-// takes rt/<ns>/scan, rt/<ns>/tx710/points and rt/<ns>/diagnostics.
-// Fast DDS decodes each sample with the generated types (a sample they cannot
-// decode is never delivered); the bytes as they came go into OUT_DIR/<topic>.bin
-// (4-byte little-endian length, then the serialized sample) for the official
-// ROS 2 CDR reader. The topic and type names of the writers it discovered go
-// to writers.txt.
-// It ends on SIGTERM or SIGINT, or after SECONDS; prints the counts.
-//
+// A ROS 2 style subscriber on Fast DDS with types fastddsgen makes from ros2/idl. It joins the domain
+// of ROS_DOMAIN_ID (discovery settings from FASTRTPS_DEFAULT_PROFILES_FILE) and takes rt/<ns>/scan,
+// rt/<ns>/tx710/points and rt/<ns>/diagnostics. A sample the generated types cannot decode is never
+// delivered; the bytes of the others go into OUT_DIR/<topic>.bin (4-byte little-endian length, then
+// the sample), the discovered writers' topic and type names into writers.txt. It ends on SIGTERM,
+// SIGINT or after SECONDS and prints the counts.
 // Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
@@ -17,7 +12,6 @@
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
 #include <fastdds/dds/subscriber/Subscriber.hpp>
-#include <fastdds/dds/topic/TopicDataType.hpp>
 #include <fastdds/dds/topic/TypeSupport.hpp>
 
 #include <atomic>
@@ -40,45 +34,28 @@ namespace {
 
 volatile std::sig_atomic_t stop_asked = 0;
 
-// The generated type, keeping beside the decoded message the bytes it came as.
-template <typename Message, typename Generated> class Capturing : public TopicDataType
-{
-public:
+// A generated type that keeps beside the decoded message the bytes it came as.
+template <typename Generated> struct Capturing : Generated {
     struct Sample {
         std::vector<unsigned char> bytes;
-        Message message;
+        typename Generated::type message;
     };
-    Capturing()
-    {
-        setName(generated_.getName());
-        m_typeSize = generated_.m_typeSize;
-        m_isGetKeyDefined = false;
-    }
-    bool serialize(void*, SerializedPayload_t*) override { return false; }
     bool deserialize(SerializedPayload_t* payload, void* data) override
     {
         auto* sample = static_cast<Sample*>(data);
         sample->bytes.assign(payload->data, payload->data + payload->length);
-        return generated_.deserialize(payload, &sample->message);
-    }
-    std::function<uint32_t()> getSerializedSizeProvider(void*) override
-    {
-        return [] { return 0u; };
+        return Generated::deserialize(payload, &sample->message);
     }
     void* createData() override { return new Sample(); }
     void deleteData(void* data) override { delete static_cast<Sample*>(data); }
-    bool getKey(void*, eprosima::fastrtps::rtps::InstanceHandle_t*, bool) override { return false; }
-
-private:
-    Generated generated_;
 };
 
 // Takes every sample of one topic and writes it out.
-template <typename Message, typename Generated> class Reception : public DataReaderListener
-{
-public:
-    using Type = Capturing<Message, Generated>;
-    Reception(const std::string& dir, const std::string& file) : bytes_(dir + "/" + file + ".bin") {}
+template <typename Generated> struct Reception : DataReaderListener {
+    using Type = Capturing<Generated>;
+    std::atomic<int> count{0};
+    std::ofstream bytes;
+    Reception(const std::string& dir, const std::string& file) : bytes(dir + "/" + file + ".bin") {}
 
     void on_data_available(DataReader* reader) override
     {
@@ -90,31 +67,22 @@ public:
             const auto size = uint32_t(sample.bytes.size());
             const unsigned char length[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
                                              uint8_t(size >> 24)};
-            bytes_.write(reinterpret_cast<const char*>(length), 4);
-            bytes_.write(reinterpret_cast<const char*>(sample.bytes.data()), size);
+            bytes.write(reinterpret_cast<const char*>(length), 4);
+            bytes.write(reinterpret_cast<const char*>(sample.bytes.data()), size);
             ++count;
         }
     }
-
-    std::atomic<int> count{0};
-
-private:
-    std::ofstream bytes_;
 };
 
-class Writers : public DomainParticipantListener
-{
-public:
-    explicit Writers(const std::string& path) : out_(path) {}
+struct Writers : DomainParticipantListener {
+    std::mutex mutex;
+    std::ofstream out;
+    explicit Writers(const std::string& path) : out(path) {}
     void on_publisher_discovery(DomainParticipant*, eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        out_ << info.info.topicName() << ' ' << info.info.typeName() << std::endl;
+        std::lock_guard<std::mutex> lock(mutex);
+        out << info.info.topicName() << ' ' << info.info.typeName() << std::endl;
     }
-
-private:
-    std::mutex mutex_;
-    std::ofstream out_;
 };
 
 template <typename T>
@@ -122,13 +90,13 @@ DataReader* subscribe(DomainParticipant* participant, Subscriber* subscriber, co
 {
     TypeSupport type(new typename T::Type());
     type.register_type(participant);
-    Topic* dds_topic = participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT);
     DataReaderQos qos = DATAREADER_QOS_DEFAULT;
     qos.reliability().kind = RELIABLE_RELIABILITY_QOS;
     qos.durability().kind = VOLATILE_DURABILITY_QOS;
     qos.history().kind = KEEP_LAST_HISTORY_QOS;
     qos.history().depth = 100;
-    return subscriber->create_datareader(dds_topic, qos, &topic);
+    return subscriber->create_datareader(participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT), qos,
+                                         &topic);
 }
 
 } // namespace
@@ -142,8 +110,8 @@ int main(int argc, char** argv)
     const std::string dir = argv[1];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[2]));
     const std::string prefix = std::string("rt") + (argc > 3 ? std::string("/") + argv[3] : std::string());
-    std::signal(SIGTERM, [](int) { stop_asked = 1; });
-    std::signal(SIGINT, [](int) { stop_asked = 1; });
+    for (const int signal_number : {SIGTERM, SIGINT})
+        std::signal(signal_number, [](int) { stop_asked = 1; });
     const char* domain = std::getenv("ROS_DOMAIN_ID");
 
     Writers writers(dir + "/writers.txt");
@@ -156,11 +124,9 @@ int main(int argc, char** argv)
         return 1;
     }
     Subscriber* subscriber = participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT);
-    Reception<sensor_msgs::msg::dds_::LaserScan_, sensor_msgs::msg::dds_::LaserScan_PubSubType> scan(dir, "scan");
-    Reception<sensor_msgs::msg::dds_::PointCloud2_, sensor_msgs::msg::dds_::PointCloud2_PubSubType> points(dir,
-                                                                                                           "points");
-    Reception<diagnostic_msgs::msg::dds_::DiagnosticArray_, diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType>
-        diagnostics(dir, "diagnostics");
+    Reception<sensor_msgs::msg::dds_::LaserScan_PubSubType> scan(dir, "scan");
+    Reception<sensor_msgs::msg::dds_::PointCloud2_PubSubType> points(dir, "points");
+    Reception<diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType> diagnostics(dir, "diagnostics");
     if (!subscribe(participant, subscriber, prefix + "/scan", scan)
         || !subscribe(participant, subscriber, prefix + "/tx710/points", points)
         || !subscribe(participant, subscriber, prefix + "/diagnostics", diagnostics)) {
