@@ -8,13 +8,12 @@
 #include <map>
 
 #include <zlib.h>
-#include <zstd.h>
 
 #include "recording/input_file.h"
 #include "recording/input_limits.h"
+#include "recording/mcap_chunk.h"
 #include "recording/mcap_format.h"
 #include "recording/point_cloud_message.h"
-#include "recording/quoted_value.h"
 #include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
@@ -22,109 +21,11 @@ namespace tx710::mcap {
 
 namespace {
 
-// Reads little-endian fields from a byte range; any read past its end sets
-// `ok` to false and yields zeros.
-class Cursor
-{
-public:
-    Cursor(const char* data, std::uint64_t size) : data_(data), size_(size) {}
-
-    bool ok = true;
-    std::uint64_t left() const { return size_ - at_; }
-    std::uint64_t position() const { return at_; }
-
-    template <typename T> T get()
-    {
-        if (!take(sizeof(T)))
-            return 0;
-        return qFromLittleEndian<T>(data_ + at_ - sizeof(T));
-    }
-    QByteArray bytes(std::uint64_t length)
-    {
-        if (!take(length))
-            return QByteArray();
-        return QByteArray(data_ + at_ - length, int(length));
-    }
-    QByteArray string() { return bytes(get<std::uint32_t>()); }
-
-private:
-    bool take(std::uint64_t length)
-    {
-        if (!ok || length > left()) {
-            ok = false;
-            return false;
-        }
-        at_ += length;
-        return true;
-    }
-
-    const char* data_;
-    std::uint64_t size_;
-    std::uint64_t at_ = 0;
-};
-
 struct Channel {
     QByteArray topic;
     QByteArray message_encoding;
     std::uint16_t schema_id = 0;
 };
-
-// A record held for reading: a chunk, the largest, with room for its fields
-// and for zstd's overhead on data that does not compress.
-constexpr std::uint64_t kHeldRecordBytes = limits::kChunkBytes + (1u << 20);
-constexpr int kMessageHeaderBytes = 2 + 4 + 8 + 8;
-
-QString malformedText(const char* what)
-{
-    return QStringLiteral("malformed %1 record").arg(QLatin1String(what));
-}
-
-// A chunk's records, uncompressed and checked; empty with `error` on failure.
-bool unpackChunk(const QByteArray& content, QByteArray& records, QString& error)
-{
-    Cursor fields(content.constData(), std::uint64_t(content.size()));
-    fields.get<std::uint64_t>(); // start and end times: the messages carry their own
-    fields.get<std::uint64_t>();
-    const auto uncompressed_size = fields.get<std::uint64_t>();
-    const auto expected_crc = fields.get<std::uint32_t>();
-    const QByteArray compression = fields.string();
-    const std::uint64_t stored_size = fields.get<std::uint64_t>();
-    if (!fields.ok || stored_size > fields.left()) {
-        error = malformedText("chunk");
-        return false;
-    }
-    const char* stored = content.constData() + fields.position();
-    if (uncompressed_size > limits::kChunkBytes) {
-        error = QStringLiteral("a chunk claims %1 bytes, more than a recording holds").arg(uncompressed_size);
-        return false;
-    }
-    if (compression.isEmpty()) {
-        records = QByteArray(stored, int(stored_size));
-    } else if (compression == kCompression) {
-        records = QByteArray(int(uncompressed_size), Qt::Uninitialized);
-        const std::size_t size =
-            ZSTD_decompress(records.data(), std::size_t(records.size()), stored, std::size_t(stored_size));
-        if (ZSTD_isError(size)) {
-            error = QStringLiteral("a chunk does not decompress: %1").arg(QLatin1String(ZSTD_getErrorName(size)));
-            return false;
-        }
-        records.resize(int(size));
-    } else {
-        error = QStringLiteral("unsupported chunk compression %1").arg(quotedValue(compression));
-        return false;
-    }
-    if (std::uint64_t(records.size()) != uncompressed_size) {
-        error = malformedText("chunk (size differs from its uncompressed size)");
-        return false;
-    }
-    const auto actual_crc =
-        std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(records.constData()), uInt(records.size())));
-    if (expected_crc != 0 && expected_crc != actual_crc) {
-        error = QStringLiteral("a chunk's checksum does not match its content");
-        return false;
-    }
-    return true;
-}
 
 bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 {
