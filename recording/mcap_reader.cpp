@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <map>
 
-#include <zlib.h>
-
 #include "recording/input_file.h"
 #include "recording/input_limits.h"
 #include "recording/mcap_chunk.h"
 #include "recording/mcap_format.h"
+#include "recording/mcap_record_stream.h"
 #include "recording/point_cloud_message.h"
 #include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
@@ -46,7 +45,7 @@ bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 class StreamReader::Impl
 {
 public:
-    Impl(StreamReader& out, inputfile::InputStream& input) : out_(out), input_(input) {}
+    Impl(StreamReader& out, inputfile::InputStream& input) : out_(out), input_(input), records_(input) {}
 
     Item next();
     bool readRound(const MessagePlace& at, ScanRound& round, QString& error);
@@ -54,32 +53,18 @@ public:
 private:
     // A /scan point cloud or a ROS 2 round, by its channel.
     bool decodeRound(const QByteArray& content, ScanRound& round, QString& error);
-    // The content of the next top-level record; false at a torn record (the
-    // file's end, with `torn` set) or on failure.
-    enum class Read { Record, End, Torn, Failed };
-    Read readRecord(std::uint8_t& opcode, QByteArray& content, bool hold);
-    std::int64_t take(char* into, std::int64_t count);
     Item fail(const QString& reason)
     {
         out_.error = reason;
         return Item::Failed;
     }
-    Item afterTorn(std::int64_t start);
-    // Reads to the end, so that the closing magic is seen.
-    Item finish();
     // Schema, channel or message; Round/Speed when a message gives one,
     // End when the record gives nothing to hand on.
     Item record(std::uint8_t opcode, const QByteArray& content, std::int64_t position, std::uint32_t inner);
 
     StreamReader& out_;
     inputfile::InputStream& input_;
-    bool started_ = false;
-    bool done_ = false;
-    std::uint32_t crc_ = 0; // of every byte read so far
-    QByteArray last_bytes_; // the last 8 bytes read so far
-    QByteArray chunk_;      // the uncompressed records of the chunk being read
-    std::uint64_t chunk_at_ = 0;
-    std::int64_t chunk_position_ = 0;
+    RecordStream records_;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
     ros2::McapReplay ros2_;
@@ -88,151 +73,23 @@ private:
     QByteArray cached_records_;
 };
 
-std::int64_t StreamReader::Impl::take(char* into, std::int64_t count)
-{
-    std::int64_t done = 0;
-    char piece[16384];
-    while (done < count) {
-        char* target = into ? into + done : piece;
-        const std::int64_t want = into ? count - done : std::min<std::int64_t>(count - done, sizeof piece);
-        const std::int64_t got = input_.read(target, want);
-        crc_ = std::uint32_t(::crc32(crc_, reinterpret_cast<const Bytef*>(target), uInt(got)));
-        last_bytes_.append(target + std::max<std::int64_t>(0, got - 8), int(std::min<std::int64_t>(got, 8)));
-        last_bytes_ = last_bytes_.right(8);
-        done += got;
-        if (got < want)
-            break;
-    }
-    return done;
-}
-
-StreamReader::Impl::Read StreamReader::Impl::readRecord(std::uint8_t& opcode, QByteArray& content, bool hold)
-{
-    char head[9];
-    const std::int64_t got = take(head, 9);
-    if (got < 9)
-        return !input_.error.isEmpty() ? Read::Failed : got == 0 ? Read::End : Read::Torn;
-    opcode = std::uint8_t(head[0]);
-    const auto length = qFromLittleEndian<std::uint64_t>(head + 1);
-    content.clear();
-    if (!hold || length > kHeldRecordBytes) {
-        // Not needed, or too large to hold: passed over, a piece at a time.
-        if (std::uint64_t(take(nullptr, std::int64_t(std::min<std::uint64_t>(length, INT64_MAX)))) < length)
-            return input_.error.isEmpty() ? Read::Torn : Read::Failed;
-        if (hold) {
-            out_.error = QStringLiteral("a record of %1 bytes, more than a recording holds").arg(length);
-            return Read::Failed;
-        }
-        return Read::Record;
-    }
-    content.resize(int(length));
-    if (take(content.data(), std::int64_t(length)) < std::int64_t(length))
-        return input_.error.isEmpty() ? Read::Torn : Read::Failed;
-    return Read::Record;
-}
-
-StreamReader::Item StreamReader::Impl::afterTorn(std::int64_t start)
-{
-    // A recording cut short keeps everything before its torn record; a file
-    // that was ended properly has no torn record.
-    if (last_bytes_ != QByteArray(kMagic, 8)) {
-        done_ = true;
-        return Item::End;
-    }
-    return fail(QStringLiteral("the record at byte %1 runs past the end of the file").arg(start));
-}
-
-StreamReader::Item StreamReader::Impl::finish()
-{
-    while (take(nullptr, 1 << 20) > 0) {}
-    if (!input_.error.isEmpty())
-        return fail(input_.error);
-    out_.complete = last_bytes_ == QByteArray(kMagic, 8);
-    done_ = true;
-    return Item::End;
-}
-
 StreamReader::Item StreamReader::Impl::next()
 {
-    if (done_)
-        return Item::End;
-    if (!started_) {
-        char magic[8];
-        if (take(magic, 8) < 8 || QByteArray(magic, 8) != QByteArray(kMagic, 8))
-            return input_.error.isEmpty() ? fail(QStringLiteral("not an MCAP file (no magic at its start)"))
-                                          : fail(input_.error);
-        started_ = true;
-        QByteArray content;
-        std::uint8_t opcode = 0;
-        switch (readRecord(opcode, content, true)) {
-        case Read::End:
-            done_ = true;
-            return Item::End;
-        case Read::Torn:
-            return afterTorn(8);
-        case Read::Failed:
-            return fail(out_.error.isEmpty() ? input_.error : out_.error);
-        case Read::Record:
-            break;
-        }
-        if (opcode != kHeader)
-            return fail(QStringLiteral("the file does not begin with a header record"));
-    }
     for (;;) {
-        // The records of the chunk being read.
-        while (chunk_at_ < std::uint64_t(chunk_.size())) {
-            Cursor inner(chunk_.constData() + chunk_at_, std::uint64_t(chunk_.size()) - chunk_at_);
-            const auto opcode = inner.get<std::uint8_t>();
-            const QByteArray content = inner.bytes(inner.get<std::uint64_t>());
-            if (!inner.ok)
-                return fail(malformedText("chunk (a record runs past its end)"));
-            const auto at = std::uint32_t(chunk_at_);
-            chunk_at_ += inner.position();
-            if (opcode == kChunk)
-                return fail(malformedText("chunk (a chunk inside a chunk)"));
-            const Item item = record(opcode, content, chunk_position_, at);
-            if (item != Item::End)
-                return item;
-        }
-        chunk_.clear();
-        chunk_at_ = 0;
-        const std::int64_t start = input_.position();
-        const std::uint32_t crc_before = crc_;
         std::uint8_t opcode = 0;
         QByteArray content;
-        // Only the records replay needs are held.
-        char kind = 0;
-        input_.peek(1).isEmpty() ? void() : void(kind = input_.peek(1)[0]);
-        const bool hold = kind == char(kSchema) || kind == char(kChannel) || kind == char(kMessage)
-            || kind == char(kChunk) || kind == char(kDataEnd);
-        switch (readRecord(opcode, content, hold)) {
-        case Read::End:
-            done_ = true;
+        std::int64_t position = 0;
+        std::uint32_t inner = MessagePlace::kTopLevel;
+        switch (records_.next(opcode, content, position, inner)) {
+        case RecordStream::Next::End:
+            out_.complete = records_.complete;
             return Item::End;
-        case Read::Torn:
-            return afterTorn(start);
-        case Read::Failed:
-            return fail(out_.error.isEmpty() ? input_.error : out_.error);
-        case Read::Record:
+        case RecordStream::Next::Failed:
+            return fail(records_.error);
+        case RecordStream::Next::Record:
             break;
         }
-        if (opcode == kDataEnd) {
-            Cursor fields(content.constData(), std::uint64_t(content.size()));
-            const std::uint32_t expected = fields.get<std::uint32_t>();
-            if (!fields.ok)
-                return fail(malformedText("data end"));
-            if (expected != 0 && expected != crc_before)
-                return fail(QStringLiteral("the data section's checksum does not match"));
-        }
-        if (opcode == kDataEnd || opcode == kFooter)
-            return finish();
-        if (opcode == kChunk) {
-            if (!unpackChunk(content, chunk_, out_.error))
-                return Item::Failed;
-            chunk_position_ = start;
-            continue;
-        }
-        const Item item = record(opcode, content, start, MessagePlace::kTopLevel);
+        const Item item = record(opcode, content, position, inner);
         if (item != Item::End)
             return item;
     }
