@@ -7,14 +7,12 @@
 #include <algorithm>
 #include <map>
 
-#include <zlib.h>
-#include <zstd.h>
-
 #include "recording/input_file.h"
 #include "recording/input_limits.h"
+#include "recording/mcap_chunk.h"
 #include "recording/mcap_format.h"
+#include "recording/mcap_record_stream.h"
 #include "recording/point_cloud_message.h"
-#include "recording/quoted_value.h"
 #include "recording/ros2_mcap_profile.h"
 #include "recording/status_message.h"
 
@@ -22,109 +20,11 @@ namespace tx710::mcap {
 
 namespace {
 
-// Reads little-endian fields from a byte range; any read past its end sets
-// `ok` to false and yields zeros.
-class Cursor
-{
-public:
-    Cursor(const char* data, std::uint64_t size) : data_(data), size_(size) {}
-
-    bool ok = true;
-    std::uint64_t left() const { return size_ - at_; }
-    std::uint64_t position() const { return at_; }
-
-    template <typename T> T get()
-    {
-        if (!take(sizeof(T)))
-            return 0;
-        return qFromLittleEndian<T>(data_ + at_ - sizeof(T));
-    }
-    QByteArray bytes(std::uint64_t length)
-    {
-        if (!take(length))
-            return QByteArray();
-        return QByteArray(data_ + at_ - length, int(length));
-    }
-    QByteArray string() { return bytes(get<std::uint32_t>()); }
-
-private:
-    bool take(std::uint64_t length)
-    {
-        if (!ok || length > left()) {
-            ok = false;
-            return false;
-        }
-        at_ += length;
-        return true;
-    }
-
-    const char* data_;
-    std::uint64_t size_;
-    std::uint64_t at_ = 0;
-};
-
 struct Channel {
     QByteArray topic;
     QByteArray message_encoding;
     std::uint16_t schema_id = 0;
 };
-
-// A record held for reading: a chunk, the largest, with room for its fields
-// and for zstd's overhead on data that does not compress.
-constexpr std::uint64_t kHeldRecordBytes = limits::kChunkBytes + (1u << 20);
-constexpr int kMessageHeaderBytes = 2 + 4 + 8 + 8;
-
-QString malformedText(const char* what)
-{
-    return QStringLiteral("malformed %1 record").arg(QLatin1String(what));
-}
-
-// A chunk's records, uncompressed and checked; empty with `error` on failure.
-bool unpackChunk(const QByteArray& content, QByteArray& records, QString& error)
-{
-    Cursor fields(content.constData(), std::uint64_t(content.size()));
-    fields.get<std::uint64_t>(); // start and end times: the messages carry their own
-    fields.get<std::uint64_t>();
-    const auto uncompressed_size = fields.get<std::uint64_t>();
-    const auto expected_crc = fields.get<std::uint32_t>();
-    const QByteArray compression = fields.string();
-    const std::uint64_t stored_size = fields.get<std::uint64_t>();
-    if (!fields.ok || stored_size > fields.left()) {
-        error = malformedText("chunk");
-        return false;
-    }
-    const char* stored = content.constData() + fields.position();
-    if (uncompressed_size > limits::kChunkBytes) {
-        error = QStringLiteral("a chunk claims %1 bytes, more than a recording holds").arg(uncompressed_size);
-        return false;
-    }
-    if (compression.isEmpty()) {
-        records = QByteArray(stored, int(stored_size));
-    } else if (compression == kCompression) {
-        records = QByteArray(int(uncompressed_size), Qt::Uninitialized);
-        const std::size_t size =
-            ZSTD_decompress(records.data(), std::size_t(records.size()), stored, std::size_t(stored_size));
-        if (ZSTD_isError(size)) {
-            error = QStringLiteral("a chunk does not decompress: %1").arg(QLatin1String(ZSTD_getErrorName(size)));
-            return false;
-        }
-        records.resize(int(size));
-    } else {
-        error = QStringLiteral("unsupported chunk compression %1").arg(quotedValue(compression));
-        return false;
-    }
-    if (std::uint64_t(records.size()) != uncompressed_size) {
-        error = malformedText("chunk (size differs from its uncompressed size)");
-        return false;
-    }
-    const auto actual_crc =
-        std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(records.constData()), uInt(records.size())));
-    if (expected_crc != 0 && expected_crc != actual_crc) {
-        error = QStringLiteral("a chunk's checksum does not match its content");
-        return false;
-    }
-    return true;
-}
 
 bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 {
@@ -145,7 +45,7 @@ bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 class StreamReader::Impl
 {
 public:
-    Impl(StreamReader& out, inputfile::InputStream& input) : out_(out), input_(input) {}
+    Impl(StreamReader& out, inputfile::InputStream& input) : out_(out), input_(input), records_(input) {}
 
     Item next();
     bool readRound(const MessagePlace& at, ScanRound& round, QString& error);
@@ -153,32 +53,18 @@ public:
 private:
     // A /scan point cloud or a ROS 2 round, by its channel.
     bool decodeRound(const QByteArray& content, ScanRound& round, QString& error);
-    // The content of the next top-level record; false at a torn record (the
-    // file's end, with `torn` set) or on failure.
-    enum class Read { Record, End, Torn, Failed };
-    Read readRecord(std::uint8_t& opcode, QByteArray& content, bool hold);
-    std::int64_t take(char* into, std::int64_t count);
     Item fail(const QString& reason)
     {
         out_.error = reason;
         return Item::Failed;
     }
-    Item afterTorn(std::int64_t start);
-    // Reads to the end, so that the closing magic is seen.
-    Item finish();
     // Schema, channel or message; Round/Speed when a message gives one,
     // End when the record gives nothing to hand on.
     Item record(std::uint8_t opcode, const QByteArray& content, std::int64_t position, std::uint32_t inner);
 
     StreamReader& out_;
     inputfile::InputStream& input_;
-    bool started_ = false;
-    bool done_ = false;
-    std::uint32_t crc_ = 0; // of every byte read so far
-    QByteArray last_bytes_; // the last 8 bytes read so far
-    QByteArray chunk_;      // the uncompressed records of the chunk being read
-    std::uint64_t chunk_at_ = 0;
-    std::int64_t chunk_position_ = 0;
+    RecordStream records_;
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
     ros2::McapReplay ros2_;
@@ -187,151 +73,23 @@ private:
     QByteArray cached_records_;
 };
 
-std::int64_t StreamReader::Impl::take(char* into, std::int64_t count)
-{
-    std::int64_t done = 0;
-    char piece[16384];
-    while (done < count) {
-        char* target = into ? into + done : piece;
-        const std::int64_t want = into ? count - done : std::min<std::int64_t>(count - done, sizeof piece);
-        const std::int64_t got = input_.read(target, want);
-        crc_ = std::uint32_t(::crc32(crc_, reinterpret_cast<const Bytef*>(target), uInt(got)));
-        last_bytes_.append(target + std::max<std::int64_t>(0, got - 8), int(std::min<std::int64_t>(got, 8)));
-        last_bytes_ = last_bytes_.right(8);
-        done += got;
-        if (got < want)
-            break;
-    }
-    return done;
-}
-
-StreamReader::Impl::Read StreamReader::Impl::readRecord(std::uint8_t& opcode, QByteArray& content, bool hold)
-{
-    char head[9];
-    const std::int64_t got = take(head, 9);
-    if (got < 9)
-        return !input_.error.isEmpty() ? Read::Failed : got == 0 ? Read::End : Read::Torn;
-    opcode = std::uint8_t(head[0]);
-    const auto length = qFromLittleEndian<std::uint64_t>(head + 1);
-    content.clear();
-    if (!hold || length > kHeldRecordBytes) {
-        // Not needed, or too large to hold: passed over, a piece at a time.
-        if (std::uint64_t(take(nullptr, std::int64_t(std::min<std::uint64_t>(length, INT64_MAX)))) < length)
-            return input_.error.isEmpty() ? Read::Torn : Read::Failed;
-        if (hold) {
-            out_.error = QStringLiteral("a record of %1 bytes, more than a recording holds").arg(length);
-            return Read::Failed;
-        }
-        return Read::Record;
-    }
-    content.resize(int(length));
-    if (take(content.data(), std::int64_t(length)) < std::int64_t(length))
-        return input_.error.isEmpty() ? Read::Torn : Read::Failed;
-    return Read::Record;
-}
-
-StreamReader::Item StreamReader::Impl::afterTorn(std::int64_t start)
-{
-    // A recording cut short keeps everything before its torn record; a file
-    // that was ended properly has no torn record.
-    if (last_bytes_ != QByteArray(kMagic, 8)) {
-        done_ = true;
-        return Item::End;
-    }
-    return fail(QStringLiteral("the record at byte %1 runs past the end of the file").arg(start));
-}
-
-StreamReader::Item StreamReader::Impl::finish()
-{
-    while (take(nullptr, 1 << 20) > 0) {}
-    if (!input_.error.isEmpty())
-        return fail(input_.error);
-    out_.complete = last_bytes_ == QByteArray(kMagic, 8);
-    done_ = true;
-    return Item::End;
-}
-
 StreamReader::Item StreamReader::Impl::next()
 {
-    if (done_)
-        return Item::End;
-    if (!started_) {
-        char magic[8];
-        if (take(magic, 8) < 8 || QByteArray(magic, 8) != QByteArray(kMagic, 8))
-            return input_.error.isEmpty() ? fail(QStringLiteral("not an MCAP file (no magic at its start)"))
-                                          : fail(input_.error);
-        started_ = true;
-        QByteArray content;
-        std::uint8_t opcode = 0;
-        switch (readRecord(opcode, content, true)) {
-        case Read::End:
-            done_ = true;
-            return Item::End;
-        case Read::Torn:
-            return afterTorn(8);
-        case Read::Failed:
-            return fail(out_.error.isEmpty() ? input_.error : out_.error);
-        case Read::Record:
-            break;
-        }
-        if (opcode != kHeader)
-            return fail(QStringLiteral("the file does not begin with a header record"));
-    }
     for (;;) {
-        // The records of the chunk being read.
-        while (chunk_at_ < std::uint64_t(chunk_.size())) {
-            Cursor inner(chunk_.constData() + chunk_at_, std::uint64_t(chunk_.size()) - chunk_at_);
-            const auto opcode = inner.get<std::uint8_t>();
-            const QByteArray content = inner.bytes(inner.get<std::uint64_t>());
-            if (!inner.ok)
-                return fail(malformedText("chunk (a record runs past its end)"));
-            const auto at = std::uint32_t(chunk_at_);
-            chunk_at_ += inner.position();
-            if (opcode == kChunk)
-                return fail(malformedText("chunk (a chunk inside a chunk)"));
-            const Item item = record(opcode, content, chunk_position_, at);
-            if (item != Item::End)
-                return item;
-        }
-        chunk_.clear();
-        chunk_at_ = 0;
-        const std::int64_t start = input_.position();
-        const std::uint32_t crc_before = crc_;
         std::uint8_t opcode = 0;
         QByteArray content;
-        // Only the records replay needs are held.
-        char kind = 0;
-        input_.peek(1).isEmpty() ? void() : void(kind = input_.peek(1)[0]);
-        const bool hold = kind == char(kSchema) || kind == char(kChannel) || kind == char(kMessage)
-            || kind == char(kChunk) || kind == char(kDataEnd);
-        switch (readRecord(opcode, content, hold)) {
-        case Read::End:
-            done_ = true;
+        std::int64_t position = 0;
+        std::uint32_t inner = MessagePlace::kTopLevel;
+        switch (records_.next(opcode, content, position, inner)) {
+        case RecordStream::Next::End:
+            out_.complete = records_.complete;
             return Item::End;
-        case Read::Torn:
-            return afterTorn(start);
-        case Read::Failed:
-            return fail(out_.error.isEmpty() ? input_.error : out_.error);
-        case Read::Record:
+        case RecordStream::Next::Failed:
+            return fail(records_.error);
+        case RecordStream::Next::Record:
             break;
         }
-        if (opcode == kDataEnd) {
-            Cursor fields(content.constData(), std::uint64_t(content.size()));
-            const std::uint32_t expected = fields.get<std::uint32_t>();
-            if (!fields.ok)
-                return fail(malformedText("data end"));
-            if (expected != 0 && expected != crc_before)
-                return fail(QStringLiteral("the data section's checksum does not match"));
-        }
-        if (opcode == kDataEnd || opcode == kFooter)
-            return finish();
-        if (opcode == kChunk) {
-            if (!unpackChunk(content, chunk_, out_.error))
-                return Item::Failed;
-            chunk_position_ = start;
-            continue;
-        }
-        const Item item = record(opcode, content, start, MessagePlace::kTopLevel);
+        const Item item = record(opcode, content, position, inner);
         if (item != Item::End)
             return item;
     }
@@ -495,57 +253,6 @@ StreamReader::Item StreamReader::next()
 bool StreamReader::readRound(const MessagePlace& at, ScanRound& out, QString& reason)
 {
     return impl_->readRound(at, out, reason);
-}
-
-bool parse(const QByteArray& bytes, Contents& contents, QString& error)
-{
-    contents = Contents();
-    inputfile::InputStream input;
-    input.openBytes(bytes);
-    StreamReader reader(input);
-    for (;;) {
-        const StreamReader::Item item = reader.next();
-        if (item == StreamReader::Item::Failed) {
-            error = reader.error;
-            return false;
-        }
-        if (item == StreamReader::Item::End)
-            break;
-        if (item == StreamReader::Item::Round)
-            contents.rounds.push_back(std::move(reader.round));
-        else
-            contents.speeds.push_back(reader.speed);
-    }
-    contents.status_messages = reader.status_messages;
-    contents.complete = reader.complete;
-    std::stable_sort(contents.rounds.begin(), contents.rounds.end(),
-                     [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
-    std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
-                     [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
-    // Each round turns at the speed of the latest status before it (the
-    // first status for the rounds before any).
-    std::size_t speed = 0;
-    for (ScanRound& round : contents.rounds) {
-        while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
-            ++speed;
-        if (!contents.speeds.empty())
-            round.speed_rpm = contents.speeds[speed].rpm;
-    }
-    return true;
-}
-
-bool readFile(const QString& path, Contents& contents, QString& error)
-{
-    QByteArray bytes;
-    if (!inputfile::read(path, limits::kRecordingBytes, bytes, error)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, error);
-        return false;
-    }
-    if (!parse(bytes, contents, error)) {
-        error = QStringLiteral("%1: %2").arg(path, error);
-        return false;
-    }
-    return true;
 }
 
 } // namespace tx710::mcap

@@ -17,6 +17,8 @@
 
 #include "app/log.h"
 #include "recording/point_cloud_message.h"
+#include "streaming/handshake_server.h"
+#include "streaming/stream_client.h"
 
 namespace tx710 {
 
@@ -36,106 +38,6 @@ const char* const kRefusedOps[] = {"advertise",
 constexpr quint8 kMessageDataOpcode = 0x01;
 constexpr quint8 kClientMessageDataOpcode = 0x01;
 constexpr quint8 kServiceCallOpcode = 0x02;
-constexpr int kHandshakeTimeoutMs = 10000;
-constexpr int kWarning = 1;
-constexpr int kError = 2;
-
-// True when a Sec-WebSocket-Protocol value lists our subprotocol.
-bool listsSubprotocol(const QByteArray& value)
-{
-    for (const QByteArray& entry : value.split(','))
-        if (entry.trimmed() == FoxgloveServer::kSubprotocol)
-            return true;
-    return false;
-}
-
-// Qt 5's WebSocket server never selects a subprotocol, and clients that ask
-// for one drop a connection whose answer names none. This socket adds our
-// subprotocol to the handshake answer when the request offered it.
-class HandshakeSocket : public QTcpSocket
-{
-public:
-    explicit HandshakeSocket(QObject* parent) : QTcpSocket(parent)
-    {
-        // Connected before the WebSocket server's own (queued) handler, so
-        // the request is seen before it is consumed.
-        connect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
-        // Until the upgrade the socket is ours: one that never completes the
-        // handshake, or fails it, must not stay for the life of the server.
-        connect(this, &QAbstractSocket::disconnected, this, [this] {
-            if (!upgraded_)
-                deleteLater();
-        });
-        QTimer::singleShot(kHandshakeTimeoutMs, this, [this] {
-            if (!upgraded_)
-                abort();
-        });
-    }
-    // QAbstractSocket's destructor disconnects: none of our handlers may run on what is left of us.
-    ~HandshakeSocket() override { disconnect(this, nullptr, this, nullptr); }
-
-protected:
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (answered_ && bytesToWrite() + size > FoxgloveServer::kMaxUnsentBytes) {
-            // Pongs too are written here by the WebSocket itself: a client that
-            // pings and never reads ends here, its output dropped.
-            if (!cut_off_) {
-                cut_off_ = true;
-                TX_LOG << "streaming client" << peerAddress().toString() << "closed: more than"
-                       << FoxgloveServer::kMaxUnsentBytes << "bytes unread";
-                QMetaObject::invokeMethod(this, &QAbstractSocket::abort, Qt::QueuedConnection);
-            }
-            return size;
-        }
-        if (answered_)
-            return QTcpSocket::writeData(data, size);
-        answered_ = true;
-        disconnect(this, &QIODevice::readyRead, this, &HandshakeSocket::peekRequest);
-        QByteArray answer(data, int(size));
-        const int end = answer.indexOf("\r\n\r\n");
-        // From here on the WebSocket owns and deletes this socket.
-        upgraded_ = answer.startsWith("HTTP/1.1 101");
-        if (!offered_ || !upgraded_ || end < 0)
-            return QTcpSocket::writeData(data, size);
-        answer.insert(end + 2, QByteArray("Sec-WebSocket-Protocol: ") + FoxgloveServer::kSubprotocol + "\r\n");
-        return QTcpSocket::writeData(answer.constData(), answer.size()) == answer.size() ? size : -1;
-    }
-
-private:
-    void peekRequest()
-    {
-        const QByteArray head = peek(16 * 1024);
-        for (const QByteArray& line : head.split('\n')) {
-            const int colon = line.indexOf(':');
-            if (colon > 0 && line.left(colon).trimmed().toLower() == "sec-websocket-protocol"
-                && listsSubprotocol(line.mid(colon + 1)))
-                offered_ = true;
-        }
-    }
-
-    bool offered_ = false;
-    bool answered_ = false;
-    bool upgraded_ = false;
-    bool cut_off_ = false;
-};
-
-class HandshakeServer : public QTcpServer
-{
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto* socket = new HandshakeSocket(this);
-        if (socket->setSocketDescriptor(descriptor))
-            addPendingConnection(socket);
-        else
-            delete socket;
-    }
-};
-
 QByteArray compact(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -313,31 +215,30 @@ void FoxgloveServer::acceptConnection()
             QTimer::singleShot(kHandshakeTimeoutMs, socket, &QWebSocket::abort); // no answer to the close
             continue;
         }
-        auto owned = std::make_unique<Client>();
-        Client& client = *owned;
-        client.socket = socket;
+        auto owned = std::make_unique<StreamClient>(socket);
+        StreamClient& client = *owned;
         clients_[socket] = std::move(owned);
         connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
-            if (Client* found = find(socket))
+            if (StreamClient* found = find(socket))
                 textReceived(*found, text);
         });
         connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& data) {
-            if (Client* found = find(socket))
+            if (StreamClient* found = find(socket))
                 binaryReceived(*found, data);
         });
         connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
-            if (Client* found = find(socket))
-                pump(*found);
+            if (StreamClient* found = find(socket))
+                found->pump();
         });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] { clientGone(socket); });
         emit clientCountChanged(clientCount());
         if (!listsSubprotocol(socket->request().rawHeader("Sec-WebSocket-Protocol"))) {
-            closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
-                        QStringLiteral("subprotocol %1 required").arg(QLatin1String(kSubprotocol)));
+            client.close(QWebSocketProtocol::CloseCodeProtocolError,
+                         QStringLiteral("subprotocol %1 required").arg(QLatin1String(kSubprotocol)));
             continue;
         }
-        reply(client, server_info_);
-        reply(client, advertise_);
+        client.reply(server_info_);
+        client.reply(advertise_);
     }
 }
 
@@ -349,21 +250,21 @@ void FoxgloveServer::clientGone(QWebSocket* socket)
     emit clientCountChanged(clientCount());
 }
 
-FoxgloveServer::Client* FoxgloveServer::find(QWebSocket* socket)
+StreamClient* FoxgloveServer::find(QWebSocket* socket)
 {
     const auto it = clients_.find(socket);
-    return it == clients_.end() || it->second->closing ? nullptr : it->second.get();
+    return it == clients_.end() || it->second->closing() ? nullptr : it->second.get();
 }
 
-void FoxgloveServer::textReceived(Client& client, const QString& text)
+void FoxgloveServer::textReceived(StreamClient& client, const QString& text)
 {
     QJsonParseError parse_error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parse_error);
     const QString op = document.object().value(QLatin1String("op")).toString();
     if (!document.isObject() || op.isEmpty()) {
-        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
-                    QStringLiteral("malformed message: %1")
-                        .arg(document.isNull() ? parse_error.errorString() : QStringLiteral("no op")));
+        client.close(QWebSocketProtocol::CloseCodeProtocolError,
+                     QStringLiteral("malformed message: %1")
+                         .arg(document.isNull() ? parse_error.errorString() : QStringLiteral("no op")));
         return;
     }
     if (op == QLatin1String("subscribe")) {
@@ -376,26 +277,26 @@ void FoxgloveServer::textReceived(Client& client, const QString& text)
     }
     for (const char* refused : kRefusedOps) {
         if (op == QLatin1String(refused)) {
-            sendStatus(client, kError, QStringLiteral("%1 is not offered by this server").arg(op));
+            client.sendStatus(StreamClient::kError, QStringLiteral("%1 is not offered by this server").arg(op));
             return;
         }
     }
-    closeClient(client, QWebSocketProtocol::CloseCodeProtocolError, QStringLiteral("unknown op '%1'").arg(op));
+    client.close(QWebSocketProtocol::CloseCodeProtocolError, QStringLiteral("unknown op '%1'").arg(op));
 }
 
-void FoxgloveServer::binaryReceived(Client& client, const QByteArray& data)
+void FoxgloveServer::binaryReceived(StreamClient& client, const QByteArray& data)
 {
     const quint8 opcode = data.isEmpty() ? 0 : quint8(data[0]);
     if (opcode == kClientMessageDataOpcode)
-        sendStatus(client, kError, QStringLiteral("client publishing is not offered by this server"));
+        client.sendStatus(StreamClient::kError, QStringLiteral("client publishing is not offered by this server"));
     else if (opcode == kServiceCallOpcode)
-        sendStatus(client, kError, QStringLiteral("services are not offered by this server"));
+        client.sendStatus(StreamClient::kError, QStringLiteral("services are not offered by this server"));
     else
-        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
-                    QStringLiteral("unknown binary opcode %1").arg(opcode));
+        client.close(QWebSocketProtocol::CloseCodeProtocolError,
+                     QStringLiteral("unknown binary opcode %1").arg(opcode));
 }
 
-void FoxgloveServer::subscribe(Client& client, const QJsonObject& request)
+void FoxgloveServer::subscribe(StreamClient& client, const QJsonObject& request)
 {
     const QJsonValue list = request.value(QLatin1String("subscriptions"));
     std::vector<std::pair<quint32, quint32>> wanted; // subscription id, channel id
@@ -409,28 +310,28 @@ void FoxgloveServer::subscribe(Client& client, const QJsonObject& request)
         wanted.emplace_back(id, channel);
     }
     if (!list.isArray() || wanted.size() != std::size_t(list.toArray().size())) {
-        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
-                    QStringLiteral("malformed subscribe: subscriptions must be {id, channelId} with whole numbers"));
+        client.close(QWebSocketProtocol::CloseCodeProtocolError,
+                     QStringLiteral("malformed subscribe: subscriptions must be {id, channelId} with whole numbers"));
         return;
     }
     for (const auto& [id, channel] : wanted) {
         bool channel_taken = false;
-        for (const auto& existing : client.subscriptions)
+        for (const auto& existing : client.subscriptions())
             channel_taken = channel_taken || existing.second == channel;
-        if (client.subscriptions.count(id))
-            sendStatus(client, kError, QStringLiteral("subscription id %1 is already in use").arg(id));
+        if (client.subscriptions().count(id))
+            client.sendStatus(StreamClient::kError, QStringLiteral("subscription id %1 is already in use").arg(id));
         else if (std::none_of(
                      profile_->channels().begin(), profile_->channels().end(),
                      [channel = channel](const RecordingProfile::Channel& offered) { return offered.id == channel; }))
-            sendStatus(client, kError, QStringLiteral("no channel %1").arg(channel));
+            client.sendStatus(StreamClient::kError, QStringLiteral("no channel %1").arg(channel));
         else if (channel_taken)
-            sendStatus(client, kWarning, QStringLiteral("channel %1 is already subscribed").arg(channel));
+            client.sendStatus(StreamClient::kWarning, QStringLiteral("channel %1 is already subscribed").arg(channel));
         else
-            client.subscriptions[id] = channel;
+            client.subscriptions()[id] = channel;
     }
 }
 
-void FoxgloveServer::unsubscribe(Client& client, const QJsonObject& request)
+void FoxgloveServer::unsubscribe(StreamClient& client, const QJsonObject& request)
 {
     const QJsonValue list = request.value(QLatin1String("subscriptionIds"));
     std::vector<quint32> ids;
@@ -441,23 +342,23 @@ void FoxgloveServer::unsubscribe(Client& client, const QJsonObject& request)
         ids.push_back(id);
     }
     if (!list.isArray() || ids.size() != std::size_t(list.toArray().size())) {
-        closeClient(client, QWebSocketProtocol::CloseCodeProtocolError,
-                    QStringLiteral("malformed unsubscribe: subscriptionIds must be whole numbers"));
+        client.close(QWebSocketProtocol::CloseCodeProtocolError,
+                     QStringLiteral("malformed unsubscribe: subscriptionIds must be whole numbers"));
         return;
     }
     for (const quint32 id : ids) {
-        if (client.subscriptions.erase(id) == 0)
-            sendStatus(client, kWarning, QStringLiteral("no subscription %1").arg(id));
+        if (client.subscriptions().erase(id) == 0)
+            client.sendStatus(StreamClient::kWarning, QStringLiteral("no subscription %1").arg(id));
     }
 }
 
 void FoxgloveServer::publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload)
 {
     for (auto& entry : clients_) {
-        Client& client = *entry.second;
-        if (client.closing)
+        StreamClient& client = *entry.second;
+        if (client.closing())
             continue;
-        for (const auto& [id, subscribed] : client.subscriptions) {
+        for (const auto& [id, subscribed] : client.subscriptions()) {
             if (subscribed != channel)
                 continue;
             QByteArray frame(13, '\0');
@@ -465,78 +366,11 @@ void FoxgloveServer::publish(quint32 channel, std::int64_t receive_time_ns, cons
             qToLittleEndian<quint32>(id, frame.data() + 1);
             qToLittleEndian<quint64>(quint64(receive_time_ns < 0 ? 0 : receive_time_ns), frame.data() + 5);
             frame += payload;
-            client.queue.push_back(Outgoing{Outgoing::Message, channel, frame});
-            ++client.queued_messages;
+            client.queueMessage(channel, frame);
         }
-        pump(client);
+        client.pump();
         // What the socket could not take waits; past the bound the oldest goes.
-        while (client.queued_messages > kMaxQueuedMessages) {
-            for (auto it = client.queue.begin(); it != client.queue.end(); ++it) {
-                if (it->kind != Outgoing::Message)
-                    continue;
-                ++(isStatusChannel(it->channel) ? client.dropped_status : client.dropped_rounds);
-                client.queue.erase(it);
-                --client.queued_messages;
-                break;
-            }
-            if (!client.notice_queued) {
-                client.queue.push_back(Outgoing{Outgoing::DropNotice, 0, QByteArray()});
-                client.notice_queued = true;
-            }
-        }
-    }
-}
-
-void FoxgloveServer::reply(Client& client, const QByteArray& json)
-{
-    if (client.queued_replies >= kMaxQueuedReplies) {
-        closeClient(client, QWebSocketProtocol::CloseCodePolicyViolated,
-                    QStringLiteral("too many unread replies: client not reading"));
-        return;
-    }
-    client.queue.push_back(Outgoing{Outgoing::Reply, 0, json});
-    ++client.queued_replies;
-    pump(client);
-}
-
-void FoxgloveServer::sendStatus(Client& client, int level, const QString& message)
-{
-    reply(client, compact(QJsonObject{{"op", "status"}, {"level", level}, {"message", message}}));
-}
-
-void FoxgloveServer::closeClient(Client& client, int code, const QString& reason)
-{
-    TX_LOG << "streaming client" << client.socket->peerAddress().toString() << "closed:" << reason;
-    client.closing = true;
-    client.queue.clear();
-    client.socket->close(QWebSocketProtocol::CloseCode(code), reason);
-}
-
-void FoxgloveServer::pump(Client& client)
-{
-    while (!client.closing && !client.queue.empty() && client.socket->bytesToWrite() < kSocketHighWaterBytes) {
-        Outgoing out = std::move(client.queue.front());
-        client.queue.pop_front();
-        switch (out.kind) {
-        case Outgoing::Message:
-            --client.queued_messages;
-            client.socket->sendBinaryMessage(out.bytes);
-            break;
-        case Outgoing::Reply:
-            --client.queued_replies;
-            client.socket->sendTextMessage(QString::fromUtf8(out.bytes));
-            break;
-        case Outgoing::DropNotice: {
-            QString text = QStringLiteral("dropped %1 rounds").arg(client.dropped_rounds);
-            if (client.dropped_status > 0)
-                text += QStringLiteral(" and %1 status messages").arg(client.dropped_status);
-            client.notice_queued = false;
-            client.dropped_rounds = client.dropped_status = 0;
-            client.socket->sendTextMessage(QString::fromUtf8(
-                compact(QJsonObject{{"op", "status"}, {"level", kWarning}, {"message", text + ": client too slow"}})));
-            break;
-        }
-        }
+        client.dropOverflow([this](quint32 queued) { return isStatusChannel(queued); });
     }
 }
 

@@ -12,7 +12,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 
@@ -27,6 +26,8 @@ class QWebSocket;
 class QWebSocketServer;
 
 namespace tx710 {
+
+class StreamClient;
 
 class FoxgloveServer : public QObject, public RoundSink
 {
@@ -82,41 +83,20 @@ signals:
     void clientCountChanged(int count);
 
 private:
-    struct Outgoing {
-        enum Kind { Reply, Message, DropNotice } kind;
-        quint32 channel = 0;
-        QByteArray bytes;
-    };
-    struct Client {
-        QWebSocket* socket = nullptr;
-        std::map<quint32, quint32> subscriptions; // subscription id -> channel id
-        std::deque<Outgoing> queue;
-        int queued_messages = 0;
-        int queued_replies = 0;
-        bool notice_queued = false;
-        std::uint64_t dropped_rounds = 0;
-        std::uint64_t dropped_status = 0;
-        bool closing = false;
-    };
-
     void acceptConnection();
     void clientGone(QWebSocket* socket);
-    void textReceived(Client& client, const QString& text);
-    void binaryReceived(Client& client, const QByteArray& data);
-    void subscribe(Client& client, const QJsonObject& request);
-    void unsubscribe(Client& client, const QJsonObject& request);
+    void textReceived(StreamClient& client, const QString& text);
+    void binaryReceived(StreamClient& client, const QByteArray& data);
+    void subscribe(StreamClient& client, const QJsonObject& request);
+    void unsubscribe(StreamClient& client, const QJsonObject& request);
     void publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload);
-    void reply(Client& client, const QByteArray& json);
-    void sendStatus(Client& client, int level, const QString& message);
-    void closeClient(Client& client, int code, const QString& reason);
-    void pump(Client& client);
-    Client* find(QWebSocket* socket);
+    StreamClient* find(QWebSocket* socket);
     bool isStatusChannel(quint32 channel) const;
     void publishPending();
 
     QTcpServer* tcp_server_ = nullptr;
     QWebSocketServer* ws_server_ = nullptr;
-    std::map<QWebSocket*, std::unique_ptr<Client>> clients_;
+    std::map<QWebSocket*, std::unique_ptr<StreamClient>> clients_;
     QByteArray server_info_;
     QByteArray advertise_;
     int max_clients_ = kDefaultMaxClients;

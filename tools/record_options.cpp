@@ -1,0 +1,231 @@
+// The command line of tx710-record: its options, their checks and the usage
+// text.
+
+#include "tools/record_options.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+#include <string>
+#include <vector>
+
+#include "recording/output_targets.h"
+#include "recording/recording_outputs.h"
+#include "ros2/dds_names.h"
+
+namespace tx710 {
+
+namespace {
+
+const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
+                          "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
+                          "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
+                          "                    [--ros2 [--ros2-namespace NS]]\n"
+                          "                    [SCAN OPTIONS]\n"
+                          "Records whole LiDAR revolutions without a display.\n"
+                          "\n"
+                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                          "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
+                          "                      program (.mcap), as fast as possible\n"
+                          "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
+                          "  --rounds N          stop after N rounds\n"
+                          "  --duration SECONDS  stop after this time (default: until interrupted)\n"
+                          "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
+                          "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
+                          "                      created with the first round, never over an existing\n"
+                          "                      file unless --overwrite\n"
+                          "  --overwrite         replace existing output files (when the recording closes)\n"
+                          "  --serve [HOST:]PORT serve the rounds live to Foxglove (WebSocket,\n"
+                          "                      foxglove.websocket.v1); host 127.0.0.1 unless given\n"
+                          "  --reconnect         when the link is lost, keep the files open, wait for\n"
+                          "                      the device (the same adapter) and record on\n"
+                          "  --reconnect-timeout SECONDS  give up after that long without it (exit 1)\n"
+                          "  --max-clients N     with --serve: refuse clients beyond N at once (default 32)\n"
+                          "  --ros2              publish /scan, /tx710/points and /diagnostics on DDS as\n"
+                          "                      ROS 2 does (ROS_DOMAIN_ID, ROS_AUTOMATIC_DISCOVERY_RANGE)\n"
+                          "  --ros2-namespace NS put those topics under /NS\n"
+                          "  --quiet             no progress line and no summary\n"
+                          "  --help              show this text\n"
+                          "  --version           show the version\n"
+                          "Scan options (the .mcap files and the live stream):\n";
+const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
+                          "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
+
+std::string usage()
+{
+    return std::string(kUsageHead) + scanOptionsUsage() + kUsageTail;
+}
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), usage().c_str());
+    return 2;
+}
+
+} // namespace
+
+int parseOptions(int argc, char** argv, Options& options)
+{
+    enum {
+        kPort = 1,
+        kReplay,
+        kRounds,
+        kDuration,
+        kOut,
+        kServe,
+        kQuiet,
+        kRealtime,
+        kHelp,
+        kVersion,
+        kOverwrite,
+        kReconnect,
+        kTimeout,
+        kMaxClients,
+        kScan = 1000
+    };
+    enum { kRos2 = 900, kRos2Ns };
+    std::vector<option> long_options = {
+        {"port", required_argument, nullptr, kPort},
+        {"replay", required_argument, nullptr, kReplay},
+        {"rounds", required_argument, nullptr, kRounds},
+        {"duration", required_argument, nullptr, kDuration},
+        {"out", required_argument, nullptr, kOut},
+        {"serve", required_argument, nullptr, kServe},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"realtime", no_argument, nullptr, kRealtime},
+        {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
+        {"overwrite", no_argument, nullptr, kOverwrite},
+        {"reconnect", no_argument, nullptr, kReconnect},
+        {"reconnect-timeout", required_argument, nullptr, kTimeout},
+        {"max-clients", required_argument, nullptr, kMaxClients},
+    };
+    long_options.push_back({"ros2", no_argument, nullptr, kRos2});
+    long_options.push_back({"ros2-namespace", required_argument, nullptr, kRos2Ns});
+    const std::vector<std::string>& scan_names = scanOptionNames();
+    for (std::size_t i = 0; i < scan_names.size(); ++i)
+        long_options.push_back({scan_names[i].c_str(),
+                                scanOptionTakesValue(scan_names[i]) ? required_argument : no_argument, nullptr,
+                                kScan + int(i)});
+    long_options.push_back({nullptr, 0, nullptr, 0});
+    opterr = 0;
+    int code = 0;
+    while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
+        // getopt gives '?' and ':' for what it does not take.
+        if (code >= kScan && code < kScan + int(scan_names.size())) {
+            std::string error;
+            if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
+                return usageError(QString::fromStdString(error));
+            continue;
+        }
+        const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
+        char* end = nullptr;
+        switch (code) {
+        case kPort:
+            options.port = value;
+            break;
+        case kReplay:
+            options.replay = value;
+            break;
+        case kRounds:
+            errno = 0;
+            options.rounds = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.rounds < 1)
+                return usageError(QStringLiteral("--rounds needs a positive count: '%1'").arg(value));
+            break;
+        case kDuration:
+            errno = 0;
+            options.duration = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !(options.duration > 0))
+                return usageError(QStringLiteral("--duration needs a positive number of seconds: '%1'").arg(value));
+            break;
+        case kOut: {
+            RecordingOutputs::Format format;
+            if (!RecordingOutputs::formatFor(value, format))
+                return usageError(QStringLiteral("%1: unknown output format (give .txt, .csv or .mcap)").arg(value));
+            options.outputs.append(value);
+            break;
+        }
+        case kServe:
+            options.serve = value;
+            break;
+        case kMaxClients:
+            errno = 0;
+            options.max_clients = std::strtoll(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || options.max_clients < 1 || options.max_clients > 100000)
+                return usageError(QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'").arg(value));
+            break;
+        case kQuiet:
+            options.quiet = true;
+            break;
+        case kRealtime:
+            options.realtime = true;
+            break;
+        case kOverwrite:
+            options.overwrite = true;
+            break;
+        case kReconnect:
+            options.reconnect = true;
+            break;
+        case kTimeout:
+            errno = 0;
+            options.reconnect_timeout = std::strtod(optarg, &end);
+            if (errno != 0 || end == optarg || *end != '\0' || !(options.reconnect_timeout > 0)
+                || options.reconnect_timeout > 1e6)
+                return usageError(
+                    QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
+            break;
+        case kRos2:
+            options.ros2 = true;
+            break;
+        case kRos2Ns: {
+            std::string qualified, error;
+            if (!ros2::qualifyNamespace(optarg, qualified, error))
+                return usageError(QString::fromStdString(error));
+            options.ros2_namespace = value;
+            break;
+        }
+        case kHelp:
+            std::fputs(usage().c_str(), stdout);
+            return 0;
+        case kVersion:
+            std::puts("tx710-record " TX710_VERSION);
+            return 0;
+        default:
+            return usageError(
+                QStringLiteral("unknown or incomplete option '%1'").arg(QString::fromLocal8Bit(argv[optind - 1])));
+        }
+    }
+    if (optind < argc)
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(QString::fromLocal8Bit(argv[optind])));
+    if (options.port.isEmpty() == options.replay.isEmpty())
+        return usageError(QStringLiteral("give one source: --port PATH or --replay FILE"));
+    const QString replay_suffix = QFileInfo(options.replay).suffix().toLower();
+    if (!options.replay.isEmpty() && replay_suffix != QLatin1String("txt") && replay_suffix != QLatin1String("mcap"))
+        return usageError(QStringLiteral("%1: --replay takes a .txt or an .mcap file").arg(options.replay));
+    if (options.rounds > 0 && options.duration > 0)
+        return usageError(QStringLiteral("give --rounds or --duration, not both"));
+    if (options.realtime && options.replay.isEmpty())
+        return usageError(QStringLiteral("--realtime applies to --replay only"));
+    if (options.reconnect && options.port.isEmpty())
+        return usageError(QStringLiteral("--reconnect applies to --port only"));
+    if (options.reconnect_timeout > 0 && !options.reconnect)
+        return usageError(QStringLiteral("--reconnect-timeout needs --reconnect"));
+    std::string scan_error;
+    if (!checkScanOptions(options.scan, scan_error))
+        return usageError(QString::fromStdString(scan_error));
+    if (!options.ros2_namespace.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("--ros2-namespace applies to --ros2 only"));
+    if (options.outputs.isEmpty() && options.serve.isEmpty() && !options.ros2)
+        return usageError(QStringLiteral("nothing to record to: give --out FILE, --serve [HOST:]PORT or --ros2"));
+    const QString refused = OutputTargets::check(
+        options.outputs, options.replay.isEmpty() ? options.port : options.replay, options.overwrite);
+    if (!refused.isEmpty())
+        return usageError(refused);
+    return -1;
+}
+
+} // namespace tx710
