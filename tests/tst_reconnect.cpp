@@ -266,7 +266,7 @@ private slots:
         QTest::newRow("from a replay") << QStringList{"--replay", "a.txt", "--reconnect"} << "applies to --port only";
         QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"} << "needs --reconnect";
         QTest::newRow("no number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
-                                   << "needs a positive number of seconds: 'x'";
+                                   << "needs a positive number of seconds: \"x\"";
     }
 
     void recorderUsageErrors()

@@ -89,6 +89,16 @@ class TestRecorder : public QObject
                 QCOMPARE(mcap.rounds[r].points[p].angle, txt.rounds[r].points[p].angle);
     }
 
+    // The files a process holds open.
+    static QStringList openFiles(qint64 pid)
+    {
+        QStringList paths;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            paths << fd.symLinkTarget();
+        return paths;
+    }
+
     // Waits until the text file holds a few rounds.
     static bool waitForRounds(const QString& dir)
     {
@@ -143,6 +153,8 @@ private slots:
                        QStringList{QStringLiteral("--port"), port_} + arguments + outputs(dir.path()));
         if (signal_number != 0) {
             QVERIFY(rounds == 0 ? !recorder.waitForFinished(1000) : waitForRounds(dir.path()));
+            // Every output stays open for the whole recording, not reopened for each round.
+            QCOMPARE(openFiles(recorder.processId()).contains(QDir(dir.path()).filePath("a.txt")), rounds != 0);
             ::kill(recorder.processId(), signal_number);
         }
         QVERIFY(recorder.waitForFinished(rounds == 0 && signal_number != 0 ? 1500 : 20000));
@@ -272,6 +284,8 @@ private slots:
         QTest::newRow("rounds and duration")
             << QStringList{"--port", "/dev/null", "--rounds", "3", "--duration", "1", out, txt};
         QTest::newRow("rounds not a count") << QStringList{"--port", "/dev/null", "--rounds", "0", out, txt};
+        QTest::newRow("long value with a control character")
+            << QStringList{"--port", "/dev/null", "--duration", QString(200, '9') + "\x1b[2J", out, txt};
         QTest::newRow("unknown option") << QStringList{"--port", "/dev/null", "--serial", out, txt};
         QTest::newRow("replay of a CSV file") << QStringList{"--replay", "a.csv", out, txt};
         QTest::newRow("realtime from a port") << QStringList{"--port", "/dev/null", "--realtime", out, txt};
@@ -287,7 +301,10 @@ private slots:
         QVERIFY(recorder.waitForFinished(10000));
         const bool version = arguments == QStringList{"--version"};
         QCOMPARE(recorder.exitCode(), version ? 0 : 2);
-        QVERIFY(recorder.readAll().contains(version ? "tx710-record 1." : "\nUsage: tx710-record"));
+        const QByteArray output = recorder.readAll();
+        QVERIFY(output.contains(version ? "tx710-record 1." : "\nUsage: tx710-record"));
+        // A bad value is quoted short, with control characters escaped.
+        QVERIFY(!output.contains('\x1b') && !output.contains(QByteArray(100, '9')));
     }
 
     // A text file through an MCAP file and back comes out byte for byte;

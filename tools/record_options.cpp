@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "recording/output_targets.h"
+#include "recording/quoted_value.h"
 #include "recording/recording_outputs.h"
 #include "ros2/dds_names.h"
 
@@ -134,13 +135,14 @@ int parseOptions(int argc, char** argv, Options& options)
             errno = 0;
             options.rounds = std::strtoll(optarg, &end, 10);
             if (errno != 0 || end == optarg || *end != '\0' || options.rounds < 1)
-                return usageError(QStringLiteral("--rounds needs a positive count: '%1'").arg(value));
+                return usageError(QStringLiteral("--rounds needs a positive count: %1").arg(quotedValue(value)));
             break;
         case kDuration:
             errno = 0;
             options.duration = std::strtod(optarg, &end);
             if (errno != 0 || end == optarg || *end != '\0' || !(options.duration > 0))
-                return usageError(QStringLiteral("--duration needs a positive number of seconds: '%1'").arg(value));
+                return usageError(
+                    QStringLiteral("--duration needs a positive number of seconds: %1").arg(quotedValue(value)));
             break;
         case kOut: {
             RecordingOutputs::Format format;
@@ -156,7 +158,8 @@ int parseOptions(int argc, char** argv, Options& options)
             errno = 0;
             options.max_clients = std::strtoll(optarg, &end, 10);
             if (errno != 0 || end == optarg || *end != '\0' || options.max_clients < 1 || options.max_clients > 100000)
-                return usageError(QStringLiteral("--max-clients needs a count from 1 to 100000: '%1'").arg(value));
+                return usageError(
+                    QStringLiteral("--max-clients needs a count from 1 to 100000: %1").arg(quotedValue(value)));
             break;
         case kQuiet:
             options.quiet = true;
@@ -175,8 +178,8 @@ int parseOptions(int argc, char** argv, Options& options)
             options.reconnect_timeout = std::strtod(optarg, &end);
             if (errno != 0 || end == optarg || *end != '\0' || !(options.reconnect_timeout > 0)
                 || options.reconnect_timeout > 1e6)
-                return usageError(
-                    QStringLiteral("--reconnect-timeout needs a positive number of seconds: '%1'").arg(value.left(40)));
+                return usageError(QStringLiteral("--reconnect-timeout needs a positive number of seconds: %1")
+                                      .arg(quotedValue(value)));
             break;
         case kRos2:
             options.ros2 = true;
