@@ -176,7 +176,7 @@ int main(int argc, char* argv[])
     // reported and the viewer goes on without it.
     tx710::FoxgloveServer server;
     server.setMaxClients(options.max_client_count);
-    server.setScanOptions(options.scan);
+    server.setDevices({options.scan});
     tx710::LiveFeed feed;
     if (parser.isSet(options.serve)) {
         QString error;
@@ -194,7 +194,7 @@ int main(int argc, char* argv[])
 
     // Publishing on DDS runs beside the window too; when DDS cannot start, a
     // box says why and the viewer goes on without it.
-    tx710::Ros2Sink ros2(options.scan);
+    tx710::Ros2Sink ros2({options.scan});
     if (parser.isSet(options.ros2)) {
         if (ros2.start(parser.value(options.ros2_namespace))) {
             TX_LOG << "publishing on DDS (--ros2)";

@@ -67,7 +67,7 @@ QByteArray channelRecord(std::uint16_t id, const TopicDescription& topic)
 
 } // namespace
 
-Writer::Writer(WriterOptions options) : options_(options), profile_(makeRecordingProfile(options_.scan)) {}
+Writer::Writer(WriterOptions options) : options_(options), profile_(makeRecordingProfile(options_.devices)) {}
 
 QByteArray Writer::schemaRecords() const
 {
@@ -104,7 +104,7 @@ bool Writer::open(const QString& path, OutputFile::Mode mode)
     error_.clear();
     failed_ = false;
     data_crc_ = 0;
-    profile_ = makeRecordingProfile(options_.scan);
+    profile_ = makeRecordingProfile(options_.devices);
     chunk_.clear();
     chunk_index_.clear();
     chunk_index_records_.clear();

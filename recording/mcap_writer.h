@@ -34,8 +34,8 @@ struct WriterOptions {
     std::int64_t chunk_span_ns = 1000000000;
     int zstd_level = 3;
     bool sync_chunks = true;
-    // The profile (ROS 2 or Foxglove JSON) and the shape of its scans.
-    ScanOptions scan;
+    // The profile (ROS 2 or Foxglove JSON) and each device's scans.
+    DeviceScans devices = {ScanOptions()};
 };
 
 class Writer

@@ -9,13 +9,13 @@
 namespace tx710 {
 
 struct RecordingOutputs::Output {
-    Output(const QString& file_path, Format file_format, const ScanOptions& scan)
-        : path(file_path), format(file_format), mcap(mcapOptions(scan))
+    Output(const QString& file_path, Format file_format, const DeviceScans& devices)
+        : path(file_path), format(file_format), mcap(mcapOptions(devices))
     {}
-    static mcap::WriterOptions mcapOptions(const ScanOptions& scan)
+    static mcap::WriterOptions mcapOptions(const DeviceScans& devices)
     {
         mcap::WriterOptions options;
-        options.scan = scan;
+        options.devices = devices;
         return options;
     }
     QString path;
@@ -69,7 +69,7 @@ bool RecordingOutputs::open(const QStringList& paths, OutputFile::Mode mode)
             outputs_.clear();
             return fail(QStringLiteral("%1: unknown format (give .txt, .csv or .mcap)").arg(path));
         }
-        outputs_.push_back(std::make_unique<Output>(path, format, scan_options_));
+        outputs_.push_back(std::make_unique<Output>(path, format, devices_));
     }
     return true;
 }
@@ -85,7 +85,7 @@ bool RecordingOutputs::create()
                 return fail(out->text.errorString());
             break;
         case Format::Csv:
-            if (!out->csv.open(out->path, mode_, scan_options_))
+            if (!out->csv.open(out->path, mode_, devices_.front()))
                 return fail(out->csv.errorString());
             break;
         case Format::Mcap:

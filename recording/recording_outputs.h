@@ -35,7 +35,7 @@ public:
 
     // The profile and scan shape of the MCAP files and the mounting of the
     // CSV files' x and y; before open().
-    void setScanOptions(const ScanOptions& options) { scan_options_ = options; }
+    void setDevices(const DeviceScans& devices) { devices_ = devices; }
 
     // Takes the files to write, opened with `mode` at the first round; false
     // for an unknown format (errorString() says which file).
@@ -61,7 +61,7 @@ private:
     OutputFile::Mode mode_ = OutputFile::Mode::Truncate;
     QString error_;
     bool failed_ = false;
-    ScanOptions scan_options_;
+    DeviceScans devices_ = {ScanOptions()};
     bool created_ = false;
 };
 

@@ -40,11 +40,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<RecordingProfile> makeRecordingProfile(const ScanOptions& options)
+std::unique_ptr<RecordingProfile> makeRecordingProfile(const DeviceScans& devices)
 {
-    if (options.profile == ScanOptions::Profile::Foxglove)
-        return std::make_unique<FoxgloveProfile>(options);
-    return std::make_unique<ros2::McapProfile>(options);
+    if (devices.front().profile == ScanOptions::Profile::Foxglove)
+        return std::make_unique<FoxgloveProfile>(devices.front());
+    return std::make_unique<ros2::McapProfile>(devices);
 }
 
 } // namespace tx710

@@ -44,6 +44,7 @@ public:
     virtual void statusMessages(const status::Sample& sample, std::vector<Message>& messages) = 0;
 };
 
-std::unique_ptr<RecordingProfile> makeRecordingProfile(const ScanOptions& options);
+// The profile of the first device's options, for every device of the list.
+std::unique_ptr<RecordingProfile> makeRecordingProfile(const DeviceScans& devices);
 
 } // namespace tx710

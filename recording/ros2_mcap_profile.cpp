@@ -47,7 +47,7 @@ const QByteArray& offeredQosProfiles()
     return yaml;
 }
 
-McapProfile::McapProfile(const ScanOptions& options) : builder_(options) {}
+McapProfile::McapProfile(const DeviceScans& devices) : builder_(devices.front()) {}
 
 const std::vector<RecordingProfile::Channel>& McapProfile::channels() const
 {

@@ -26,7 +26,7 @@ public:
     static constexpr std::uint16_t kPointsChannel = 2;
     static constexpr std::uint16_t kDiagnosticsChannel = 3;
 
-    explicit McapProfile(const ScanOptions& options);
+    explicit McapProfile(const DeviceScans& devices);
 
     QByteArray name() const override { return "ros2"; }
     const std::vector<Channel>& channels() const override;

@@ -161,6 +161,16 @@ bool isMasked(const ScanOptions& options, double device_angle_deg)
     return false;
 }
 
+std::string topicPrefix(const DeviceScans& devices, std::size_t device)
+{
+    return devices.size() > 1 ? "/" + devices.at(device).frame_id : std::string();
+}
+
+bool hasTransforms(const DeviceScans& devices)
+{
+    return devices.size() > 1 || (devices.size() == 1 && devices.front().mounted);
+}
+
 std::string shortEscaped(const std::string& text)
 {
     constexpr std::size_t kShown = 40;

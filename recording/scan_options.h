@@ -35,7 +35,29 @@ struct ScanOptions {
     double yaw_deg = 0; // the LiDAR's 0 turned by this much counter-clockwise
     std::string frame_id = "tx710";
     Profile profile = Profile::Ros2;
+
+    // Where the LiDAR sits on the robot (--mount X,Y,Z,YAW): metres, and
+    // degrees counter-clockwise, in the robot's frame base_frame.
+    struct Mount {
+        double x = 0;
+        double y = 0;
+        double z = 0;
+        double yaw_deg = 0;
+    };
+    Mount mount;
+    bool mounted = false;
+    std::string base_frame = "base_link";
 };
+
+// The LiDARs of one recording in the order of their --port, each with its own
+// scan options; a single LiDAR is a list of one.
+using DeviceScans = std::vector<ScanOptions>;
+
+// The prefix of a device's topics: "" with one device (/scan), "/<frame id>"
+// with several (/front/scan).
+std::string topicPrefix(const DeviceScans& devices, std::size_t device);
+// Whether the recording carries /tf_static: several devices, or one mounted.
+bool hasTransforms(const DeviceScans& devices);
 
 // The option names taken by parseScanOption (without "--"); "upside-down"
 // takes no value.

@@ -17,6 +17,9 @@ struct Sample {
     std::uint64_t crc_rejects = 0; // since the recording began
     double rpm = 0;
     double points_per_second = 0;
+    int device = 0; // its LiDAR's index in the recording's DeviceScans
+    // When the link to the device went down (since the Unix epoch); 0: it is up.
+    std::int64_t link_down_since_ns = 0;
 };
 
 // "/tx710/status", "tx710.Status", "jsonschema", the schema, "json".

@@ -17,7 +17,7 @@ namespace tx710 {
 class Ros2Sink : public RoundSink
 {
 public:
-    explicit Ros2Sink(const ScanOptions& options) : builder_(options) {}
+    explicit Ros2Sink(const DeviceScans& devices) : builder_(devices.front()) {}
 
     // Joins the domain; false with the one-line reason in errorString().
     bool start(const QString& ros_namespace);

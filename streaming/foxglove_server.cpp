@@ -81,12 +81,12 @@ FoxgloveServer::FoxgloveServer(QObject* parent)
                                        {"sessionId", QString::number(QDateTime::currentMSecsSinceEpoch())}});
     ScanOptions foxglove;
     foxglove.profile = ScanOptions::Profile::Foxglove;
-    setScanOptions(foxglove);
+    setDevices({foxglove});
 }
 
-void FoxgloveServer::setScanOptions(const ScanOptions& options)
+void FoxgloveServer::setDevices(const DeviceScans& devices)
 {
-    profile_ = makeRecordingProfile(options);
+    profile_ = makeRecordingProfile(devices);
     QJsonArray channels;
     for (const RecordingProfile::Channel& channel : profile_->channels())
         channels.append(channelJson(channel.id, channel.topic));

@@ -63,7 +63,7 @@ public:
     quint16 serverPort() const;
     // The channels and messages of the profile these options choose (the
     // Foxglove JSON profile until called); before the first client.
-    void setScanOptions(const ScanOptions& options);
+    void setDevices(const DeviceScans& devices);
     QString serverAddress() const;
 
     void publishRound(const ScanRound& round);
