@@ -18,8 +18,24 @@
 
 namespace tx710::mcap {
 
+// A LiDAR of a recording of several (or of one with a mount): its frame, and
+// where /tf_static places it in the base frame.
+struct DevicePlacement {
+    QString frame_id;
+    bool placed = false; // a transform to it was found
+    double x = 0;        // metres in the base frame
+    double y = 0;
+    double z = 0;
+    double yaw_deg = 0; // counter-clockwise
+};
+
 struct Contents {
-    std::vector<ScanRound> rounds; // number = the message's sequence; speed_rpm from the statuses
+    // number = the message's sequence; speed_rpm from the statuses; device =
+    // the index in `devices` (0 in a one-device recording)
+    std::vector<ScanRound> rounds;
+    // Empty for a recording of one LiDAR without transforms.
+    std::vector<DevicePlacement> devices;
+    QString base_frame;
     std::size_t status_messages = 0;
     // The turning speed each /tx710/status message gives, in log-time order;
     // a status without a readable positive rpm is left out.
@@ -57,6 +73,9 @@ public:
     MessagePlace place;
     Contents::Speed speed;
     std::size_t status_messages = 0;
+    // The devices and base frame found so far (see Contents).
+    std::vector<DevicePlacement> devices;
+    QString base_frame;
     // False: a round is only found (its number, its log time as its receive
     // time, no points), which is many times faster; readRound() decodes it.
     bool decode_rounds = true;

@@ -153,4 +153,21 @@ double rpmOf(const DiagnosticArray& diagnostics)
     return 0.0;
 }
 
+TFMessage staticTransformsOf(const DeviceScans& devices, std::int64_t stamp_ns)
+{
+    TFMessage message;
+    for (const ScanOptions& device : devices) {
+        TransformStamped transform;
+        transform.header.stamp = rosTime(stamp_ns);
+        transform.header.frame_id = device.base_frame;
+        transform.child_frame_id = device.frame_id;
+        transform.transform.translation = Vector3{device.mount.x, device.mount.y, device.mount.z};
+        // A turn about z only: (0, 0, sin(yaw/2), cos(yaw/2)).
+        const double half_yaw = device.mount.yaw_deg * 3.14159265358979323846 / 360.0;
+        transform.transform.rotation = Quaternion{0, 0, std::sin(half_yaw), std::cos(half_yaw)};
+        message.transforms.push_back(std::move(transform));
+    }
+    return message;
+}
+
 } // namespace tx710::ros2

@@ -37,4 +37,8 @@ DiagnosticArray diagnosticsOf(const status::Sample& sample, const status::Sample
 // The "rpm" value of our status; 0 when it has none.
 double rpmOf(const DiagnosticArray& diagnostics);
 
+// /tf_static: base frame -> each device's frame, as its mount places it
+// (a device without --mount sits at the origin), stamped `stamp_ns`.
+TFMessage staticTransformsOf(const DeviceScans& devices, std::int64_t stamp_ns);
+
 } // namespace tx710::ros2

@@ -25,6 +25,7 @@ struct Round {
     bool has_time = false;
     std::int64_t time_ns = 0;                                    // since the Unix epoch, when has_time
     double speed_rpm = std::numeric_limits<double>::quiet_NaN(); // NaN: not recorded
+    int device = 0;                                              // the index in RoundStream::devices()
 };
 
 // Where a round lies in its file: a text round's first line, or its message.
@@ -47,6 +48,12 @@ public:
     bool openBytes(const QByteArray& bytes, const QString& name, QString& error);
 
     bool isMcap() const { return mcap_ != nullptr; }
+    // The devices of a recording of several, as found so far (empty for one
+    // LiDAR without transforms, and for text files).
+    std::vector<mcap::DevicePlacement> devices() const
+    {
+        return mcap_ ? mcap_->devices : std::vector<mcap::DevicePlacement>();
+    }
     // MCAP rounds found by next() without their points, their log time as
     // their receive time; readAt() decodes them.
     void findRoundsOnly() { mcap_->decode_rounds = false; }
