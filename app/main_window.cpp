@@ -18,8 +18,8 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
-#include <QTimer>
 #include <QStyle>
+#include <QTimer>
 
 #include "SerialPort/serial_data.h"
 #include "SerialPort/serial_logic.h"
@@ -28,6 +28,7 @@
 #include "panels/health_line.h"
 #include "panels/lidar_tool_bar.h"
 #include "recording/output_folder.h"
+#include "recording/scan_options.h"
 #include "replay/replay_player.h"
 
 namespace {
@@ -304,10 +305,24 @@ void MainWindow::openRecording(const QString& path)
         }
         return;
     }
-    TX_LOG << "replaying" << path << recording.count() << "rounds";
     tx710::setSetting(tx710::kLastRecordingFolderKey, QFileInfo(path).absolutePath());
+    playRecording(std::move(recording), path);
+}
+
+void MainWindow::playRecording(tx710::replay::Recording recording, const QString& path)
+{
+    TX_LOG << "replaying" << path << recording.count() << "rounds";
+    QStringList names;
+    for (const tx710::mcap::DevicePlacement& device : recording.devices()) {
+        names << (device.frame_id.isEmpty()
+                      ? tr("LiDAR %1").arg(names.size() + 1)
+                      : QString::fromStdString(tx710::shortEscaped(device.frame_id.toStdString())));
+        if (recording.devices().size() > 1 && !device.placed)
+            TX_LOG << "replay:" << device.frame_id << "has no transform: drawn at the base frame's origin";
+    }
     replay_name_ = QFileInfo(path).fileName();
     ui_->playback_bar->show();
+    ui_->openGLWidget->setReplayDevices(names);
     player_->load(std::move(recording));
     player_->play();
 }
@@ -317,14 +332,14 @@ void MainWindow::showReplayRound(int index)
     LidarGLWidget* view = ui_->openGLWidget;
     // After a jump, the older rounds that decay shows are the ones before
     // `index`, not the ones seen last.
-    int first = index;
+    std::vector<int> shown{index};
     if (index != shown_index_ + 1 && !view->held()) {
         view->endReplay();
-        first = std::max(0, index - view->decayRounds() + 1);
+        shown = player_->roundsShownAt(index, view->decayRounds());
     }
-    for (int k = first; k <= index; ++k) {
+    for (const int k : shown) {
         const tx710::replay::Round round = player_->round(k);
-        view->showRecordedRound(round.points, round.speed_rpm);
+        view->showRecordedRound(round.points, round.speed_rpm, round.device);
     }
     shown_index_ = index;
     view->setReplayStatus(tr("%1  round %2 of %3").arg(replay_name_).arg(index + 1).arg(player_->count()));
@@ -344,6 +359,7 @@ void MainWindow::closeRecording()
     player_->clear();
     shown_index_ = -1;
     ui_->playback_bar->hide();
+    ui_->openGLWidget->setReplayDevices({});
     ui_->openGLWidget->endReplay();
     TX_LOG << "replay closed:" << replay_name_;
 }

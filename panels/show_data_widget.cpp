@@ -18,6 +18,7 @@ constexpr int kPendingDataTimeoutMs = 250;
 ShowDataWidget::ShowDataWidget(QWidget* parent) : QWidget(parent), ui_(new Ui::ShowDataWidget)
 {
     ui_->setupUi(this);
+    setDevice(QString());
     pending_timer_.setSingleShot(true);
     pending_timer_.setInterval(kPendingDataTimeoutMs);
     connect(&pending_timer_, &QTimer::timeout, this, &ShowDataWidget::showPendingData);
@@ -69,6 +70,13 @@ void ShowDataWidget::setDecoderRecordsShown(bool shown)
     }
 }
 
+void ShowDataWidget::setDevice(const QString& name)
+{
+    device_ = name;
+    ui_->device_label->setVisible(!name.isEmpty());
+    ui_->device_title_label->setVisible(!name.isEmpty());
+}
+
 void ShowDataWidget::setMouseInView(bool inside)
 {
     mouse_in_view_ = inside;
@@ -86,7 +94,9 @@ void ShowDataWidget::showData(const ShowData& data)
         ui_->angle_label->setText(QString::number(data.angle, 'f', 2) + QStringLiteral("°"));
         ui_->distance_label->setText(QString::number(data.distance, 'g', 6) + QStringLiteral("mm"));
         ui_->intensity_label->setText(QString::number(data.intensity, 'g', 6));
+        ui_->device_label->setText(device_);
     } else {
+        ui_->device_label->setText(kNoValue);
         ui_->angle_label->setText(kNoValue);
         ui_->distance_label->setText(kNoValue);
         ui_->intensity_label->setText(kNoValue);

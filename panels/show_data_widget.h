@@ -15,7 +15,7 @@ QT_END_NAMESPACE
 
 // Read-out panel laid over the view's top-left corner: grid spacing, the
 // picked point's angle, distance and intensity, rotating speed and spot
-// frequency.
+// frequency, and in a replay of several LiDARs the point's LiDAR.
 class ShowDataWidget : public QWidget
 {
     Q_OBJECT
@@ -28,6 +28,9 @@ public:
 
     // Shows one record; point values only while playing with the mouse in the view.
     void showData(const ShowData& data);
+    // A replay of several LiDARs: the LiDAR of the records shown next, in a
+    // row of its own; empty hides the row.
+    void setDevice(const QString& name);
     // Shows the newest record that arrived from the decoder, if any. The view
     // calls it when it schedules its repaint for a new round, so that panel
     // and scene are composed in one pass: without a GPU every composition of
@@ -43,6 +46,7 @@ private:
     Ui::ShowDataWidget* ui_;
     bool mouse_in_view_ = false;
     bool decoder_records_shown_ = true;
+    QString device_;
     std::optional<ShowData> pending_data_;
     // Shows a pending record when no round comes to carry it.
     QTimer pending_timer_;

@@ -8,7 +8,9 @@
 
 namespace tx710::replay {
 
-Recording::Recording(std::vector<Round> rounds) : held_(std::move(rounds)) {}
+Recording::Recording(std::vector<Round> rounds, std::vector<mcap::DevicePlacement> devices)
+    : held_(std::move(rounds)), devices_(std::move(devices))
+{}
 Recording::Recording(Recording&&) noexcept = default;
 Recording& Recording::operator=(Recording&&) noexcept = default;
 Recording::~Recording() = default;
@@ -68,7 +70,12 @@ bool Recording::index(QString& error)
             *this = Recording();
             return false;
         }
-        entries_.push_back(Entry{place.position, round.time_ns, place.inner, 0});
+        if (round.device < 0 || round.device >= kMaxDevices) {
+            error = QStringLiteral("a round of LiDAR %1: more than %2 LiDARs").arg(round.device).arg(kMaxDevices);
+            *this = Recording();
+            return false;
+        }
+        entries_.push_back(Entry{place.position, round.device, round.time_ns, place.inner, 0});
     }
     if (entries_.empty()) {
         error = QStringLiteral("the file holds no whole round");
@@ -76,6 +83,7 @@ bool Recording::index(QString& error)
         return false;
     }
     has_time_ = stream_->isMcap();
+    devices_ = stream_->devices();
     // Replayed in the order of their receive times; each round turns at the
     // speed of the latest status before it (the first status for the rounds
     // before any).
@@ -105,6 +113,11 @@ std::int64_t Recording::timeNs(int index) const
     return held_.empty() ? entries_.at(std::size_t(index)).time_ns : held_.at(std::size_t(index)).time_ns;
 }
 
+int Recording::device(int index) const
+{
+    return held_.empty() ? int(entries_.at(std::size_t(index)).device) : held_.at(std::size_t(index)).device;
+}
+
 bool Recording::read(int index, Round& round, QString& error) const
 {
     if (!held_.empty()) {
@@ -122,9 +135,10 @@ bool Recording::read(int index, Round& round, QString& error) const
         return false;
     round.has_time = has_time_;
     round.time_ns = entry.time_ns;
+    round.device = int(entry.device);
     if (!std::isnan(entry.speed_rpm))
         round.speed_rpm = double(entry.speed_rpm);
-    if (cache_.size() == kCachedRounds)
+    if (cache_.size() >= kCachedRounds * std::clamp<std::size_t>(devices_.size(), 1, 8))
         cache_.pop_front();
     cache_.emplace_back(index, round);
     return true;

@@ -1,10 +1,12 @@
 #pragma once
 
 // A recording opened for replay in the viewer: an index of its rounds (where
-// each lies, its time and speed) built in one pass that checks the whole
-// file (an MCAP message's points only when it is read), and the rounds read
-// back from the file when asked for, the last few kept. A recording is held whole only when it cannot be read again (a FIFO:
-// at most limits::kRecordingBytes) or when it is given as rounds.
+// each lies, its time, speed and LiDAR) built in one pass that checks the
+// whole file (an MCAP message's points only when it is read), and the rounds
+// read back from the file when asked for, the last few kept. A recording is
+// held whole only when it cannot be read again (a FIFO: at most
+// limits::kRecordingBytes) or when it is given as rounds. The rounds of every
+// LiDAR of a recording of several are in one list, in time order.
 
 #include <QString>
 
@@ -21,8 +23,8 @@ namespace tx710::replay {
 class Recording
 {
 public:
-    // Rounds already in memory.
-    Recording(std::vector<Round> rounds = {});
+    // Rounds already in memory, of the LiDARs `devices` (none: of one).
+    Recording(std::vector<Round> rounds = {}, std::vector<mcap::DevicePlacement> devices = {});
     Recording(Recording&&) noexcept;
     Recording& operator=(Recording&&) noexcept;
     ~Recording();
@@ -40,21 +42,29 @@ public:
     int count() const { return int(held_.empty() ? entries_.size() : held_.size()); }
     bool hasTime(int index) const;
     std::int64_t timeNs(int index) const;
+    // The LiDAR of the round at `index`: its place in devices().
+    int device(int index) const;
+    // The LiDARs of a recording of several, where they stand (empty for one
+    // without transforms, and for text files).
+    const std::vector<mcap::DevicePlacement>& devices() const { return devices_; }
     // The round at `index`; false with the reason when the file can no
     // longer be read (it changed or went away).
     bool read(int index, Round& round, QString& error) const;
 
-    // Enough for the oldest round the view's decay shows.
+    // Enough for the oldest round the view's decay shows, per LiDAR.
     static constexpr std::size_t kCachedRounds = 64;
+    // More LiDARs than a recording may hold (a round's LiDAR is one byte).
+    static constexpr int kMaxDevices = 256;
     // The index's memory per round, in bytes.
     static std::size_t indexBytesPerRound();
 
 private:
     struct Entry {
-        std::int64_t position = 0;
-        std::int64_t time_ns = 0;
-        std::uint32_t inner = 0;
-        float speed_rpm = 0; // NaN: not recorded
+        std::int64_t position : 56; // files stay far below 2^55 bytes
+        std::int64_t device : 8;    // 0 .. kMaxDevices - 1
+        std::int64_t time_ns;
+        std::uint32_t inner;
+        float speed_rpm; // NaN: not recorded
     };
     bool index(QString& error);
 
@@ -62,6 +72,7 @@ private:
     // Grows without copying: at most kIndexRounds entries, never twice.
     std::deque<Entry> entries_;
     bool has_time_ = false;
+    std::vector<mcap::DevicePlacement> devices_;
     std::unique_ptr<RoundStream> stream_;
     mutable std::deque<std::pair<int, Round>> cache_;
 };

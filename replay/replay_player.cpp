@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "replay/base_frame.h"
+
 namespace tx710::replay {
 
 ReplayPlayer::ReplayPlayer(QObject* parent) : QObject(parent)
@@ -36,7 +38,30 @@ Round ReplayPlayer::round(int index) const
     QString error;
     if (!recording_.read(index, round, error))
         qWarning("replay: round %d cannot be read: %s", index + 1, qUtf8Printable(error));
+    round.device = recording_.device(index);
+    if (devices().size() > 1 && std::size_t(round.device) < devices().size())
+        placeInBaseFrame(round.points, devices()[std::size_t(round.device)]);
     return round;
+}
+
+std::vector<int> ReplayPlayer::roundsShownAt(int index, int decay) const
+{
+    // Back from `index` until each LiDAR has its rounds, or the first round.
+    const std::size_t lidars = std::max<std::size_t>(devices().size(), 1);
+    std::vector<int> wanted(Recording::kMaxDevices, decay);
+    std::size_t complete = 0;
+    std::vector<int> shown;
+    for (int k = index; k >= 0 && complete < lidars; --k) {
+        const int device = lidars > 1 ? recording_.device(k) : 0;
+        int& left = wanted[std::size_t(device)];
+        if (left == 0)
+            continue;
+        shown.push_back(k);
+        if (--left == 0 && std::size_t(device) < lidars)
+            ++complete;
+    }
+    std::reverse(shown.begin(), shown.end());
+    return shown;
 }
 
 void ReplayPlayer::play()

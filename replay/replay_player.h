@@ -33,8 +33,14 @@ public:
     int count() const { return recording_.count(); }
     int index() const { return index_; } // -1 without a recording
     // Read from the recording; a round that can no longer be read (the file
-    // changed) is logged and shown empty.
+    // changed) is logged and shown empty. With several LiDARs, its points are
+    // placed in the base frame (see placeInBaseFrame).
     Round round(int index) const;
+    // The LiDARs of a recording of several (see Recording::devices).
+    const std::vector<mcap::DevicePlacement>& devices() const { return recording_.devices(); }
+    // What shows round `index` with `decay` rounds a LiDAR, after a jump: of
+    // each LiDAR its last `decay` rounds up to `index`, oldest first.
+    std::vector<int> roundsShownAt(int index, int decay) const;
     bool isPlaying() const { return playing_; }
     Pace pace() const { return pace_; }
     // Milliseconds until the next round while playing at the recorded pace,

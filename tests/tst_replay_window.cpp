@@ -10,9 +10,12 @@
 #include <csignal>
 
 #include "app/main_window.h"
+#include "panels/device_legend.h"
 #include "recording/output_folder.h"
+#include "replay/recording_file.h"
 #include "support/fixtures.h"
 #include "view/lidar_gl_widget.h"
+#include "view/shown_rounds.h"
 
 namespace {
 
@@ -45,6 +48,40 @@ int pointsOnScreen(const QImage& image, const LidarGLWidget& view, int r, int le
         seen += white ? 1 : 0;
     }
     return seen;
+}
+
+// Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left, and their rounds in
+// time order: front, rear, front again.
+tx710::replay::Recording twoLidars()
+{
+    const auto device = [](const char* name, double x, double yaw) {
+        return tx710::mcap::DevicePlacement{name, true, x, 0, 0.3, yaw};
+    };
+    const auto round = [](int device, std::int64_t ms, std::vector<PointRecord> points) {
+        return tx710::replay::Round{std::move(points), true, ms * 1000000, 600, device};
+    };
+    return tx710::replay::Recording({round(0, 1000, {{100, 200, 0}, {100, 200, 90}}),
+                                     round(1, 1050, {{100, 300, 90}, {100, 200, 0}}), round(0, 1100, {{100, 200, 45}})},
+                                    {device("front", 0.1, 0), device("rear", -0.1, 90)});
+}
+
+// The screen pixel of a point of the robot's base frame (mm; x forward, drawn downward; y to the left, drawn
+// to the right).
+QPoint baseToScreen(const LidarGLWidget& view, double x, double y)
+{
+    return view.pixelPosition(QVector2D(float(y / 1000), float(-x / 1000))).toPoint();
+}
+
+// The pixels within 2 of `at` of LiDAR `device`'s colour.
+int deviceColoured(const QImage& image, QPoint at, int device)
+{
+    const QVector3D want = tx710::deviceColour(device) * 255;
+    int count = 0;
+    for (int i = 0; i < 25; ++i) {
+        const QColor c = image.pixelColor(at + QPoint(i % 5 - 2, i / 5 - 2));
+        count += (QVector3D(c.red(), c.green(), c.blue()) - want).length() < 30 ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace
@@ -160,6 +197,89 @@ private slots:
         QCOMPARE(slider->width(), length);
         QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, slider->height() / 2));
         QVERIFY2(qAbs(slider->value() - 50) <= 3, qPrintable(roundLabel()));
+    }
+
+    // Each LiDAR's latest round at or before the step, placed by its mount in the base frame, in its colour.
+    void severalLidarsInTheBaseFrame_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("device");
+        QTest::addColumn<QPointF>("base_mm");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("front ahead") << 1 << 0 << QPointF(300, 0) << true;
+        QTest::newRow("front to its right") << 1 << 0 << QPointF(100, -200) << true;
+        QTest::newRow("rear to its right") << 1 << 1 << QPointF(200, 0) << true;
+        QTest::newRow("rear ahead") << 1 << 1 << QPointF(-100, 200) << true;
+        QTest::newRow("front's next round") << 2 << 0 << QPointF(241.4, -141.4) << true;
+        QTest::newRow("front's round before") << 2 << 0 << QPointF(100, -200) << false;
+        QTest::newRow("rear's latest round") << 2 << 1 << QPointF(-100, 200) << true;
+    }
+    void severalLidarsInTheBaseFrame()
+    {
+        QFETCH(int, step);
+        QFETCH(int, device);
+        QFETCH(QPointF, base_mm);
+        QFETCH(bool, shown);
+        window_->playRecording(twoLidars(), "two.mcap");
+        child<QToolButton>("replay_play_button")->click(); // pauses
+        child<QSlider>("replay_slider")->setValue(step);   // a jump from the first round
+        auto* view = window_->findChild<LidarGLWidget*>();
+        const QImage image = view->grabFramebuffer();
+        QCOMPARE(deviceColoured(image, baseToScreen(*view, base_mm.x(), base_mm.y()), device) > 0, shown);
+    }
+
+    // The hovered point is the one nearest the cursor along its ray, of whichever LiDAR; the legend names
+    // them in their colours, on screen and in a screenshot, and goes with the recording.
+    void hoverAndLegendAcrossLidars()
+    {
+        window_->playRecording(twoLidars(), "two.mcap");
+        child<QToolButton>("replay_play_button")->click();
+        child<QSlider>("replay_slider")->setValue(1);
+        auto* view = window_->findChild<LidarGLWidget*>();
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(view, &enter);
+        const auto readOut = [&](double x_mm) { // both have a point straight ahead of the robot's centre
+            QMouseEvent move(QEvent::MouseMove, baseToScreen(*view, x_mm, 0), Qt::NoButton, {}, {});
+            QCoreApplication::sendEvent(view, &move);
+            return child<QLabel>("device_label")->text() + ' ' + child<QLabel>("distance_label")->text();
+        };
+        QCOMPARE(readOut(200), QString("rear 200mm"));
+        QCOMPARE(readOut(300), QString("front 300mm"));
+
+        auto* legend = view->findChild<DeviceLegend*>();
+        QCOMPARE(legend->lines(), QStringList({"front", "rear"}));
+        const tx710test::FolderCleanup shots(tx710::besideExecutable("Screenshots"));
+        QSignalSpy drawn(view, &LidarGLWidget::frameDrawn);
+        QVERIFY(drawn.wait()); // on the screen
+        window_->saveScreenshot();
+        const QImage shot(tx710::besideExecutable("Screenshots") + '/' + shots.added().value(0));
+        for (const auto& [image, what] : {std::pair(view->grabFramebuffer(), "view"), std::pair(shot, "screenshot")})
+            for (int device : {0, 1}) {
+                int swatch = 0;
+                for (int y = legend->y(); y < legend->geometry().bottom(); y += 4)
+                    swatch += deviceColoured(image, QPoint(legend->x() + 10, y), device);
+                QVERIFY2(swatch > 10, qPrintable(QString("device %1 in the %2").arg(device).arg(what)));
+            }
+        window_->closeRecording();
+        QVERIFY(!legend->isVisible());
+    }
+
+    // A recording of one LiDAR, even a placed one, looks as it always did.
+    void oneLidarLooksAsEver()
+    {
+        auto* view = window_->findChild<LidarGLWidget*>();
+        const auto third = [&] {
+            child<QToolButton>("replay_play_button")->click();
+            child<QSlider>("replay_slider")->setValue(2);
+            return view->grabFramebuffer();
+        };
+        window_->openRecording(good_);
+        const QImage plain = third();
+        std::vector<tx710::replay::Round> rounds;
+        QString error;
+        QVERIFY(tx710::replay::loadRecording(good_, rounds, error));
+        window_->playRecording(tx710::replay::Recording(rounds, {{"front", true, 0.1, 0.2, 0, 30}}), good_);
+        QVERIFY(third() == plain);
     }
 
     // The dialog starts where the last recording came from; a dropped file opens.

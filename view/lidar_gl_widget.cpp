@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "panels/device_legend.h"
 #include "panels/health_line.h"
 #include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
@@ -187,6 +188,7 @@ void LidarGLWidget::updateHoverAngle(int px, int py)
     const std::optional<float> angle = camera_.polarAngle(QPointF(px, py));
     if (!angle)
         return; // the last one stays
+    hover_distance_ = camera_.scenePosition(QPointF(px, py)).length() * 1000.0f;
     SerialData::instance()->setHoverAngle(*angle);
     if (rounds_.standsStill())
         pickStillPoint();
@@ -204,9 +206,10 @@ void LidarGLWidget::takeLiveRound()
 
 void LidarGLWidget::pickStillPoint()
 {
-    const std::optional<ShowData> picked = rounds_.pick(SerialData::instance()->hoverAngle());
+    const std::optional<ShowData> picked = rounds_.pick(SerialData::instance()->hoverAngle(), hover_distance_);
     if (!picked)
         return; // the last pick stays, as live
+    overlays_.read_out->setDevice(device_names_.value(rounds_.pickedDevice()));
     overlays_.read_out->showData(*picked);
     scheduleFrame();
 }
@@ -230,11 +233,26 @@ void LidarGLWidget::setHeld(bool held)
     scheduleFrame();
 }
 
-void LidarGLWidget::showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm)
+void LidarGLWidget::setReplayDevices(const QStringList& names)
+{
+    device_names_ = names.size() > 1 ? names : QStringList();
+    rounds_.setDevices(int(device_names_.size()));
+    std::vector<QColor> colours;
+    for (int device = 0; device < device_names_.size(); ++device) {
+        const QVector3D colour = tx710::deviceColour(device);
+        colours.push_back(QColor::fromRgbF(colour.x(), colour.y(), colour.z()));
+    }
+    overlays_.legend->setDevices(device_names_, colours);
+    overlays_.read_out->setDevice(QString());
+    placeOverlays();
+    scheduleFrame();
+}
+
+void LidarGLWidget::showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm, int device)
 {
     if (!rounds_.replaying())
         overlays_.read_out->setDecoderRecordsShown(false);
-    rounds_.showRecorded(points, speed_rpm);
+    rounds_.showRecorded(points, speed_rpm, device);
     if (rounds_.held())
         return;
     pickStillPoint();

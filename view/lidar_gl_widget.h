@@ -88,8 +88,13 @@ public:
     const std::vector<QVector2D>& measureEnds() const { return measure_.ends(); }
 
     // Shows a recorded round in place of the live rounds, through the same
-    // display path. speed_rpm is NaN when the file has no speed.
-    void showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm);
+    // display path. speed_rpm is NaN when the file has no speed. Of a
+    // recording of several LiDARs, each LiDAR's newest rounds stay on screen
+    // together: `device` is the round's place in the names given here, which
+    // the legend lists beside their colours. Fewer than two: one LiDAR, drawn
+    // as live.
+    void setReplayDevices(const QStringList& names);
+    void showRecordedRound(const std::vector<PointRecord>& points, double speed_rpm, int device = 0);
     // Back to live rounds.
     void endReplay();
     bool replaying() const { return rounds_.replaying(); }
@@ -159,6 +164,8 @@ private:
     bool points_sent_ = false; // the renderer has the rounds' points
     QString replay_status_;
     QString link_lost_;
+    QStringList device_names_; // of a replay of several LiDARs
+    float hover_distance_ = 0; // mm from the centre, of the cursor
 
     tx710::HealthSampler health_;
 };

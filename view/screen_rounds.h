@@ -22,20 +22,28 @@ public:
     bool replaying() const { return replaying_; }
     // Held or replaying: the shown round does not follow the live ones.
     bool standsStill() const { return held_ || replaying_; }
-    int decayRounds() const { return shown_.decayRounds(); }
+    int decayRounds() const { return shown_.front().decayRounds(); }
     void setDecayRounds(int count);
+    // The LiDARs a replay shows at once, each in its own colour with its own
+    // decay; one (or none) as ever. A new count clears the rounds shown.
+    void setDevices(int count);
+    int devices() const { return int(shown_.size()); }
 
     // The decoder's round that has just completed, shown unless standing still.
     void takeLive();
     void setHeld(bool held) { held_ = held; }
-    // A replayed round, shown unless held; the first ends the live ones.
-    void showRecorded(const std::vector<PointRecord>& points, double speed_rpm);
+    // A replayed round of LiDAR `device`, shown unless held; the first ends the live ones.
+    void showRecorded(const std::vector<PointRecord>& points, double speed_rpm, int device = 0);
     // Back to the live rounds.
     void endReplay();
 
     // The newest round's point at `angle` (degrees) as the read-out shows it,
-    // when one is near; it becomes the hover line's end.
-    std::optional<ShowData> pick(float angle);
+    // when one is near; it becomes the hover line's end. With several
+    // LiDARs, of the newest rounds' points that near the angle the one
+    // nearest `distance` (mm, the cursor's from the centre).
+    std::optional<ShowData> pick(float angle, float distance = 0);
+    // The LiDAR of the last point picked.
+    int pickedDevice() const { return picked_device_; }
     // The hover line's end: the decoder's pick, or this class's while standing still.
     HoverPoint hoverPoint() const;
 
@@ -47,7 +55,7 @@ public:
     const std::vector<QVector3D>& colors() const { return colors_; }
 
 private:
-    ShownRounds shown_;
+    std::vector<ShownRounds> shown_; // one per LiDAR; live rounds in the first
     std::vector<QVector3D> points_;
     std::vector<QVector3D> colors_;
     bool dirty_ = true;
@@ -55,7 +63,8 @@ private:
     bool dimmed_ = false;
     bool held_ = false;
     bool replaying_ = false;
-    double replay_speed_rpm_ = 0;
+    std::vector<double> replay_speed_rpm_; // per LiDAR
+    int picked_device_ = 0;
     HoverPoint still_hover_;
 };
 

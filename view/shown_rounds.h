@@ -3,6 +3,7 @@
 #include <QVector3D>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "recording/data_file.h"
@@ -34,15 +35,20 @@ public:
     void clear() { rounds_.clear(); }
     bool empty() const { return rounds_.empty(); }
     const ShownRound& newest() const { return rounds_.front(); }
+    // One LiDAR of several: all its points in `colour`, in place of the
+    // colour map; none: the colour map.
+    void setColour(std::optional<QVector3D> colour) { colour_ = colour; }
 
-    // What to draw, newest round first (of points at one depth the first
-    // drawn wins). A live newest round keeps its own colours; every other
-    // takes the colour map's colour of its intensity, older ones dimmed by age.
+    // Appends what to draw, newest round first (of points at one depth the
+    // first drawn wins). A live newest round keeps its own colours; every
+    // other takes the colour map's colour of its intensity (or the LiDAR's
+    // colour), older ones dimmed by age.
     void drawArrays(bool color_flag, std::vector<QVector3D>& points, std::vector<QVector3D>& colors) const;
 
     // Index of the newest round's point nearest to `angle` (degrees) within
-    // `tolerance`; -1 when none is that near.
-    int pick(float angle, float tolerance) const;
+    // `tolerance`; -1 when none is that near. Given `distance` (mm), of the
+    // points that near the one nearest that distance.
+    int pick(float angle, float tolerance, std::optional<float> distance = std::nullopt) const;
 
     // A recorded round as drawn: points without a distance are left out.
     static ShownRound fromRecords(const std::vector<PointRecord>& records, bool color_flag);
@@ -50,6 +56,11 @@ public:
 private:
     std::deque<ShownRound> rounds_; // newest first
     int decay_rounds_ = 1;
+    std::optional<QVector3D> colour_;
 };
+
+// The colour of a LiDAR of several, by its place in the recording: distinct
+// from the colour map's, the grid's and the figures' colours.
+QVector3D deviceColour(int device);
 
 } // namespace tx710

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/logo_widget.h"
+#include "panels/device_legend.h"
 #include "panels/health_line.h"
 #include "panels/notice_widget.h"
 #include "panels/show_data_widget.h"
@@ -24,7 +25,7 @@ ViewOverlays::ViewOverlays(QWidget* view)
       health(new HealthLine(view)),
       hold(new QLabel(QCoreApplication::translate("LidarGLWidget", "Held: this round stays on screen (H to go on)"),
                       view)),
-      measure(new QLabel(view))
+      measure(new QLabel(view)), legend(new DeviceLegend(view))
 {
     read_out->show();
     logo->show();
@@ -69,6 +70,8 @@ void ViewOverlays::place(const QWidget& view, const QPointF* measure_middle) con
         measure->move(width - measure->width() - kMargin, hold->y() + hold->height() + kMargin);
     }
     measure->raise();
+    legend->move(width - legend->width() - kMargin, logo->y() - legend->height() - kMargin);
+    legend->raise();
 }
 
 } // namespace tx710

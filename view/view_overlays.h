@@ -4,6 +4,7 @@
 
 class QLabel;
 class QWidget;
+class DeviceLegend;
 class HealthLine;
 class LogoWidget;
 class NoticeWidget;
@@ -14,7 +15,8 @@ namespace tx710 {
 // The view's own child widgets, drawn over the scene, and where they sit:
 // the read-out panel top-left, the logo bottom-right, the health line and
 // the notices stacked up from the bottom-left corner clear of the logo, the
-// hold and measure labels top-right (the measure's figures beside its line).
+// hold and measure labels top-right (the measure's figures beside its line),
+// the legend of a replay of several LiDARs above the logo.
 struct ViewOverlays {
     explicit ViewOverlays(QWidget* view);
     // Places them all in `view`; `measure_middle` is the measure line's
@@ -27,6 +29,7 @@ struct ViewOverlays {
     HealthLine* health;
     QLabel* hold;
     QLabel* measure;
+    DeviceLegend* legend;
 };
 
 } // namespace tx710
