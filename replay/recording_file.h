@@ -54,14 +54,14 @@ public:
     // Enough for the oldest round the view's decay shows, per LiDAR.
     static constexpr std::size_t kCachedRounds = 64;
     // More LiDARs than a recording may hold (a round's LiDAR is one byte).
-    static constexpr int kMaxDevices = 256;
+    static constexpr int kMaxDevices = 128;
     // The index's memory per round, in bytes.
     static std::size_t indexBytesPerRound();
 
 private:
     struct Entry {
         std::int64_t position : 56; // files stay far below 2^55 bytes
-        std::int64_t device : 8;    // 0 .. kMaxDevices - 1
+        std::int64_t device : 8;    // 0 .. kMaxDevices - 1, signed
         std::int64_t time_ns;
         std::uint32_t inner;
         float speed_rpm; // NaN: not recorded
