@@ -39,6 +39,10 @@ public:
 
     int count() const { return int(held_.empty() ? entries_.size() : held_.size()); }
     bool hasTime(int index) const;
+    // The devices of a recording of several (see RoundStream::devices()) and
+    // the base frame their placements are in.
+    const std::vector<mcap::DevicePlacement>& devices() const { return devices_; }
+    const QString& baseFrame() const { return base_frame_; }
     std::int64_t timeNs(int index) const;
     // The round at `index`; false with the reason when the file can no
     // longer be read (it changed or went away).
@@ -53,15 +57,21 @@ private:
     struct Entry {
         std::int64_t position = 0;
         std::int64_t time_ns = 0;
-        std::uint32_t inner = 0;
+        // The place in a chunk (at most limits::kChunkBytes < 2^28; kTopLevel
+        // as kInnerTopLevel) and the device (< mcap::kMaxDevices), in 4 bytes.
+        std::uint32_t inner : 28;
+        std::uint32_t device : 4;
         float speed_rpm = 0; // NaN: not recorded
     };
+    static constexpr std::uint32_t kInnerTopLevel = (1u << 28) - 1;
     bool index(QString& error);
 
     std::vector<Round> held_;
     // Grows without copying: at most kIndexRounds entries, never twice.
     std::deque<Entry> entries_;
     bool has_time_ = false;
+    std::vector<mcap::DevicePlacement> devices_;
+    QString base_frame_;
     std::unique_ptr<RoundStream> stream_;
     mutable std::deque<std::pair<int, Round>> cache_;
 };
