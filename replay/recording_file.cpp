@@ -125,7 +125,6 @@ bool Recording::read(int index, Round& round, QString& error) const
     const std::uint32_t inner = entry.inner == kInnerTopLevel ? mcap::MessagePlace::kTopLevel : entry.inner;
     if (!stream_->readAt(RoundPlace{entry.position, inner}, round, error))
         return false;
-    round.device = int(entry.device);
     round.has_time = has_time_;
     round.time_ns = entry.time_ns;
     if (!std::isnan(entry.speed_rpm))
