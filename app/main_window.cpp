@@ -305,13 +305,8 @@ void MainWindow::openRecording(const QString& path)
         }
         return;
     }
-    tx710::setSetting(tx710::kLastRecordingFolderKey, QFileInfo(path).absolutePath());
-    playRecording(std::move(recording), path);
-}
-
-void MainWindow::playRecording(tx710::replay::Recording recording, const QString& path)
-{
     TX_LOG << "replaying" << path << recording.count() << "rounds";
+    tx710::setSetting(tx710::kLastRecordingFolderKey, QFileInfo(path).absolutePath());
     QStringList names;
     for (const tx710::mcap::DevicePlacement& device : recording.devices()) {
         names << (device.frame_id.isEmpty()

@@ -12,9 +12,8 @@ class QMessageBox;
 class QTimer;
 
 namespace tx710::replay {
-class Recording;
 class ReplayPlayer;
-} // namespace tx710::replay
+}
 
 namespace Ui {
 class MainWindow;
@@ -49,8 +48,6 @@ public:
     // the view. A file that cannot be opened is named with the reason in a
     // warning box; whatever was shown goes on.
     void openRecording(const QString& path);
-    // The same for a recording already opened, named `path`.
-    void playRecording(tx710::replay::Recording recording, const QString& path);
     // A file dialog for recordings, in the folder the last one came from.
     void chooseRecording();
     // Back to the live rounds.

@@ -9,6 +9,29 @@
 
 namespace tx710::mcap {
 
+SpeedsByDevice::SpeedsByDevice(const std::vector<Contents::Speed>& speeds)
+{
+    for (const Contents::Speed& speed : speeds) {
+        if (speed.device < 0 || std::size_t(speed.device) >= kMaxDevices)
+            continue;
+        if (devices_.size() <= std::size_t(speed.device))
+            devices_.resize(std::size_t(speed.device) + 1);
+        devices_[std::size_t(speed.device)].push_back(speed);
+    }
+    next_.assign(devices_.size(), 0);
+}
+
+double SpeedsByDevice::at(int device, std::int64_t time_ns)
+{
+    if (device < 0 || std::size_t(device) >= devices_.size() || devices_[std::size_t(device)].empty())
+        return 0;
+    const std::vector<Contents::Speed>& speeds = devices_[std::size_t(device)];
+    std::size_t& speed = next_[std::size_t(device)];
+    while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= time_ns)
+        ++speed;
+    return speeds[speed].rpm;
+}
+
 bool parse(const QByteArray& bytes, Contents& contents, QString& error)
 {
     contents = Contents();
@@ -30,18 +53,19 @@ bool parse(const QByteArray& bytes, Contents& contents, QString& error)
     }
     contents.status_messages = reader.status_messages;
     contents.complete = reader.complete;
+    contents.devices = reader.devices;
+    contents.base_frame = reader.base_frame;
     std::stable_sort(contents.rounds.begin(), contents.rounds.end(),
                      [](const ScanRound& a, const ScanRound& b) { return a.receive_time_ns < b.receive_time_ns; });
     std::stable_sort(contents.speeds.begin(), contents.speeds.end(),
                      [](const Contents::Speed& a, const Contents::Speed& b) { return a.time_ns < b.time_ns; });
-    // Each round turns at the speed of the latest status before it (the
-    // first status for the rounds before any).
-    std::size_t speed = 0;
+    // Each round turns at the speed of its device's latest status before it
+    // (the first status for the rounds before any).
+    SpeedsByDevice speeds(contents.speeds);
     for (ScanRound& round : contents.rounds) {
-        while (speed + 1 < contents.speeds.size() && contents.speeds[speed + 1].time_ns <= round.receive_time_ns)
-            ++speed;
-        if (!contents.speeds.empty())
-            round.speed_rpm = contents.speeds[speed].rpm;
+        const double rpm = speeds.at(round.device, round.receive_time_ns);
+        if (rpm > 0)
+            round.speed_rpm = rpm;
     }
     return true;
 }

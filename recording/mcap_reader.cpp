@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <map>
 
+#include "recording/frame_transform.h"
 #include "recording/input_file.h"
 #include "recording/input_limits.h"
 #include "recording/mcap_chunk.h"
+#include "recording/mcap_devices.h"
 #include "recording/mcap_format.h"
 #include "recording/mcap_record_stream.h"
 #include "recording/point_cloud_message.h"
@@ -24,7 +26,10 @@ struct Channel {
     QByteArray topic;
     QByteArray message_encoding;
     std::uint16_t schema_id = 0;
+    int device = -1; // of a round or status channel under a device's prefix
 };
+
+const QByteArray kPointsSuffix = "/tx710/points";
 
 bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
 {
@@ -61,6 +66,10 @@ private:
     // Schema, channel or message; Round/Speed when a message gives one,
     // End when the record gives nothing to hand on.
     Item record(std::uint8_t opcode, const QByteArray& content, std::int64_t position, std::uint32_t inner);
+    Item channelRecord(Cursor& fields);
+    Item ros2Message(const Channel& channel, std::uint32_t sequence, std::uint64_t log_time, const QByteArray& data,
+                     const MessagePlace& place);
+    Item place(const std::vector<ros2::TransformStamped>& transforms);
 
     StreamReader& out_;
     inputfile::InputStream& input_;
@@ -68,6 +77,7 @@ private:
     std::map<std::uint16_t, QByteArray> schema_names_;
     std::map<std::uint16_t, Channel> channels_;
     ros2::McapReplay ros2_;
+    DeviceTable devices_;
     // readRound's last chunk, for the rounds after it.
     std::int64_t cached_chunk_ = -1;
     QByteArray cached_records_;
@@ -107,17 +117,8 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
         schema_names_[id] = name;
         return Item::End;
     }
-    if (opcode == kChannel) {
-        Channel channel;
-        const auto id = fields.get<std::uint16_t>();
-        channel.schema_id = fields.get<std::uint16_t>();
-        channel.topic = fields.string();
-        channel.message_encoding = fields.string();
-        if (!fields.ok)
-            return fail(malformedText("channel"));
-        channels_[id] = channel;
-        return Item::End;
-    }
+    if (opcode == kChannel)
+        return channelRecord(fields);
     if (opcode != kMessage)
         return Item::End; // indexes, attachments, metadata: not needed for replay
     const auto channel_id = fields.get<std::uint16_t>();
@@ -132,43 +133,99 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
         return fail(QStringLiteral("a message on channel %1, which no channel record defines").arg(channel_id));
     if (fields.left() > limits::kMessageBytes)
         return fail(QStringLiteral("a message of %1 bytes, more than a round holds").arg(fields.left()));
-    if (channel->second.message_encoding == "cdr") {
-        Contents taken;
-        if (!ros2_.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
-                        content.mid(int(fields.position())), taken, out_.error))
-            return Item::Failed;
-        out_.status_messages += taken.status_messages;
-        if (!taken.rounds.empty()) {
-            out_.round = std::move(taken.rounds.front());
-            out_.place = MessagePlace{position, inner};
-            return Item::Round;
-        }
-        if (!taken.speeds.empty()) {
-            out_.speed = taken.speeds.front();
-            return Item::Speed;
-        }
-        return Item::End;
+    if (channel->second.message_encoding == "cdr")
+        return ros2Message(channel->second, sequence, log_time, content.mid(int(fields.position())),
+                           MessagePlace{position, inner});
+    if (channel->second.topic == frametransform::topic().topic
+        && schema_names_[channel->second.schema_id] == frametransform::topic().schema_name) {
+        ros2::TransformStamped transform;
+        if (!frametransform::decode(content.mid(int(fields.position())), transform, out_.error))
+            return fail(QStringLiteral("/tf_static %1: %2").arg(sequence).arg(out_.error));
+        return place({transform});
     }
-    if (channel->second.topic == pointcloud::topic().topic) {
+    if (channel->second.device < 0)
+        return Item::End; // another topic, left alone
+    if (channel->second.topic.endsWith(pointcloud::topic().topic)) {
         if (channel->second.message_encoding != pointcloud::topic().message_encoding
             || schema_names_[channel->second.schema_id] != pointcloud::topic().schema_name)
-            return fail(QStringLiteral("/scan is not a JSON foxglove.PointCloud channel"));
+            return fail(QStringLiteral("%1 is not a JSON foxglove.PointCloud channel")
+                            .arg(QString::fromUtf8(channel->second.topic.left(kMaxFrameIdChars + 6))));
         if (!out_.decode_rounds)
             out_.round = ScanRound{int(sequence), std::int64_t(log_time), {}};
         else if (!decodeScan(content, out_.round, out_.error))
             return Item::Failed;
+        out_.round.device = channel->second.device;
         out_.place = MessagePlace{position, inner};
         return Item::Round;
     }
-    if (channel->second.topic == status::topic().topic) {
-        ++out_.status_messages;
-        const QByteArray data = content.mid(int(fields.position()));
-        const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
-        if (rpm > 0) { // 0 stands for a speed not yet known
-            out_.speed = Contents::Speed{std::int64_t(log_time), rpm};
-            return Item::Speed;
-        }
+    ++out_.status_messages;
+    const QByteArray data = content.mid(int(fields.position()));
+    const double rpm = QJsonDocument::fromJson(data).object().value(QStringLiteral("rpm")).toDouble();
+    if (rpm > 0) { // 0 stands for a speed not yet known
+        out_.speed = Contents::Speed{std::int64_t(log_time), rpm, channel->second.device};
+        return Item::Speed;
     }
+    return Item::End;
+}
+
+StreamReader::Item StreamReader::Impl::channelRecord(Cursor& fields)
+{
+    Channel channel;
+    const auto id = fields.get<std::uint16_t>();
+    channel.schema_id = fields.get<std::uint16_t>();
+    channel.topic = fields.string();
+    channel.message_encoding = fields.string();
+    if (!fields.ok)
+        return fail(malformedText("channel"));
+    // Rounds come on <prefix>/tx710/points (ROS 2) or <prefix>/scan (JSON),
+    // the JSON statuses on <prefix>/tx710/status.
+    const bool cdr = channel.message_encoding == "cdr";
+    const QByteArray suffix = cdr                       ? kPointsSuffix
+        : channel.topic.endsWith(status::topic().topic) ? status::topic().topic
+                                                        : pointcloud::topic().topic;
+    if (!devices_.deviceOf(channel.topic, suffix, channel.device, out_.error))
+        return Item::Failed;
+    channels_[id] = channel;
+    out_.devices = devices_.devices();
+    return Item::End;
+}
+
+StreamReader::Item StreamReader::Impl::ros2Message(const Channel& channel, std::uint32_t sequence,
+                                                   std::uint64_t log_time, const QByteArray& data,
+                                                   const MessagePlace& place)
+{
+    ros2::ReplayItem item;
+    if (!ros2_.take(channel.topic, schema_names_[channel.schema_id], sequence, log_time, data, item, out_.error))
+        return Item::Failed;
+    if (item.status)
+        ++out_.status_messages;
+    switch (item.kind) {
+    case ros2::ReplayItem::Kind::Round:
+        if (channel.device < 0)
+            return Item::End;
+        out_.round = std::move(item.round);
+        out_.round.device = channel.device;
+        out_.place = place;
+        return Item::Round;
+    case ros2::ReplayItem::Kind::Speed:
+        out_.speed = item.speed;
+        out_.speed.device = devices_.deviceOfFrame(item.status_frame);
+        return Item::Speed;
+    case ros2::ReplayItem::Kind::Transforms:
+        return this->place(item.transforms);
+    case ros2::ReplayItem::Kind::Nothing:
+        break;
+    }
+    return Item::End;
+}
+
+StreamReader::Item StreamReader::Impl::place(const std::vector<ros2::TransformStamped>& transforms)
+{
+    QString reason;
+    if (!devices_.place(transforms, reason))
+        return fail(QStringLiteral("/tf_static: %1").arg(reason));
+    out_.devices = devices_.devices();
+    out_.base_frame = devices_.baseFrame();
     return Item::End;
 }
 
@@ -225,18 +282,27 @@ bool StreamReader::Impl::decodeRound(const QByteArray& content, ScanRound& round
         error = QStringLiteral("the file changed since it was opened");
         return false;
     }
-    if (channel->second.message_encoding != "cdr")
-        return decodeScan(content, round, error);
-    Contents taken;
+    if (channel->second.device < 0) {
+        error = QStringLiteral("the file changed since it was opened");
+        return false;
+    }
+    if (channel->second.message_encoding != "cdr") {
+        if (!decodeScan(content, round, error))
+            return false;
+        round.device = channel->second.device;
+        return true;
+    }
+    ros2::ReplayItem taken;
     ros2::McapReplay profile;
     if (!profile.take(channel->second.topic, schema_names_[channel->second.schema_id], sequence, log_time,
                       content.mid(kMessageHeaderBytes), taken, error))
         return false;
-    if (taken.rounds.empty()) {
+    if (taken.kind != ros2::ReplayItem::Kind::Round) {
         error = QStringLiteral("the file changed since it was opened");
         return false;
     }
-    round = std::move(taken.rounds.front());
+    round = std::move(taken.round);
+    round.device = channel->second.device;
     return true;
 }
 

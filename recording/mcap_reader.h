@@ -18,6 +18,10 @@
 
 namespace tx710::mcap {
 
+// What a recording may hold: more devices or longer frame ids are refused.
+constexpr std::size_t kMaxDevices = 16;
+constexpr int kMaxFrameIdChars = 64;
+
 // A LiDAR of a recording of several (or of one with a mount): its frame, and
 // where /tf_static places it in the base frame.
 struct DevicePlacement {
@@ -42,6 +46,7 @@ struct Contents {
     struct Speed {
         std::int64_t time_ns = 0;
         double rpm = 0;
+        int device = 0; // whose status it is (the index in `devices`)
     };
     std::vector<Speed> speeds;
     // False when the file stops before its footer and closing magic.
@@ -88,6 +93,21 @@ public:
 private:
     class Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// The speeds of a recording's statuses by device, asked for in time order:
+// at(device, t) is the rpm of that device's latest status at or before t (its
+// first status before any), 0 for a device without one.
+class SpeedsByDevice
+{
+public:
+    // `speeds` in time order.
+    explicit SpeedsByDevice(const std::vector<Contents::Speed>& speeds);
+    double at(int device, std::int64_t time_ns);
+
+private:
+    std::vector<std::vector<Contents::Speed>> devices_;
+    std::vector<std::size_t> next_;
 };
 
 bool parse(const QByteArray& bytes, Contents& contents, QString& error);

@@ -4,7 +4,9 @@
 // ScanOptions::profile: the channels and the messages of each round and
 // status sample. "ros2" (the default): LaserScan, PointCloud2 and
 // DiagnosticArray in CDR, as rosbag2 records them; "foxglove": the JSON
-// foxglove.PointCloud on /scan and tx710.Status on /tx710/status.
+// foxglove.PointCloud on /scan and tx710.Status on /tx710/status. With several
+// devices each has its own topics under topicPrefix(); with transforms
+// (hasTransforms()) /tf_static comes once, before the first round.
 // A profile keeps state (sequence numbers, the last speed, scan stamps), so
 // each file or stream has its own.
 
@@ -28,6 +30,9 @@ public:
         std::uint16_t id = 0; // its schema has the same id
         TopicDescription topic;
         bool status = false; // carries the status samples, not the rounds
+        // Carries one message, sent before the first round, that a late
+        // subscriber needs too (/tf_static).
+        bool latched = false;
     };
     struct Message {
         std::uint16_t channel = 0;
@@ -45,6 +50,7 @@ public:
 };
 
 // The profile of the first device's options, for every device of the list.
+// A round or sample of a device the list lacks gives no message.
 std::unique_ptr<RecordingProfile> makeRecordingProfile(const DeviceScans& devices);
 
 } // namespace tx710

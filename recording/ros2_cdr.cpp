@@ -133,4 +133,35 @@ bool decode(const std::uint8_t* data, std::size_t size, DiagnosticArray& diagnos
     return finished(in);
 }
 
+std::vector<std::uint8_t> encode(const TFMessage& transforms)
+{
+    cdr::Writer out;
+    out.u32(std::uint32_t(transforms.transforms.size()));
+    for (const TransformStamped& transform : transforms.transforms) {
+        put(out, transform.header);
+        out.string(transform.child_frame_id);
+        const Transform& t = transform.transform;
+        for (double value : {t.translation.x, t.translation.y, t.translation.z, t.rotation.x, t.rotation.y,
+                             t.rotation.z, t.rotation.w})
+            out.f64(value);
+    }
+    return out.take();
+}
+
+bool decode(const std::uint8_t* data, std::size_t size, TFMessage& transforms)
+{
+    cdr::Reader in(data, size);
+    // The smallest transform: a header of 4 + 4 + 5, a child of 5, seven float64.
+    transforms.transforms.resize(in.count(74));
+    for (TransformStamped& transform : transforms.transforms) {
+        get(in, transform.header);
+        transform.child_frame_id = in.string();
+        Transform& t = transform.transform;
+        for (double* value : {&t.translation.x, &t.translation.y, &t.translation.z, &t.rotation.x, &t.rotation.y,
+                              &t.rotation.z, &t.rotation.w})
+            *value = in.f64();
+    }
+    return finished(in);
+}
+
 } // namespace tx710::ros2

@@ -15,9 +15,11 @@ namespace tx710::ros2 {
 std::vector<std::uint8_t> encode(const LaserScan& scan);
 std::vector<std::uint8_t> encode(const PointCloud2& cloud);
 std::vector<std::uint8_t> encode(const DiagnosticArray& diagnostics);
+std::vector<std::uint8_t> encode(const TFMessage& transforms);
 
 bool decode(const std::uint8_t* data, std::size_t size, LaserScan& scan);
 bool decode(const std::uint8_t* data, std::size_t size, PointCloud2& cloud);
 bool decode(const std::uint8_t* data, std::size_t size, DiagnosticArray& diagnostics);
+bool decode(const std::uint8_t* data, std::size_t size, TFMessage& transforms);
 
 } // namespace tx710::ros2

@@ -113,7 +113,11 @@ DiagnosticArray diagnosticsOf(const status::Sample& sample, const status::Sample
     DiagnosticStatus status;
     status.name = "tx710: link";
     status.hardware_id = frame_id;
-    if (!receiving) {
+    const bool link_down = sample.link_down_since_ns != 0;
+    if (link_down) {
+        status.level = DiagnosticStatus::ERROR;
+        status.message = "link lost";
+    } else if (!receiving) {
         status.level = DiagnosticStatus::ERROR;
         status.message = "no data";
     } else if (reject_share > 0.01) {
@@ -131,7 +135,13 @@ DiagnosticArray diagnosticsOf(const status::Sample& sample, const status::Sample
                      {"crc_rejects_last_second", std::to_string(rejects)},
                      {"rpm", figure(sample.rpm, "%.1f")},
                      {"points_per_second", figure(sample.points_per_second, "%.0f")},
-                     {"link", receiving ? "receiving" : "no data"}};
+                     {"link",
+                      link_down       ? "lost"
+                          : receiving ? "receiving"
+                                      : "no data"}};
+    if (link_down)
+        status.values.push_back(
+            {"link_down_s", figure(double(sample.time_ns - sample.link_down_since_ns) / 1e9, "%.1f")});
     DiagnosticArray array;
     array.header.stamp = rosTime(sample.time_ns);
     array.header.frame_id = frame_id;

@@ -9,7 +9,8 @@
 //
 // /diagnostics: one status "tx710: link" with the figures of the last second;
 // WARN when the CRC rejects pass 1 % of the frames or the speed leaves its
-// normal band, ERROR while no frame arrives.
+// normal band, ERROR while no frame arrives, and ERROR "link lost" with the
+// seconds so far ("link_down_s") while the device is away.
 
 #include <string>
 

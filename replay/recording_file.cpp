@@ -8,9 +8,7 @@
 
 namespace tx710::replay {
 
-Recording::Recording(std::vector<Round> rounds, std::vector<mcap::DevicePlacement> devices)
-    : held_(std::move(rounds)), devices_(std::move(devices))
-{}
+Recording::Recording(std::vector<Round> rounds) : held_(std::move(rounds)) {}
 Recording::Recording(Recording&&) noexcept = default;
 Recording& Recording::operator=(Recording&&) noexcept = default;
 Recording::~Recording() = default;
@@ -70,12 +68,10 @@ bool Recording::index(QString& error)
             *this = Recording();
             return false;
         }
-        if (round.device < 0 || round.device >= kMaxDevices) {
-            error = QStringLiteral("a round of LiDAR %1: more than %2 LiDARs").arg(round.device).arg(kMaxDevices);
-            *this = Recording();
-            return false;
-        }
-        entries_.push_back(Entry{place.position, round.device, round.time_ns, place.inner, 0});
+        Entry entry{place.position, round.time_ns, 0, 0, 0};
+        entry.inner = place.inner == mcap::MessagePlace::kTopLevel ? kInnerTopLevel : place.inner;
+        entry.device = std::uint32_t(round.device);
+        entries_.push_back(entry);
     }
     if (entries_.empty()) {
         error = QStringLiteral("the file holds no whole round");
@@ -83,9 +79,8 @@ bool Recording::index(QString& error)
         return false;
     }
     has_time_ = stream_->isMcap();
-    devices_ = stream_->devices();
     // Replayed in the order of their receive times; each round turns at the
-    // speed of the latest status before it (the first status for the rounds
+    // speed of its device's latest status before it (the first status for the rounds
     // before any).
     const auto byTime = [](const auto& a, const auto& b) { return a.time_ns < b.time_ns; };
     // Sorting takes a copy: not for the files this program writes, in order.
@@ -93,13 +88,14 @@ bool Recording::index(QString& error)
         std::stable_sort(entries_.begin(), entries_.end(), byTime);
     if (has_time_)
         std::stable_sort(speeds.begin(), speeds.end(), byTime);
-    std::size_t speed = 0;
+    mcap::SpeedsByDevice by_device(speeds);
     for (Entry& entry : entries_) {
-        while (speed + 1 < speeds.size() && speeds[speed + 1].time_ns <= entry.time_ns)
-            ++speed;
-        entry.speed_rpm = speeds.empty() ? std::numeric_limits<float>::quiet_NaN() : float(speeds[speed].rpm);
+        const double rpm = by_device.at(int(entry.device), entry.time_ns);
+        entry.speed_rpm = rpm > 0 ? float(rpm) : std::numeric_limits<float>::quiet_NaN();
     }
     entries_.shrink_to_fit();
+    devices_ = stream_->devices();
+    base_frame_ = stream_->baseFrame();
     return true;
 }
 
@@ -131,11 +127,11 @@ bool Recording::read(int index, Round& round, QString& error) const
         return true;
     }
     const Entry& entry = entries_.at(std::size_t(index));
-    if (!stream_->readAt(RoundPlace{entry.position, entry.inner}, round, error))
+    const std::uint32_t inner = entry.inner == kInnerTopLevel ? mcap::MessagePlace::kTopLevel : entry.inner;
+    if (!stream_->readAt(RoundPlace{entry.position, inner}, round, error))
         return false;
     round.has_time = has_time_;
     round.time_ns = entry.time_ns;
-    round.device = int(entry.device);
     if (!std::isnan(entry.speed_rpm))
         round.speed_rpm = double(entry.speed_rpm);
     if (cache_.size() >= kCachedRounds * std::clamp<std::size_t>(devices_.size(), 1, 8))

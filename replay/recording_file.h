@@ -23,8 +23,8 @@ namespace tx710::replay {
 class Recording
 {
 public:
-    // Rounds already in memory, of the LiDARs `devices` (none: of one).
-    Recording(std::vector<Round> rounds = {}, std::vector<mcap::DevicePlacement> devices = {});
+    // Rounds already in memory.
+    Recording(std::vector<Round> rounds = {});
     Recording(Recording&&) noexcept;
     Recording& operator=(Recording&&) noexcept;
     ~Recording();
@@ -41,31 +41,33 @@ public:
 
     int count() const { return int(held_.empty() ? entries_.size() : held_.size()); }
     bool hasTime(int index) const;
+    // The devices of a recording of several (see RoundStream::devices()) and
+    // the base frame their placements are in.
+    const std::vector<mcap::DevicePlacement>& devices() const { return devices_; }
+    const QString& baseFrame() const { return base_frame_; }
     std::int64_t timeNs(int index) const;
     // The LiDAR of the round at `index`: its place in devices().
     int device(int index) const;
-    // The LiDARs of a recording of several, where they stand (empty for one
-    // without transforms, and for text files).
-    const std::vector<mcap::DevicePlacement>& devices() const { return devices_; }
     // The round at `index`; false with the reason when the file can no
     // longer be read (it changed or went away).
     bool read(int index, Round& round, QString& error) const;
 
     // Enough for the oldest round the view's decay shows, per LiDAR.
     static constexpr std::size_t kCachedRounds = 64;
-    // More LiDARs than a recording may hold (a round's LiDAR is one byte).
-    static constexpr int kMaxDevices = 128;
     // The index's memory per round, in bytes.
     static std::size_t indexBytesPerRound();
 
 private:
     struct Entry {
-        std::int64_t position : 56; // files stay far below 2^55 bytes
-        std::int64_t device : 8;    // 0 .. kMaxDevices - 1, signed
-        std::int64_t time_ns;
-        std::uint32_t inner;
-        float speed_rpm; // NaN: not recorded
+        std::int64_t position = 0;
+        std::int64_t time_ns = 0;
+        // The place in a chunk (at most limits::kChunkBytes < 2^28; kTopLevel
+        // as kInnerTopLevel) and the device (< mcap::kMaxDevices), in 4 bytes.
+        std::uint32_t inner : 28;
+        std::uint32_t device : 4;
+        float speed_rpm = 0; // NaN: not recorded
     };
+    static constexpr std::uint32_t kInnerTopLevel = (1u << 28) - 1;
     bool index(QString& error);
 
     std::vector<Round> held_;
@@ -73,6 +75,7 @@ private:
     std::deque<Entry> entries_;
     bool has_time_ = false;
     std::vector<mcap::DevicePlacement> devices_;
+    QString base_frame_;
     std::unique_ptr<RoundStream> stream_;
     mutable std::deque<std::pair<int, Round>> cache_;
 };

@@ -48,7 +48,7 @@ std::vector<int> ReplayPlayer::roundsShownAt(int index, int decay) const
 {
     // Back from `index` until each LiDAR has its rounds, or the first round.
     const std::size_t lidars = std::max<std::size_t>(devices().size(), 1);
-    std::vector<int> wanted(Recording::kMaxDevices, decay);
+    std::vector<int> wanted(mcap::kMaxDevices, decay);
     std::size_t complete = 0;
     std::vector<int> shown;
     for (int k = index; k >= 0 && complete < lidars; --k) {

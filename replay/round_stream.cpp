@@ -55,12 +55,19 @@ RoundStream::Item RoundStream::next(Round& round, RoundPlace& place, QString& er
         return nextText(round, place, error);
     for (;;) {
         switch (mcap_->next()) {
-        case mcap::StreamReader::Item::Round:
-            round = Round{std::move(mcap_->round.points), true, mcap_->round.receive_time_ns, speed_rpm_};
+        case mcap::StreamReader::Item::Round: {
+            const auto device = std::size_t(mcap_->round.device);
+            round = Round{std::move(mcap_->round.points), true, mcap_->round.receive_time_ns,
+                          device < speeds_rpm_.size() ? speeds_rpm_[device] : kNoSpeed, int(device)};
             place = RoundPlace{mcap_->place.record, mcap_->place.inner};
             return Item::Round;
+        }
         case mcap::StreamReader::Item::Speed:
-            speed_rpm_ = mcap_->speed.rpm;
+            if (std::size_t(mcap_->speed.device) < mcap::kMaxDevices) {
+                if (speeds_rpm_.size() <= std::size_t(mcap_->speed.device))
+                    speeds_rpm_.resize(std::size_t(mcap_->speed.device) + 1, kNoSpeed);
+                speeds_rpm_[std::size_t(mcap_->speed.device)] = mcap_->speed.rpm;
+            }
             if (speeds)
                 speeds->push_back(mcap_->speed);
             break;
@@ -157,6 +164,7 @@ bool RoundStream::readAt(const RoundPlace& place, Round& round, QString& error)
         if (!mcap_->readRound(mcap::MessagePlace{place.position, place.inner}, scan, error))
             return false;
         round = Round{std::move(scan.points), true, scan.receive_time_ns};
+        round.device = scan.device;
         return true;
     }
     if (!input_.seek(place.position)) {

@@ -54,6 +54,7 @@ public:
     {
         return mcap_ ? mcap_->devices : std::vector<mcap::DevicePlacement>();
     }
+    QString baseFrame() const { return mcap_ ? mcap_->base_frame : QString(); }
     // MCAP rounds found by next() without their points, their log time as
     // their receive time; readAt() decodes them.
     void findRoundsOnly() { mcap_->decode_rounds = false; }
@@ -63,7 +64,7 @@ public:
     // The next whole round in file order and where it lies; End after the
     // last; Failed with the reason (a text file's line and what is wrong
     // with it) in `error`. MCAP speeds found on the way go to `speeds`; a
-    // round turns at the speed of the latest status before it in the file.
+    // round turns at the speed of its device's latest status before it in the file.
     Item next(Round& round, RoundPlace& place, QString& error, std::vector<mcap::Contents::Speed>* speeds = nullptr);
     // The round at `place` again (a place next() gave); false with the
     // reason when the file changed since.
@@ -75,7 +76,8 @@ private:
 
     inputfile::InputStream input_;
     std::unique_ptr<mcap::StreamReader> mcap_;
-    double speed_rpm_ = std::numeric_limits<double>::quiet_NaN();
+    static constexpr double kNoSpeed = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> speeds_rpm_; // of each device's latest status in file order
     // Text: the save and the line being read, and a point line read ahead
     // that begins the next round.
     int save_ = 0;

@@ -87,6 +87,7 @@ FoxgloveServer::FoxgloveServer(QObject* parent)
 void FoxgloveServer::setDevices(const DeviceScans& devices)
 {
     profile_ = makeRecordingProfile(devices);
+    latched_.clear();
     QJsonArray channels;
     for (const RecordingProfile::Channel& channel : profile_->channels())
         channels.append(channelJson(channel.id, channel.topic));
@@ -101,10 +102,21 @@ bool FoxgloveServer::isStatusChannel(quint32 channel) const
     return false;
 }
 
+bool FoxgloveServer::isLatchedChannel(quint32 channel) const
+{
+    for (const RecordingProfile::Channel& offered : profile_->channels())
+        if (offered.id == channel)
+            return offered.latched;
+    return false;
+}
+
 void FoxgloveServer::publishPending()
 {
-    for (const RecordingProfile::Message& message : pending_)
+    for (const RecordingProfile::Message& message : pending_) {
+        if (isLatchedChannel(message.channel))
+            latched_.push_back(message);
         publish(message.channel, message.log_time_ns, message.data);
+    }
     pending_.clear();
 }
 
@@ -314,6 +326,7 @@ void FoxgloveServer::subscribe(StreamClient& client, const QJsonObject& request)
                      QStringLiteral("malformed subscribe: subscriptions must be {id, channelId} with whole numbers"));
         return;
     }
+    std::vector<quint32> subscribed;
     for (const auto& [id, channel] : wanted) {
         bool channel_taken = false;
         for (const auto& existing : client.subscriptions())
@@ -327,8 +340,14 @@ void FoxgloveServer::subscribe(StreamClient& client, const QJsonObject& request)
         else if (channel_taken)
             client.sendStatus(StreamClient::kWarning, QStringLiteral("channel %1 is already subscribed").arg(channel));
         else
-            client.subscriptions()[id] = channel;
+            subscribed.push_back(client.subscriptions()[id] = channel);
     }
+    // Latched messages go to the new subscription only.
+    for (const RecordingProfile::Message& message : latched_) {
+        if (std::find(subscribed.begin(), subscribed.end(), message.channel) != subscribed.end())
+            sendTo(client, message.channel, message.log_time_ns, message.data);
+    }
+    client.pump();
 }
 
 void FoxgloveServer::unsubscribe(StreamClient& client, const QJsonObject& request)
@@ -352,22 +371,28 @@ void FoxgloveServer::unsubscribe(StreamClient& client, const QJsonObject& reques
     }
 }
 
+void FoxgloveServer::sendTo(StreamClient& client, quint32 channel, std::int64_t receive_time_ns,
+                            const QByteArray& payload)
+{
+    for (const auto& [id, subscribed] : client.subscriptions()) {
+        if (subscribed != channel)
+            continue;
+        QByteArray frame(13, '\0');
+        frame[0] = char(kMessageDataOpcode);
+        qToLittleEndian<quint32>(id, frame.data() + 1);
+        qToLittleEndian<quint64>(quint64(receive_time_ns < 0 ? 0 : receive_time_ns), frame.data() + 5);
+        frame += payload;
+        client.queueMessage(channel, frame);
+    }
+}
+
 void FoxgloveServer::publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload)
 {
     for (auto& entry : clients_) {
         StreamClient& client = *entry.second;
         if (client.closing())
             continue;
-        for (const auto& [id, subscribed] : client.subscriptions()) {
-            if (subscribed != channel)
-                continue;
-            QByteArray frame(13, '\0');
-            frame[0] = char(kMessageDataOpcode);
-            qToLittleEndian<quint32>(id, frame.data() + 1);
-            qToLittleEndian<quint64>(quint64(receive_time_ns < 0 ? 0 : receive_time_ns), frame.data() + 5);
-            frame += payload;
-            client.queueMessage(channel, frame);
-        }
+        sendTo(client, channel, receive_time_ns, payload);
         client.pump();
         // What the socket could not take waits; past the bound the oldest goes.
         client.dropOverflow([this](quint32 queued) { return isStatusChannel(queued); });

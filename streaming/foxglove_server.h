@@ -1,9 +1,11 @@
 #pragma once
 
 // The live stream: a WebSocket server speaking the Foxglove WebSocket
-// protocol (subprotocol foxglove.websocket.v1), offering the recording's two
-// topics with the same schemas and encodings as the MCAP file. Clients can
-// only subscribe; anything else they ask for is refused with a status.
+// protocol (subprotocol foxglove.websocket.v1), offering the recording's
+// topics (every device's) with the same schemas and encodings as the MCAP
+// file. /tf_static is latched: each client that subscribes to it gets the
+// transforms at once (or with the first round, when none came yet). Clients
+// can only subscribe; anything else they ask for is refused with a status.
 //
 // All on the thread that owns the server; publishing never blocks: a client
 // that reads too slowly loses its oldest messages and is told so.
@@ -90,6 +92,9 @@ private:
     void subscribe(StreamClient& client, const QJsonObject& request);
     void unsubscribe(StreamClient& client, const QJsonObject& request);
     void publish(quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload);
+    // Queues a message for one client's subscriptions to `channel`.
+    void sendTo(StreamClient& client, quint32 channel, std::int64_t receive_time_ns, const QByteArray& payload);
+    bool isLatchedChannel(quint32 channel) const;
     StreamClient* find(QWebSocket* socket);
     bool isStatusChannel(quint32 channel) const;
     void publishPending();
@@ -102,6 +107,8 @@ private:
     int max_clients_ = kDefaultMaxClients;
     std::unique_ptr<RecordingProfile> profile_;
     std::vector<RecordingProfile::Message> pending_;
+    // The messages of the latched channels, for clients that come later.
+    std::vector<RecordingProfile::Message> latched_;
 };
 
 } // namespace tx710

@@ -16,6 +16,8 @@
 #include <memory>
 
 #include "recording/point_cloud_message.h"
+#include "recording/ros2_cdr.h"
+#include "recording/ros2_conversions.h"
 #include "streaming/foxglove_server.h"
 
 using namespace tx710;
@@ -320,6 +322,34 @@ private slots:
                 return server->clientCount() == 0;
             },
             60000));
+    }
+
+    // Every device's channels; /tf_static reaches each client once: when it
+    // subscribes, or with the first round for one that subscribed before.
+    void transformsLatchedForEachSubscriber()
+    {
+        DeviceScans devices(2);
+        devices[0].frame_id = "front";
+        devices[1].frame_id = "rear";
+        server->setDevices(devices);
+        Peer early(port);
+        early.subscribe(1, 4);
+        QVERIFY(early.roundTrip());
+        QStringList topics;
+        for (const QJsonValue& channel : early.texts[1]["channels"].toArray())
+            topics << QString::number(channel["id"].toInt()) + channel["topic"].toString();
+        QCOMPARE(topics.join(' '),
+                 "1/front/scan 2/front/tx710/points 3/diagnostics 4/tf_static 5/rear/scan "
+                 "6/rear/tx710/points");
+        server->publishRound(makeRound(1, 10));
+        server->publishRound(makeRound(2, 10));
+        Peer late(port);
+        late.subscribe(9, 4);
+        QVERIFY(late.roundTrip() && early.roundTrip());
+        const auto cdr = ros2::encode(ros2::staticTransformsOf(devices, makeRound(1, 0).receive_time_ns));
+        for (Peer* peer : {&early, &late})
+            QCOMPARE(peer->binaries.join('|').mid(13),
+                     QByteArray(reinterpret_cast<const char*>(cdr.data()), int(cdr.size())));
     }
 
     void clientBeyondTheLimitRefused()

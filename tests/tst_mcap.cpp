@@ -1,13 +1,18 @@
 // The recording formats: the point cloud message, the CSV rows, the MCAP
-// file's chunks, damaged files and a full disk. Files through MCAP and back
+// file's chunks, damaged files and a full disk; several LiDARs and their
+// transforms in both profiles, read back, and hostile ones. Files through MCAP and back
 // are checked byte for byte by the recorder's tests.
 
 #include <QtTest>
 
 #include "recording/csv_writer.h"
+#include "recording/frame_transform.h"
 #include "recording/mcap_reader.h"
 #include "recording/mcap_writer.h"
 #include "recording/point_cloud_message.h"
+#include "recording/ros2_cdr.h"
+#include "recording/ros2_conversions.h"
+#include "replay/recording_file.h"
 #include "support/fixtures.h"
 
 using namespace tx710;
@@ -64,6 +69,51 @@ QByteArray littleEndian64(quint64 value)
     QByteArray bytes(8, '\0');
     qToLittleEndian(value, bytes.data());
     return bytes;
+}
+
+// "frame" or "frame@x,y,z,yaw" per device, blank-separated.
+DeviceScans devicesOf(const QString& words, bool ros2 = true)
+{
+    DeviceScans devices;
+    for (const QString& word : words.split(' ')) {
+        ScanOptions device;
+        device.profile = ros2 ? ScanOptions::Profile::Ros2 : ScanOptions::Profile::Foxglove;
+        device.frame_id = word.section('@', 0, 0).toStdString();
+        const QStringList m = word.section('@', 1).split(',');
+        device.mounted = m.size() == 4;
+        if (device.mounted)
+            device.mount = {m[0].toDouble(), m[1].toDouble(), m[2].toDouble(), m[3].toDouble()};
+        devices.push_back(device);
+    }
+    return devices;
+}
+
+// Four rounds of each device in turn, each followed by a status of device k
+// at 300 * (k + 1) rpm, 0 (not known) after its second round, 20 more after its third.
+QByteArray devicesRecording(const QString& path, const DeviceScans& devices)
+{
+    mcap::WriterOptions options;
+    options.sync_chunks = false;
+    options.devices = devices;
+    mcap::Writer writer(options);
+    writer.open(path);
+    const int count = int(devices.size());
+    for (int i = 0; i < 4 * count; ++i) {
+        const int device = i % count, round = i / count;
+        writer.writeRound(ScanRound{round + 1, kStartNs + 2 * i, tinyRound().points, 0, device});
+        const double rpm = round == 1 ? 0 : 300 * (device + 1) + 10 * round;
+        writer.writeStatus(status::Sample{kStartNs + 2 * i + 1, 375, 0, rpm, 4500, device});
+    }
+    writer.close();
+    return tx710test::fileBytes(path);
+}
+
+QString placementsOf(const QString& base_frame, const std::vector<mcap::DevicePlacement>& devices)
+{
+    QString text = base_frame;
+    for (const mcap::DevicePlacement& d : devices)
+        text += QStringLiteral(" %1@%2,%3,%4,%5").arg(d.frame_id).arg(d.x).arg(d.y).arg(d.z).arg(std::round(d.yaw_deg));
+    return text;
 }
 
 } // namespace
@@ -175,6 +225,134 @@ private slots:
         QString reason;
         QVERIFY(!pointcloud::decode(json, round, reason));
         QCOMPARE(reason, error);
+    }
+
+    // The transforms in CDR are the official serializer's bytes (tests/interop wrote the fixture).
+    void staticTransformsAsTheOfficialSerializer()
+    {
+        const QByteArray official = tx710test::hexFixture("tf_static_two_devices.hex");
+        const auto cdr =
+            ros2::encode(ros2::staticTransformsOf(devicesOf("front@0.2,0,0.3,0 rear@-0.2,0,0.3,180"), kStartNs));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(cdr.data()), int(cdr.size())), official);
+        ros2::TFMessage decoded;
+        QVERIFY(ros2::decode(reinterpret_cast<const std::uint8_t*>(official.data()), std::size_t(official.size()),
+                             decoded));
+        QCOMPARE(decoded.transforms.at(1).transform.rotation.z, 1.0);
+    }
+
+    // Several LiDARs, or one mounted: their topics, /tf_static once before the
+    // first round (the channels of the first two rounds' messages), and every
+    // round read back with its device, the placements, and the speed of its
+    // device's latest status before it (a speed not known left out, the first
+    // status for the round before any).
+    void devicesRecordAndReadBack_data()
+    {
+        QTest::addColumn<bool>("ros2");
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("placements");
+        const QString two = "front@0.2,0,0.3,0 rear@-0.2,0,0.3,180";
+        const QString placed = "base_link front@0.2,0,0.3,0 rear@-0.2,0,0.3,180";
+        QTest::newRow("ros2, one device: as ever") << true << "tx710"
+                                                   << "/scan /tx710/points /diagnostics | 1 2 | 1 2"
+                                                   << "";
+        QTest::newRow("ros2, one mounted") << true << "tx710@0.1,0,0.2,90"
+                                           << "/scan /tx710/points /diagnostics /tf_static | 4 1 2 | 1 2"
+                                           << "base_link tx710@0.1,0,0.2,90";
+        QTest::newRow("ros2, two") << true << two
+                                   << "/front/scan /front/tx710/points /diagnostics /tf_static /rear/scan "
+                                      "/rear/tx710/points | 4 1 2 | 5 6"
+                                   << placed;
+        QTest::newRow("foxglove, one device: as ever") << false << "tx710"
+                                                       << "/scan /tx710/status | 1 | 1"
+                                                       << "";
+        QTest::newRow("foxglove, two")
+            << false << two << "/front/scan /front/tx710/status /tf_static /rear/scan /rear/tx710/status | 3 3 1 | 4"
+            << placed;
+    }
+    void devicesRecordAndReadBack()
+    {
+        QFETCH(bool, ros2);
+        QFETCH(QString, devices);
+        QFETCH(QString, written);
+        QFETCH(QString, placements);
+        const DeviceScans scans = devicesOf(devices, ros2);
+        const auto profile = makeRecordingProfile(scans);
+        QStringList got;
+        for (const RecordingProfile::Channel& channel : profile->channels())
+            got << QString::fromUtf8(channel.topic.topic);
+        for (int k = 0; k < 2; ++k) {
+            std::vector<RecordingProfile::Message> messages;
+            profile->roundMessages(ScanRound{1, kStartNs, {}, 0, k % int(scans.size())}, messages);
+            got << "|";
+            for (const RecordingProfile::Message& message : messages)
+                got << QString::number(message.channel);
+        }
+        QCOMPARE(got.join(' '), written);
+
+        QTemporaryDir dir;
+        const QByteArray file = devicesRecording(dir.filePath("a.mcap"), scans);
+        mcap::Contents contents;
+        replay::Recording recording;
+        QString error;
+        QVERIFY2(mcap::parse(file, contents, error) && recording.openBytes(file, "a.mcap", error), qPrintable(error));
+        QStringList expected, read, replayed;
+        for (std::size_t i = 0; i < 4 * scans.size(); ++i)
+            expected << QStringLiteral("%1:%2")
+                            .arg(i % scans.size())
+                            .arg(300 * (i % scans.size() + 1) + (i / scans.size() == 3 ? 20 : 0));
+        for (const ScanRound& round : contents.rounds)
+            read << QStringLiteral("%1:%2").arg(round.device).arg(round.speed_rpm);
+        for (int i = 0; i < recording.count(); ++i) {
+            replay::Round round;
+            recording.read(i, round, error);
+            replayed << QStringLiteral("%1:%2").arg(round.device).arg(round.speed_rpm);
+        }
+        QCOMPARE(read, expected);
+        QCOMPARE(replayed, expected);
+        QCOMPARE(placementsOf(contents.base_frame, contents.devices), placements);
+        QCOMPARE(placementsOf(recording.baseFrame(), recording.devices()), placements);
+    }
+
+    // Transforms no LiDAR can have, too many devices, frames too long: a
+    // short reason, never a crash; a device whose topics are no frame's is left alone.
+    void hostileDevices_data()
+    {
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QString>("outcome"); // the rounds read, or the error
+        QStringList seventeen;
+        for (int k = 0; k < 17; ++k)
+            seventeen << QStringLiteral("d%1").arg(k);
+        QTest::newRow("sixteen devices") << seventeen.mid(1).join(' ') << "64 rounds";
+        QTest::newRow("seventeen devices") << seventeen.join(' ') << "more than 16 devices";
+        QTest::newRow("far away") << "front rear@5000,0,0,0"
+                                  << "/tf_static: the transform to 'rear' lies 5000 m away, more than 1000 m";
+        QTest::newRow("not finite") << "front rear@nan,0,0,0"
+                                    << "/tf_static: the transform to 'rear' is not finite";
+        QTest::newRow("frame id too long") << "front " + QString(65, 'r')
+                                           << "/tf_static: a transform from 'base_link' to '" + QString(40, 'r')
+                + "...': frame ids have 1 to 64 characters";
+        QTest::newRow("a frame that is no topic token") << "front a-b"
+                                                        << "4 rounds";
+    }
+    void hostileDevices()
+    {
+        QFETCH(QString, devices);
+        QFETCH(QString, outcome);
+        QTemporaryDir dir;
+        mcap::Contents contents;
+        QString error;
+        const bool read = mcap::parse(devicesRecording(dir.filePath("a.mcap"), devicesOf(devices)), contents, error);
+        QCOMPARE(read ? QStringLiteral("%1 rounds").arg(contents.rounds.size()) : error, outcome);
+    }
+
+    void unitQuaternionsOnly()
+    {
+        ros2::TransformStamped transform{{{}, "base_link"}, "front", {{}, {0, 0, 0, 2}}};
+        mcap::DevicePlacement placement;
+        QString error;
+        QVERIFY(!frametransform::placementOf(transform, placement, error));
+        QCOMPARE(error, QStringLiteral("the transform to 'front' turns by a quaternion of length 2, not 1"));
     }
 
     void openFailureNamesPathAndReason()

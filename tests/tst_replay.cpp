@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "recording/mcap_writer.h"
 #include "replay/recording_file.h"
 #include "replay/replay_player.h"
 #include "support/fixtures.h"
@@ -98,29 +97,6 @@ private slots:
         Round round;
         QVERIFY(!recording.read(1, round, error));
         QCOMPARE(error, QStringLiteral("the file changed since it was opened"));
-    }
-
-    // Times from the rounds; each round's speed from the latest known one before it.
-    void mcapRoundsTakeTheirSpeeds()
-    {
-        QTemporaryDir dir;
-        constexpr std::int64_t t0 = 1780000000000000000LL, ms = 1000000;
-        tx710::mcap::Writer writer;
-        QVERIFY(writer.open(dir.filePath("r.mcap")));
-        writer.writeRound(ScanRound{1, t0, {{1, 500, 0}}});
-        writer.writeStatus(tx710::status::Sample{t0 + 50 * ms, 10, 0, 360, 4000});
-        writer.writeRound(ScanRound{2, t0 + 100 * ms, {{1, 500, 0}}});
-        writer.writeStatus(tx710::status::Sample{t0 + 150 * ms, 10, 0, 0, 4000}); // not yet known
-        writer.writeStatus(tx710::status::Sample{t0 + 190 * ms, 10, 0, 420, 4000});
-        writer.writeRound(ScanRound{3, t0 + 200 * ms, {{1, 500, 0}}});
-        QVERIFY(writer.close());
-        std::vector<Round> rounds;
-        QString error;
-        QVERIFY2(loadRecording(dir.filePath("r.mcap"), rounds, error), qPrintable(error));
-        QCOMPARE(rounds.at(1).time_ns, t0 + 100 * ms);
-        const double speeds[] = {360, 360, 420}; // the first round came before any status
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(rounds.at(k).speed_rpm, speeds[k]);
     }
 
     void stepSeekAndEnd()

@@ -11,8 +11,8 @@
 
 #include "app/main_window.h"
 #include "panels/device_legend.h"
+#include "recording/mcap_writer.h"
 #include "recording/output_folder.h"
-#include "replay/recording_file.h"
 #include "support/fixtures.h"
 #include "view/lidar_gl_widget.h"
 #include "view/shown_rounds.h"
@@ -67,19 +67,27 @@ int pointsOnScreen(const QImage& image, const LidarGLWidget& view, const std::ve
     }));
 }
 
-// Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left, and their rounds in
-// time order: front, rear, front again.
-tx710::replay::Recording twoLidars()
+// A LiDAR on the robot, `x` metres ahead of its centre and turned `yaw` degrees to the left.
+tx710::ScanOptions lidar(const char* name, double x, double yaw)
 {
-    const auto device = [](const char* name, double x, double yaw) {
-        return tx710::mcap::DevicePlacement{name, true, x, 0, 0.3, yaw};
-    };
-    const auto round = [](int device, std::int64_t ms, std::vector<PointRecord> points) {
-        return tx710::replay::Round{std::move(points), true, ms * 1000000, 600, device};
-    };
-    return tx710::replay::Recording({round(0, 1000, {{100, 200, 0}, {100, 200, 90}}),
-                                     round(1, 1050, {{100, 300, 90}, {100, 200, 0}}), round(0, 1100, {{100, 200, 45}})},
-                                    {device("front", 0.1, 0), device("rear", -0.1, 90)});
+    tx710::ScanOptions options;
+    options.frame_id = name;
+    options.mount = {x, 0, 0.3, yaw};
+    options.mounted = true;
+    return options;
+}
+
+// An MCAP recording of `rounds` of the LiDARs `devices`, as tx710-record writes it.
+void writeMcap(const QString& path, const tx710::DeviceScans& devices, const std::vector<ScanRound>& rounds)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    tx710::mcap::WriterOptions options;
+    options.devices = devices;
+    tx710::mcap::Writer writer(options);
+    QVERIFY(writer.open(path));
+    for (const ScanRound& round : rounds)
+        QVERIFY(writer.writeRound(round));
+    QVERIFY(writer.close());
 }
 
 } // namespace
@@ -103,6 +111,17 @@ private slots:
         QByteArray text = tx710::datafile::headerLine();
         for (int r = 0; r < 4; ++r)
             tx710::datafile::appendRound(text, r + 1, quarter(r));
+        // Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left, and their rounds in
+        // time order: front, rear, front again; and the rounds above of one LiDAR, plain and placed.
+        writeMcap(home_.filePath("two.mcap"), {lidar("front", 0.1, 0), lidar("rear", -0.1, 90)},
+                  {{1, 1000000000, {{100, 200, 0}, {100, 200, 90}}, 600, 0},
+                   {1, 1050000000, {{100, 300, 90}, {100, 200, 0}}, 600, 1},
+                   {2, 1100000000, {{100, 200, 45}}, 600, 0}});
+        std::vector<ScanRound> rounds;
+        for (int r = 0; r < 4; ++r)
+            rounds.push_back({r + 1, (r + 1) * 100000000, quarter(r), 600, 0});
+        writeMcap(home_.filePath("plain/one.mcap"), {tx710::ScanOptions()}, rounds);
+        writeMcap(home_.filePath("placed/one.mcap"), {lidar("front", 0.1, 30)}, rounds);
         good_ = home_.filePath("room.txt");
         bad_ = home_.filePath("bad.txt");
         const QByteArray malformed = tx710::datafile::headerLine() + "1 10.000 250 100\n1 15.000 abc 100\n";
@@ -138,14 +157,6 @@ private slots:
         const QImage image = view->grabFramebuffer();
         QCOMPARE(pointsOnScreen(image, *view, quarter(2)), 15);
         QCOMPARE(pointsOnScreen(image, *view, quarter(0)), 0);
-        // The same rounds as a recording of one placed LiDAR look just the same.
-        std::vector<tx710::replay::Round> rounds;
-        QString error;
-        QVERIFY(tx710::replay::loadRecording(good_, rounds, error));
-        window_->playRecording(tx710::replay::Recording(rounds, {{"front", true, 0.1, 0.2, 0, 30}}), good_);
-        child<QToolButton>("replay_play_button")->click();
-        child<QSlider>("replay_slider")->setValue(2);
-        QVERIFY(view->grabFramebuffer() == image);
 
         // With decay, a step back shows the rounds before, not the one left.
         view->setDecayRounds(4); // the next older round at 3/4 brightness
@@ -221,7 +232,7 @@ private slots:
         QFETCH(QPointF, base_mm);
         QFETCH(bool, shown);
         QFETCH(QString, read_out);
-        window_->playRecording(twoLidars(), "two.mcap");
+        window_->openRecording(home_.filePath("two.mcap"));
         child<QToolButton>("replay_play_button")->click(); // pauses
         child<QSlider>("replay_slider")->setValue(step);   // a jump from the first round
         auto* view = window_->findChild<LidarGLWidget*>();
@@ -239,7 +250,7 @@ private slots:
     // The legend names the LiDARs in their colours, on screen and in a screenshot, and goes with the recording.
     void legendOnScreenAndInScreenshots()
     {
-        window_->playRecording(twoLidars(), "two.mcap");
+        window_->openRecording(home_.filePath("two.mcap"));
         auto* view = window_->findChild<LidarGLWidget*>();
         auto* legend = view->findChild<DeviceLegend*>();
         QCOMPARE(legend->lines(), QStringList({"front", "rear"}));
@@ -257,6 +268,21 @@ private slots:
             }
         window_->closeRecording();
         QVERIFY(!legend->isVisible());
+    }
+
+    // A recording of one LiDAR, even a placed one, looks as it always did.
+    void oneLidarLooksAsEver()
+    {
+        auto* view = window_->findChild<LidarGLWidget*>();
+        QImage images[2];
+        for (const int placed : {0, 1}) {
+            window_->openRecording(home_.filePath(placed ? "placed/one.mcap" : "plain/one.mcap"));
+            child<QToolButton>("replay_play_button")->click();
+            child<QSlider>("replay_slider")->setValue(2);
+            images[placed] = view->grabFramebuffer();
+        }
+        QCOMPARE(pointsOnScreen(images[0], *view, quarter(2)), 15);
+        QVERIFY(images[1] == images[0]);
     }
 
     // The dialog starts where the last recording came from; a dropped file opens.

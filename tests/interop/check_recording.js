@@ -13,7 +13,7 @@ const { FileHandleReadable } = require("@mcap/nodejs");
 const { loadDecompressHandlers } = require("@mcap/support");
 const foxgloveSchemas = require("@foxglove/schemas/jsonschema");
 
-const { POINT_FIELDS, checker } = require("./checks");
+const { POINT_FIELDS, checker, readTxt } = require("./checks");
 const { checkRos2Recording } = require("./ros2_checks");
 
 const { check, crashed, finish } = checker();
@@ -28,19 +28,6 @@ function readCsv(file) {
     const [round, time, angle, distance, intensity, x, y] = line.split(",");
     if (!rounds.has(round)) rounds.set(round, []);
     rounds.get(round).push({ time, angle, distance, intensity, x, y });
-  }
-  return rounds;
-}
-
-function readTxt(file) {
-  const lines = fs.readFileSync(file, "utf8").split("\n");
-  assert.equal(lines.shift(), "Round angle distance intensity");
-  assert.equal(lines.pop(), "");
-  const rounds = new Map();
-  for (const line of lines) {
-    const [round, angle, distance, intensity] = line.split(" ");
-    if (!rounds.has(round)) rounds.set(round, []);
-    rounds.get(round).push({ angle, distance, intensity });
   }
   return rounds;
 }

@@ -2,6 +2,9 @@
 // promise, and the "ok"/"FAIL" lines with their closing tally.
 "use strict";
 
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+
 const FLOAT32 = 7; // foxglove NumericType
 const POINT_FIELDS = ["x", "y", "z", "intensity", "angle", "distance"].map((name, i) => ({
   name,
@@ -36,4 +39,18 @@ function checker() {
   };
 }
 
-module.exports = { FLOAT32, POINT_FIELDS, checker };
+// The rounds of a data file (the viewer's text format), by round number, in file order.
+function readTxt(file) {
+  const lines = fs.readFileSync(file, "utf8").split("\n");
+  assert.equal(lines.shift(), "Round angle distance intensity");
+  assert.equal(lines.pop(), "");
+  const rounds = new Map();
+  for (const line of lines) {
+    const [round, angle, distance, intensity] = line.split(" ");
+    if (!rounds.has(round)) rounds.set(round, []);
+    rounds.get(round).push({ angle, distance, intensity });
+  }
+  return rounds;
+}
+
+module.exports = { FLOAT32, POINT_FIELDS, checker, readTxt };

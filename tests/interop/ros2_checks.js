@@ -204,8 +204,10 @@ async function checkRos2Recording({ check, reader, messages, csv, txt }) {
       const rpm = Number(values.rpm);
       const rejects = Number(values.crc_rejects_last_second);
       const normal = rpm >= 300 && rpm <= 900 && rejects / (fps + rejects) <= 0.01;
-      const expected = fps === 0 ? 2 : normal ? 0 : 1;
+      const lost = "link_down_s" in values;
+      const expected = fps === 0 || lost ? 2 : normal ? 0 : 1;
       assert.equal(status.level, expected, `diagnostics ${message.sequence}: level`);
+      assert.equal(status.message === "link lost", lost, `diagnostics ${message.sequence}: link lost`);
     }
   });
 }
