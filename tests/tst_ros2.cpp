@@ -1,12 +1,15 @@
-// How --ros2 reads the ROS 2 environment and names its DDS topics, and what
-// the recorder does when DDS cannot start or a scan option is refused.
+// How --ros2 reads the ROS 2 environment and names its DDS topics, what the
+// recorder does when DDS cannot start or a scan option is refused, and what a
+// subscriber on the other DDS implementation gets from several devices.
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include "ros2/dds_names.h"
 #include "ros2/dds_publisher.h"
+#include "ros2/ros2_sink.h"
 #include "support/fixtures.h"
 
 using namespace tx710::ros2;
@@ -21,6 +24,23 @@ class TestRos2 : public QObject
             qunsetenv(name);
         else
             qputenv(name, value);
+    }
+
+    // "front/scan 5 ... tf_static 1": the samples in each of the subscriber's files.
+    static QString receivedCounts(const QString& dir)
+    {
+        QStringList counts;
+        for (const QString& line : tx710test::fileLines(dir + "/topics.txt")) {
+            if (line.isEmpty())
+                continue;
+            const QString file = line.section(' ', 0, 0);
+            const QByteArray bytes = tx710test::fileBytes(dir + "/" + file + ".bin");
+            int samples = 0;
+            for (int at = 0; at + 4 <= bytes.size(); ++samples)
+                at += 4 + int(qFromLittleEndian<quint32>(bytes.constData() + at));
+            counts << file + ' ' + QString::number(samples);
+        }
+        return counts.join(' ');
     }
 
 private slots:
@@ -153,6 +173,86 @@ private slots:
                  exit_code == 2 ? "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]"
                                 : QString());
         QCOMPARE(tx710test::fileBytes(kept), QByteArray("earlier\n"));
+    }
+
+    // Data of a device the sink was not given is refused, never indexed.
+    void unknownDevice_data()
+    {
+        QTest::addColumn<bool>("status");
+        QTest::addColumn<int>("device");
+        QTest::addColumn<QString>("error"); // empty: taken
+        const QString refused = QStringLiteral("--ros2: data of device %1, but the recording has 2");
+        QTest::newRow("round of the second") << false << 1 << QString();
+        QTest::newRow("round past the last") << false << 2 << refused.arg(2);
+        QTest::newRow("round before the first") << false << -1 << refused.arg(-1);
+        QTest::newRow("status of the second") << true << 1 << QString();
+        QTest::newRow("status past the last") << true << 2 << refused.arg(2);
+    }
+    void unknownDevice()
+    {
+        QFETCH(bool, status);
+        QFETCH(int, device);
+        QFETCH(QString, error);
+        tx710::ScanOptions front;
+        front.frame_id = "front";
+        tx710::ScanOptions rear;
+        rear.frame_id = "rear";
+        tx710::Ros2Sink sink({front, rear});
+        ScanRound round;
+        round.device = device;
+        tx710::status::Sample sample;
+        sample.device = device;
+        const bool taken = status ? sink.writeStatus(sample) : sink.writeRound(round);
+        QCOMPARE(taken ? QString() : sink.errorString(), error);
+    }
+
+    // The sink's topics heard by a Fast DDS subscriber that joins after
+    // /tf_static was written (dds_publish_devices waits for it to match):
+    // every device's topics, and the transforms when there are any.
+    void lateSubscriber_data()
+    {
+        QTest::addColumn<QStringList>("devices");  // FRAME[:X,Y,Z,YAW] for the publisher
+        QTest::addColumn<QStringList>("prefixes"); // the subscriber's device topics
+        QTest::addColumn<QString>("counts");       // what it received
+        QTest::newRow("two devices")
+            << QStringList{"front:0.2,0,0.3,0", "rear:-0.2,0,0.3,180"} << QStringList{"front", "rear"}
+            << "front/scan 5 front/points 5 rear/scan 5 rear/points 5 diagnostics 2 tf_static 1";
+        QTest::newRow("one mounted") << QStringList{"laser:0,0,0.1,90"} << QStringList()
+                                     << "scan 5 points 5 diagnostics 1 tf_static 1";
+        QTest::newRow("one, no mount") << QStringList{"laser"} << QStringList()
+                                       << "scan 5 points 5 diagnostics 1 tf_static 0";
+    }
+    void lateSubscriber()
+    {
+#ifndef TX710_INTEROP_DIR
+        QSKIP("built without Fast DDS: no subscriber of the other implementation");
+#else
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, prefixes);
+        QFETCH(QString, counts);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ROS_DOMAIN_ID", QString::number(QCoreApplication::applicationPid() % 200 + 20));
+        environment.insert("CYCLONEDDS_URI", "file://" TX710_INTEROP_DIR "/cyclonedds-loopback.xml");
+        environment.insert("FASTRTPS_DEFAULT_PROFILES_FILE", TX710_INTEROP_DIR "/fastdds-loopback.xml");
+        QProcess publisher;
+        QProcess subscriber;
+        for (QProcess* process : {&publisher, &subscriber})
+            process->setProcessEnvironment(environment);
+        publisher.start(tx710test::programPath("dds_publish_devices"), QStringList{dir.path(), "5"} + devices);
+        QVERIFY(publisher.waitForReadyRead(60000));
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        subscriber.start(tx710test::programPath("dds_subscriber"),
+                         QStringList{dir.filePath("sub"), "120", ""} + prefixes);
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += subscriber.readAll()).contains("matched"), 30000);
+        QFile go(dir.filePath("go"));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        QVERIFY(publisher.waitForFinished(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(receivedCounts(dir.filePath("sub")), counts, 20000);
+        subscriber.terminate();
+        QVERIFY(subscriber.waitForFinished(60000));
+#endif
     }
 };
 
