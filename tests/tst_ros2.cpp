@@ -211,15 +211,18 @@ private slots:
     // every device's topics, and the transforms when there are any.
     void lateSubscriber_data()
     {
+        QTest::addColumn<QString>("ros_namespace");
         QTest::addColumn<QStringList>("devices");  // FRAME[:X,Y,Z,YAW] for the publisher
         QTest::addColumn<QStringList>("prefixes"); // the subscriber's device topics
         QTest::addColumn<QString>("counts");       // what it received
-        QTest::newRow("two devices")
-            << QStringList{"front:0.2,0,0.3,0", "rear:-0.2,0,0.3,180"} << QStringList{"front", "rear"}
-            << "front/scan 5 front/points 5 rear/scan 5 rear/points 5 diagnostics 2 tf_static 1";
-        QTest::newRow("one mounted") << QStringList{"laser:0,0,0.1,90"} << QStringList()
+        const QStringList two{"front:0.2,0,0.3,0", "rear:-0.2,0,0.3,180"};
+        const QString both = "front/scan 5 front/points 5 rear/scan 5 rear/points 5 diagnostics 2 tf_static 1";
+        QTest::newRow("two devices") << QString() << two << QStringList{"front", "rear"} << both;
+        // rt/robot1/front/scan, rt/robot1/diagnostics, and rt/tf_static as tf2 has it.
+        QTest::newRow("two in a namespace") << QString("robot1") << two << QStringList{"front", "rear"} << both;
+        QTest::newRow("one mounted") << QString() << QStringList{"laser:0,0,0.1,90"} << QStringList()
                                      << "scan 5 points 5 diagnostics 1 tf_static 1";
-        QTest::newRow("one, no mount") << QStringList{"laser"} << QStringList()
+        QTest::newRow("one, no mount") << QString() << QStringList{"laser"} << QStringList()
                                        << "scan 5 points 5 diagnostics 1 tf_static 0";
     }
     void lateSubscriber()
@@ -227,6 +230,7 @@ private slots:
 #ifndef TX710_INTEROP_DIR
         QSKIP("built without Fast DDS: no subscriber of the other implementation");
 #else
+        QFETCH(QString, ros_namespace);
         QFETCH(QStringList, devices);
         QFETCH(QStringList, prefixes);
         QFETCH(QString, counts);
@@ -239,11 +243,12 @@ private slots:
         QProcess subscriber;
         for (QProcess* process : {&publisher, &subscriber})
             process->setProcessEnvironment(environment);
-        publisher.start(tx710test::programPath("dds_publish_devices"), QStringList{dir.path(), "5"} + devices);
+        publisher.start(tx710test::programPath("dds_publish_devices"),
+                        QStringList{dir.path(), "5", ros_namespace} + devices);
         QVERIFY(publisher.waitForReadyRead(60000));
         QVERIFY(QDir(dir.path()).mkdir("sub"));
         subscriber.start(tx710test::programPath("dds_subscriber"),
-                         QStringList{dir.filePath("sub"), "120", ""} + prefixes);
+                         QStringList{dir.filePath("sub"), "120", ros_namespace} + prefixes);
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += subscriber.readAll()).contains("matched"), 30000);
         QFile go(dir.filePath("go"));

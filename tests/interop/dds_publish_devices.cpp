@@ -4,7 +4,8 @@
 // publishes ROUNDS rounds of each device ten times a second and a status of
 // each once a second (the last device's link reported down at the last), and
 // writes the count of each topic into RUN_DIR/published.txt.
-// Usage: dds_publish_devices RUN_DIR ROUNDS FRAME[:X,Y,Z,YAW]...
+// Usage: dds_publish_devices RUN_DIR ROUNDS NAMESPACE FRAME[:X,Y,Z,YAW]...
+//   NAMESPACE: --ros2-namespace's, "" for none
 
 #include <chrono>
 #include <cmath>
@@ -26,7 +27,8 @@ std::int64_t nowNs()
         .count();
 }
 
-// Each device its own scene: a circle of (device + 1) metres.
+// Each device its own scene: a circle of (device + 1) metres, in as many
+// points as a round of the device at its usual rate (4500 points/s).
 ScanRound roundOf(int device, int number)
 {
     ScanRound round;
@@ -34,8 +36,8 @@ ScanRound roundOf(int device, int number)
     round.number = number;
     round.receive_time_ns = nowNs();
     round.speed_rpm = 600;
-    for (int i = 0; i < 360; ++i)
-        round.points.push_back({float(100 + device), float(1000 * (device + 1)), float(i)});
+    for (int i = 0; i < 450; ++i)
+        round.points.push_back({float(100 + device), float(1000 * (device + 1)), float(i) * 0.8f});
     return round;
 }
 
@@ -44,7 +46,7 @@ ScanRound roundOf(int device, int number)
 int main(int argc, char** argv)
 {
     DeviceScans devices;
-    for (int i = 3; i < argc; ++i) {
+    for (int i = 4; i < argc; ++i) {
         ScanOptions device;
         char frame[64] = {};
         const int fields = std::sscanf(argv[i], "%63[^:]:%lf,%lf,%lf,%lf", frame, &device.mount.x, &device.mount.y,
@@ -58,13 +60,13 @@ int main(int argc, char** argv)
         devices.push_back(device);
     }
     if (devices.empty()) {
-        std::fprintf(stderr, "usage: dds_publish_devices RUN_DIR ROUNDS FRAME[:X,Y,Z,YAW]...\n");
+        std::fprintf(stderr, "usage: dds_publish_devices RUN_DIR ROUNDS NAMESPACE FRAME[:X,Y,Z,YAW]...\n");
         return 2;
     }
     const std::string dir = argv[1];
     const int rounds = std::atoi(argv[2]);
     Ros2Sink sink(devices);
-    if (!sink.start(QString())) {
+    if (!sink.start(QString::fromLocal8Bit(argv[3]))) {
         std::fprintf(stderr, "dds_publish_devices: %s\n", qUtf8Printable(sink.errorString()));
         return 1;
     }
