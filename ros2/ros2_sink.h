@@ -37,8 +37,6 @@ public:
     void publishRound(const ScanRound& round) { writeRound(round); }
     void publishStatus(const status::Sample& sample) { writeStatus(sample); }
 
-    std::uint64_t dropped() const { return publisher_.dropped(); }
-
 private:
     struct Device {
         LaserScanBuilder builder;

@@ -6,8 +6,8 @@
 // bytes of the others go into OUT_DIR/[<device>/]scan.bin, points.bin, diagnostics.bin and
 // tf_static.bin (4-byte little-endian length, then the sample), the DDS topic of each file into
 // topics.txt, the discovered writers' topic and type names into writers.txt. It prints "subscribed",
-// then "matched" once a writer of every device topic and of the diagnostics is found; it ends on
-// SIGTERM, SIGINT or after SECONDS and prints the counts.
+// then "matched" once a writer of every device topic and of the diagnostics is found, and the counts
+// whenever they change ("scan 5 points 5 ..."); it ends on SIGTERM, SIGINT or after SECONDS.
 // Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE [DEVICE...]]
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
@@ -82,7 +82,6 @@ template <typename Generated> struct Reception : Counted {
                                              uint8_t(size >> 24)};
             bytes.write(reinterpret_cast<const char*>(length), 4);
             bytes.write(reinterpret_cast<const char*>(sample.bytes.data()), size);
-            bytes.flush(); // whole samples on disk for whoever watches the file
             ++count;
         }
     }
@@ -182,17 +181,19 @@ int main(int argc, char** argv)
     std::printf("subscribed\n");
     std::fflush(stdout);
     bool all_matched = false;
-    while (!stop_asked && std::chrono::steady_clock::now() < deadline) {
-        if (!all_matched && (all_matched = matched(topics))) {
+    std::string printed;
+    for (bool last = false; !last; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+        last = stop_asked || std::chrono::steady_clock::now() >= deadline;
+        if (!all_matched && (all_matched = matched(topics)))
             std::printf("matched\n");
-            std::fflush(stdout);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::string counts;
+        for (const auto& topic : topics)
+            counts += (counts.empty() ? "" : " ") + topic->file + ' ' + std::to_string(topic->count.load());
+        if (counts != printed || last)
+            std::printf("%s\n", (printed = counts).c_str());
+        std::fflush(stdout);
     }
     participant->delete_contained_entities();
     DomainParticipantFactory::get_instance()->delete_participant(participant);
-    for (const auto& topic : topics)
-        std::printf("%s%s %d", topic == topics.front() ? "" : " ", topic->file.c_str(), topic->count.load());
-    std::printf("\n");
     return 0;
 }
