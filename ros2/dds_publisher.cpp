@@ -188,6 +188,9 @@ bool DdsPublisher::Impl::start(const std::string& qualified_namespace, const std
     return true;
 }
 
+// Written at once, before the queue's thread runs, so that no full queue can
+// ever push the transforms out; the writer's history keeps them for every
+// subscriber that joins later.
 bool DdsPublisher::Impl::writeStatic(const TFMessage& transforms, std::string& error)
 {
     const std::string name = ddsTopicName("", "tf_static");
