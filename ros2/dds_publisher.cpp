@@ -4,6 +4,7 @@
 
 #include "ros2/dds_publisher.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -16,13 +17,15 @@
 #include "ros2/dds_names.h"
 #include "sensor_msgs/msg/LaserScan.h"
 #include "sensor_msgs/msg/PointCloud2.h"
+#include "tf2_msgs/msg/TFMessage.h"
 
 namespace tx710::ros2 {
 
 namespace {
 
-// Room for a second of rounds; a stalled writer loses the oldest first.
-constexpr std::size_t kQueueLimit = 32;
+// Room for a second of rounds of each device; a stalled writer loses the
+// oldest first.
+constexpr std::size_t kQueueLimitPerDevice = 32;
 constexpr std::int32_t kHistoryDepth = 10;
 
 // Keeps discovery on this machine: the loopback interface, no multicast, and
@@ -35,6 +38,17 @@ const char kLocalhostConfig[] = "<CycloneDDS><Domain Id=\"any\"><General><Interf
                                 "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery></Domain></CycloneDDS>";
 
 using Message = std::variant<LaserScan, PointCloud2, DiagnosticArray>;
+
+struct Queued {
+    std::size_t device = 0; // of a scan or points
+    Message message;
+};
+
+// The writers of one device's topics.
+struct DeviceWriters {
+    dds_entity_t scan = 0;
+    dds_entity_t points = 0;
+};
 
 char* text(const std::string& value)
 {
@@ -77,13 +91,13 @@ void keepLastMessage(void* last, const dds_log_data_t* data)
 struct DdsPublisher::Impl {
     dds_entity_t domain = 0;
     dds_entity_t participant = 0;
-    dds_entity_t scan_writer = 0;
-    dds_entity_t points_writer = 0;
+    std::vector<DeviceWriters> device_writers;
     dds_entity_t diagnostics_writer = 0;
 
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<Message> queue;
+    std::deque<Queued> queue;
+    std::size_t queue_limit = kQueueLimitPerDevice;
     std::uint64_t dropped = 0;
     bool stopping = false;
     std::thread thread;
@@ -104,14 +118,18 @@ struct DdsPublisher::Impl {
             dds_delete(participant);
     }
 
-    bool start(const std::string& qualified_namespace, std::string& error);
-    dds_entity_t createWriter(const dds_topic_descriptor_t* descriptor, const std::string& name, std::string& error);
-    void push(Message message);
+    bool start(const std::string& qualified_namespace, const std::vector<std::string>& device_prefixes,
+               const TFMessage* static_transforms, std::string& error);
+    bool joinDomain(std::string& error);
+    dds_entity_t createWriter(const dds_topic_descriptor_t* descriptor, const std::string& name, bool latched,
+                              std::string& error);
+    bool writeStatic(const TFMessage& transforms, std::string& error);
+    void push(Queued queued);
     void run();
-    dds_return_t write(const Message& message);
+    dds_return_t write(const Queued& queued);
 };
 
-bool DdsPublisher::Impl::start(const std::string& qualified_namespace, std::string& error)
+bool DdsPublisher::Impl::joinDomain(std::string& error)
 {
     DdsEnvironment environment;
     if (!readEnvironment(environment, error))
@@ -141,21 +159,67 @@ bool DdsPublisher::Impl::start(const std::string& qualified_namespace, std::stri
             + (last_message.empty() ? std::string(dds_strretcode(code)) : last_message);
         return false;
     }
-    scan_writer = createWriter(&sensor_msgs_msg_dds__LaserScan__desc, ddsTopicName(qualified_namespace, "scan"), error);
-    points_writer = scan_writer < 0 ? scan_writer
-                                    : createWriter(&sensor_msgs_msg_dds__PointCloud2__desc,
-                                                   ddsTopicName(qualified_namespace, "tx710/points"), error);
-    diagnostics_writer = points_writer < 0 ? points_writer
-                                           : createWriter(&diagnostic_msgs_msg_dds__DiagnosticArray__desc,
-                                                          ddsTopicName(qualified_namespace, "diagnostics"), error);
-    if (diagnostics_writer < 0)
+    return true;
+}
+
+bool DdsPublisher::Impl::start(const std::string& qualified_namespace, const std::vector<std::string>& device_prefixes,
+                               const TFMessage* static_transforms, std::string& error)
+{
+    if (!joinDomain(error))
         return false;
+    for (const std::string& prefix : device_prefixes) {
+        DeviceWriters writers;
+        writers.scan = createWriter(&sensor_msgs_msg_dds__LaserScan__desc,
+                                    ddsTopicName(qualified_namespace + prefix, "scan"), false, error);
+        writers.points = writers.scan < 0
+            ? writers.scan
+            : createWriter(&sensor_msgs_msg_dds__PointCloud2__desc,
+                           ddsTopicName(qualified_namespace + prefix, "tx710/points"), false, error);
+        if (writers.points < 0)
+            return false;
+        device_writers.push_back(writers);
+    }
+    diagnostics_writer = createWriter(&diagnostic_msgs_msg_dds__DiagnosticArray__desc,
+                                      ddsTopicName(qualified_namespace, "diagnostics"), false, error);
+    if (diagnostics_writer < 0 || (static_transforms && !writeStatic(*static_transforms, error)))
+        return false;
+    queue_limit = kQueueLimitPerDevice * std::max<std::size_t>(1, device_prefixes.size());
     thread = std::thread([this] { run(); });
     return true;
 }
 
+// Written at once, before the queue's thread runs, so that no full queue can
+// ever push the transforms out; the writer's history keeps them for every
+// subscriber that joins later.
+bool DdsPublisher::Impl::writeStatic(const TFMessage& transforms, std::string& error)
+{
+    const std::string name = ddsTopicName("", "tf_static");
+    const dds_entity_t writer = createWriter(&tf2_msgs_msg_dds__TFMessage__desc, name, true, error);
+    if (writer < 0)
+        return false;
+    std::vector<geometry_msgs_msg_dds__TransformStamped_> entries;
+    for (const TransformStamped& from : transforms.transforms) {
+        geometry_msgs_msg_dds__TransformStamped_ entry{};
+        entry.header = header(from.header);
+        entry.child_frame_id = text(from.child_frame_id);
+        const Transform& transform = from.transform;
+        entry.transform.translation = {transform.translation.x, transform.translation.y, transform.translation.z};
+        entry.transform.rotation = {transform.rotation.x, transform.rotation.y, transform.rotation.z,
+                                    transform.rotation.w};
+        entries.push_back(entry);
+    }
+    tf2_msgs_msg_dds__TFMessage_ sample{};
+    borrow(sample.transforms, entries);
+    const dds_return_t code = dds_write(writer, &sample);
+    if (code < 0)
+        error = "DDS " + name + ": " + dds_strretcode(code);
+    return code >= 0;
+}
+
+// `latched`: transient-local, keep last 1, as tf2's static broadcaster;
+// otherwise volatile, keep last kHistoryDepth.
 dds_entity_t DdsPublisher::Impl::createWriter(const dds_topic_descriptor_t* descriptor, const std::string& name,
-                                              std::string& error)
+                                              bool latched, std::string& error)
 {
     const dds_entity_t topic = dds_create_topic(participant, descriptor, name.c_str(), nullptr, nullptr);
     if (topic < 0) {
@@ -164,8 +228,8 @@ dds_entity_t DdsPublisher::Impl::createWriter(const dds_topic_descriptor_t* desc
     }
     dds_qos_t* qos = dds_create_qos();
     dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_MSECS(100));
-    dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
-    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, kHistoryDepth);
+    dds_qset_durability(qos, latched ? DDS_DURABILITY_TRANSIENT_LOCAL : DDS_DURABILITY_VOLATILE);
+    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, latched ? 1 : kHistoryDepth);
     const dds_entity_t writer = dds_create_writer(participant, topic, qos, nullptr);
     dds_delete_qos(qos);
     if (writer < 0)
@@ -173,17 +237,17 @@ dds_entity_t DdsPublisher::Impl::createWriter(const dds_topic_descriptor_t* desc
     return writer;
 }
 
-void DdsPublisher::Impl::push(Message message)
+void DdsPublisher::Impl::push(Queued queued)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!thread.joinable() || stopping)
             return;
-        if (queue.size() >= kQueueLimit) {
+        if (queue.size() >= queue_limit) {
             queue.pop_front();
             ++dropped;
         }
-        queue.push_back(std::move(message));
+        queue.push_back(std::move(queued));
     }
     wake.notify_one();
 }
@@ -195,18 +259,21 @@ void DdsPublisher::Impl::run()
         wake.wait(lock, [this] { return stopping || !queue.empty(); });
         if (queue.empty())
             return; // stopping, with everything written
-        Message message = std::move(queue.front());
+        Queued queued = std::move(queue.front());
         queue.pop_front();
         lock.unlock();
-        const dds_return_t code = write(message);
+        const dds_return_t code = write(queued);
         lock.lock();
         if (code < 0)
             ++dropped;
     }
 }
 
-dds_return_t DdsPublisher::Impl::write(const Message& message)
+dds_return_t DdsPublisher::Impl::write(const Queued& queued)
 {
+    const Message& message = queued.message;
+    if (!std::holds_alternative<DiagnosticArray>(message) && queued.device >= device_writers.size())
+        return DDS_RETCODE_BAD_PARAMETER;
     if (const auto* scan = std::get_if<LaserScan>(&message)) {
         sensor_msgs_msg_dds__LaserScan_ sample{};
         sample.header = header(scan->header);
@@ -219,7 +286,7 @@ dds_return_t DdsPublisher::Impl::write(const Message& message)
         sample.range_max = scan->range_max;
         borrow(sample.ranges, scan->ranges);
         borrow(sample.intensities, scan->intensities);
-        return dds_write(scan_writer, &sample);
+        return dds_write(device_writers[queued.device].scan, &sample);
     }
     if (const auto* cloud = std::get_if<PointCloud2>(&message)) {
         std::vector<sensor_msgs_msg_dds__PointField_> fields;
@@ -235,7 +302,7 @@ dds_return_t DdsPublisher::Impl::write(const Message& message)
         sample.row_step = cloud->row_step;
         borrow(sample.data, cloud->data);
         sample.is_dense = cloud->is_dense;
-        return dds_write(points_writer, &sample);
+        return dds_write(device_writers[queued.device].points, &sample);
     }
     const auto& diagnostics = std::get<DiagnosticArray>(message);
     std::vector<std::vector<diagnostic_msgs_msg_dds__KeyValue_>> values;
@@ -267,31 +334,32 @@ bool DdsPublisher::supported()
     return true;
 }
 
-bool DdsPublisher::start(const std::string& qualified_namespace, std::string& error)
+bool DdsPublisher::start(const std::string& qualified_namespace, const std::vector<std::string>& device_prefixes,
+                         const TFMessage* static_transforms, std::string& error)
 {
     impl_ = std::make_unique<Impl>();
-    if (impl_->start(qualified_namespace, error))
+    if (impl_->start(qualified_namespace, device_prefixes, static_transforms, error))
         return true;
     impl_.reset();
     return false;
 }
 
-void DdsPublisher::publish(LaserScan scan)
+void DdsPublisher::publish(std::size_t device, LaserScan scan)
 {
     if (impl_)
-        impl_->push(std::move(scan));
+        impl_->push({device, std::move(scan)});
 }
 
-void DdsPublisher::publish(PointCloud2 cloud)
+void DdsPublisher::publish(std::size_t device, PointCloud2 cloud)
 {
     if (impl_)
-        impl_->push(std::move(cloud));
+        impl_->push({device, std::move(cloud)});
 }
 
 void DdsPublisher::publish(DiagnosticArray diagnostics)
 {
     if (impl_)
-        impl_->push(std::move(diagnostics));
+        impl_->push({0, std::move(diagnostics)});
 }
 
 std::uint64_t DdsPublisher::dropped() const

@@ -15,14 +15,14 @@ bool DdsPublisher::supported()
     return false;
 }
 
-bool DdsPublisher::start(const std::string&, std::string& error)
+bool DdsPublisher::start(const std::string&, const std::vector<std::string>&, const TFMessage*, std::string& error)
 {
     error = "--ros2: this build has no DDS support (Cyclone DDS was not found when it was configured)";
     return false;
 }
 
-void DdsPublisher::publish(LaserScan) {}
-void DdsPublisher::publish(PointCloud2) {}
+void DdsPublisher::publish(std::size_t, LaserScan) {}
+void DdsPublisher::publish(std::size_t, PointCloud2) {}
 void DdsPublisher::publish(DiagnosticArray) {}
 
 std::uint64_t DdsPublisher::dropped() const

@@ -1,5 +1,6 @@
-// How --ros2 reads the ROS 2 environment and names its DDS topics, and what
-// the recorder does when DDS cannot start or a scan option is refused.
+// How --ros2 reads the ROS 2 environment and names its DDS topics, what the
+// recorder does when DDS cannot start or a scan option is refused, and what a
+// subscriber on the other DDS implementation gets from several devices.
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -7,6 +8,7 @@
 
 #include "ros2/dds_names.h"
 #include "ros2/dds_publisher.h"
+#include "ros2/ros2_sink.h"
 #include "support/fixtures.h"
 
 using namespace tx710::ros2;
@@ -153,6 +155,82 @@ private slots:
                  exit_code == 2 ? "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]"
                                 : QString());
         QCOMPARE(tx710test::fileBytes(kept), QByteArray("earlier\n"));
+    }
+
+    // Data of a device the sink was not given is refused, never indexed.
+    void unknownDevice_data()
+    {
+        QTest::addColumn<bool>("status");
+        QTest::addColumn<int>("device");
+        QTest::newRow("round past the last") << false << 2;
+        QTest::newRow("round before the first") << false << -1;
+        QTest::newRow("status past the last") << true << 2;
+    }
+    void unknownDevice()
+    {
+        QFETCH(bool, status);
+        QFETCH(int, device);
+        tx710::Ros2Sink sink({tx710::ScanOptions(), tx710::ScanOptions()});
+        ScanRound round;
+        round.device = device;
+        tx710::status::Sample sample;
+        sample.device = device;
+        QVERIFY(!(status ? sink.writeStatus(sample) : sink.writeRound(round)));
+        QCOMPARE(sink.errorString(), QString("--ros2: data of device %1, but the recording has 2").arg(device));
+    }
+
+    // The sink's topics heard by a Fast DDS subscriber that joins after
+    // /tf_static was written (dds_publish_devices waits for it to match):
+    // every device's topics, and the transforms when there are any.
+    void lateSubscriber_data()
+    {
+        QTest::addColumn<QString>("ros_namespace");
+        QTest::addColumn<QStringList>("devices");  // FRAME[:X,Y,Z,YAW] for the publisher
+        QTest::addColumn<QStringList>("prefixes"); // the subscriber's device topics
+        QTest::addColumn<QString>("counts");       // what it received
+        const QStringList two{"front:0.2,0,0.3,0", "rear:-0.2,0,0.3,180"};
+        const QString both = "front/scan 5 front/points 5 rear/scan 5 rear/points 5 diagnostics 2 tf_static 1";
+        QTest::newRow("two devices") << QString() << two << QStringList{"front", "rear"} << both;
+        // rt/robot1/front/scan, rt/robot1/diagnostics, and rt/tf_static as tf2 has it.
+        QTest::newRow("two in a namespace") << QString("robot1") << two << QStringList{"front", "rear"} << both;
+        QTest::newRow("one mounted") << QString() << QStringList{"laser:0,0,0.1,90"} << QStringList()
+                                     << "scan 5 points 5 diagnostics 1 tf_static 1";
+        QTest::newRow("one, no mount") << QString() << QStringList{"laser"} << QStringList()
+                                       << "scan 5 points 5 diagnostics 1 tf_static 0";
+    }
+    void lateSubscriber()
+    {
+#ifndef TX710_INTEROP_DIR
+        QSKIP("built without Fast DDS: no subscriber of the other implementation");
+#else
+        QFETCH(QString, ros_namespace);
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, prefixes);
+        QFETCH(QString, counts);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ROS_DOMAIN_ID", QString::number(QCoreApplication::applicationPid() % 200 + 20));
+        environment.insert("CYCLONEDDS_URI", "file://" TX710_INTEROP_DIR "/cyclonedds-loopback.xml");
+        environment.insert("FASTRTPS_DEFAULT_PROFILES_FILE", TX710_INTEROP_DIR "/fastdds-loopback.xml");
+        QProcess publisher;
+        QProcess subscriber;
+        for (QProcess* process : {&publisher, &subscriber})
+            process->setProcessEnvironment(environment);
+        publisher.start(tx710test::programPath("dds_publish_devices"),
+                        QStringList{dir.path(), "5", ros_namespace} + devices);
+        QVERIFY(publisher.waitForReadyRead(60000));
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        subscriber.start(tx710test::programPath("dds_subscriber"),
+                         QStringList{dir.filePath("sub"), "120", ros_namespace} + prefixes);
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += subscriber.readAll()).contains("matched"), 30000);
+        QFile go(dir.filePath("go"));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        QVERIFY(publisher.waitForFinished(60000));
+        QTRY_COMPARE_WITH_TIMEOUT((said += subscriber.readAll()).trimmed().split('\n').last(), counts.toUtf8(), 20000);
+        subscriber.terminate();
+        QVERIFY(subscriber.waitForFinished(60000));
+#endif
     }
 };
 

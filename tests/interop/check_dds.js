@@ -1,12 +1,18 @@
-// Checks what the Fast DDS subscriber (dds_subscriber) received from
-// tx710-record --ros2, its bytes decoded by the official ROS 2 CDR reader
-// with the official message definitions: the DDS type names, and every scan,
-// point cloud and diagnostics message equal field for field to the one of
-// the same stamp in the recording of the same run, none missing while
-// subscribed.
+// Checks what the Fast DDS subscriber (dds_subscriber) received from --ros2,
+// its bytes decoded by the official ROS 2 CDR reader with the official message
+// definitions: the DDS type names, plain CDR, and
+// - with RUN_DIR/a.mcap (tx710-record's run): every message equal field for
+//   field to the one of the same stamp in the recording, none missing while
+//   subscribed (/tf_static: equal but for the stamp, which each output takes
+//   at its own start);
+// - with RUN_DIR/published.txt (dds_publish_devices' run): as many messages as
+//   were published, /tf_static included although the subscriber joined after
+//   it was written;
+// - with the devices (FRAME[:X,Y,Z,YAW], in their order): each device's
+//   topics carry its frame id, each status its device's, and /tf_static holds
+//   base_link -> each frame as mounted, stamped before any scan.
 //
-// Usage: node check_dds.js SUBSCRIBER_DIR RUN_DIR
-//   RUN_DIR holds the a.mcap of the recorder's run.
+// Usage: node check_dds.js SUBSCRIBER_DIR RUN_DIR [FRAME[:X,Y,Z,YAW]...]
 "use strict";
 
 const assert = require("node:assert/strict");
@@ -73,7 +79,8 @@ function stampKey(message) {
   return `${message.header.stamp.sec}.${String(message.header.stamp.nanosec).padStart(9, "0")}`;
 }
 
-// The messages of one topic in a.mcap, decoded with the official definitions.
+// The messages of one topic in a.mcap, decoded with the official definitions;
+// none when the file has no such topic.
 async function recorded(mcapPath, topic, type) {
   const handle = await fs.promises.open(mcapPath, "r");
   try {
@@ -82,7 +89,8 @@ async function recorded(mcapPath, topic, type) {
       decompressHandlers: await loadDecompressHandlers(),
     });
     const channel = [...reader.channelsById.values()].find((c) => c.topic === topic);
-    const schema = channel && reader.schemasById.get(channel.schemaId);
+    if (!channel) return [];
+    const schema = reader.schemasById.get(channel.schemaId);
     assert.equal(schema?.name, type.replace("/", "/msg/"), `a.mcap's ${topic} is a ROS 2 ${type}`);
     const decoder = new MessageReader(definitionsOf(type));
     const messages = [];
@@ -94,42 +102,113 @@ async function recorded(mcapPath, topic, type) {
   }
 }
 
-const TOPICS = [
-  { file: "scan", topic: "rt/scan", recorded: "/scan", type: "sensor_msgs/LaserScan", dds: "sensor_msgs::msg::dds_::LaserScan_" },
-  { file: "points", topic: "rt/tx710/points", recorded: "/tx710/points", type: "sensor_msgs/PointCloud2", dds: "sensor_msgs::msg::dds_::PointCloud2_" },
-  {
-    file: "diagnostics",
-    topic: "rt/diagnostics",
-    recorded: "/diagnostics",
-    type: "diagnostic_msgs/DiagnosticArray",
-    dds: "diagnostic_msgs::msg::dds_::DiagnosticArray_",
-  },
-];
+// The subscriber's files by their last name.
+const TYPES = {
+  scan: { type: "sensor_msgs/LaserScan", dds: "sensor_msgs::msg::dds_::LaserScan_" },
+  points: { type: "sensor_msgs/PointCloud2", dds: "sensor_msgs::msg::dds_::PointCloud2_" },
+  diagnostics: { type: "diagnostic_msgs/DiagnosticArray", dds: "diagnostic_msgs::msg::dds_::DiagnosticArray_" },
+  tf_static: { type: "tf2_msgs/TFMessage", dds: "tf2_msgs::msg::dds_::TFMessage_" },
+};
 
-async function main() {
-  const [received, run] = process.argv.slice(2);
-  if (!received || !run) throw new Error("usage: node check_dds.js SUBSCRIBER_DIR RUN_DIR");
-  for (const { file, topic, type, dds, recorded: recordedTopic } of TOPICS) {
-    const samples = readSamples(path.join(received, `${file}.bin`));
-    const reader = new MessageReader(definitionsOf(type));
-    const decoded = samples.map((bytes) => plain(reader.readMessage(bytes)));
+// FRAME:X,Y,Z,YAW, or FRAME for a device without a mount (at the origin).
+function parseDevice(text) {
+  const match = /^([^:]+)(?::([^,]+),([^,]+),([^,]+),([^,]+))?$/.exec(text);
+  if (!match) throw new Error(`a device is FRAME[:X,Y,Z,YAW], not ${text}`);
+  const [x, y, z, yaw] = match.slice(2).map((value) => Number(value ?? 0));
+  return { frame: match[1], mounted: match[2] !== undefined, x, y, z, yaw };
+}
 
-    await check(`${topic}: the writer is seen as type ${dds}`, () => {
-      const writers = fs.readFileSync(path.join(received, "writers.txt"), "utf8").split("\n");
-      assert.ok(writers.includes(`${topic} ${dds}`), writers.join("\n"));
+function readLines(file) {
+  return fs.existsSync(file) ? fs.readFileSync(file, "utf8").split("\n").filter((line) => line) : [];
+}
+
+function near(actual, expected, where) {
+  if (!(Math.abs(actual - expected) <= 1e-9)) throw new Error(`${where}: ${actual}, expected ${expected}`);
+}
+
+function withoutStamps(message) {
+  return { transforms: message.transforms.map((t) => ({ ...t, header: { ...t.header, stamp: null } })) };
+}
+
+async function checkTopic(received, run, devices, file, topic, decodedOf) {
+  const { type, dds } = TYPES[path.basename(file)];
+  const samples = readSamples(path.join(received, `${file}.bin`));
+  const reader = new MessageReader(definitionsOf(type));
+  const decoded = samples.map((bytes) => plain(reader.readMessage(bytes)));
+  decodedOf[file] = decoded;
+  const mcapPath = path.join(run, "a.mcap");
+  const recordedTopic = topic.slice("rt".length);
+  const messages = fs.existsSync(mcapPath) ? await recorded(mcapPath, recordedTopic, type) : null;
+  const published = readLines(path.join(run, "published.txt")).find((line) => line.startsWith(`${file} `));
+  const expected = messages ? Math.min(messages.length, 1) : Number(published?.split(" ")[1] ?? 1);
+  const writers = fs.readFileSync(path.join(received, "writers.txt"), "utf8").split("\n");
+
+  await check(`${topic}: ${expected ? "the writer is seen" : "no writer"} as type ${dds}`, () => {
+    assert.equal(writers.includes(`${topic} ${dds}`), expected > 0, writers.join("\n"));
+  });
+  if (!expected) return;
+  await check(`${topic}: plain CDR, little-endian (XCDR1)`, () => {
+    assert.ok(samples.length > 0, "nothing received");
+    for (const bytes of samples) assert.deepEqual([bytes[0], bytes[1]], [0, 1]);
+  });
+  if (messages && file === "tf_static") {
+    await check(`${topic}: the message equals a.mcap's but for the stamps`, () => {
+      assert.equal(decoded.length, 1);
+      same(withoutStamps(decoded[0]), withoutStamps(messages[0]), "tf_static");
     });
-    await check(`${topic}: plain CDR, little-endian (XCDR1)`, () => {
-      assert.ok(samples.length > 0, "nothing received");
-      for (const bytes of samples) assert.deepEqual([bytes[0], bytes[1]], [0, 1]);
-    });
-    await check(`${topic}: each message equals a.mcap's of the same stamp, none missing while subscribed`, async () => {
-      const messages = await recorded(path.join(run, "a.mcap"), recordedTopic, type);
+  } else if (messages) {
+    await check(`${topic}: each message equals a.mcap's of the same stamp, none missing while subscribed`, () => {
       const first = messages.findIndex((message) => stampKey(message) === stampKey(decoded[0]));
       assert.ok(first >= 0, `no message of a.mcap has the first received stamp ${stampKey(decoded[0])}`);
       decoded.forEach((message, i) => same(message, messages[first + i], `${i}, recorded ${first + i + 1}`));
       console.log(`     received ${decoded.length} of the file's ${messages.length}, from number ${first + 1}`);
     });
+  } else {
+    await check(`${topic}: every published message received`, () => assert.equal(decoded.length, expected));
   }
+  const device = devices.find((d) => file === `${d.frame}/${path.basename(file)}`) ?? (devices.length === 1 ? devices[0] : null);
+  if (device && file !== "diagnostics" && file !== "tf_static") {
+    await check(`${topic}: every header has the frame id ${device.frame}`, () => {
+      assert.deepEqual([...new Set(decoded.map((message) => message.header.frame_id))], [device.frame]);
+    });
+  }
+  if (devices.length > 0 && file === "diagnostics") {
+    await check(`${topic}: a status of each device, its frame id in the header and as hardware id`, () => {
+      const frames = decoded.map((message) => `${message.header.frame_id}/${message.status.map((s) => s.hardware_id)}`);
+      assert.deepEqual([...new Set(frames)].sort(), devices.map((d) => `${d.frame}/${d.frame}`).sort());
+    });
+  }
+}
+
+async function checkTransforms(devices, decodedOf) {
+  await check("rt/tf_static: base_link -> each device as mounted, stamped before its first scan", () => {
+    const [message] = decodedOf.tf_static;
+    assert.deepEqual(
+      message.transforms.map((t) => `${t.header.frame_id} -> ${t.child_frame_id}`),
+      devices.map((d) => `base_link -> ${d.frame}`),
+    );
+    devices.forEach((device, i) => {
+      const { header, transform } = message.transforms[i];
+      const { translation: t, rotation: q } = transform;
+      const half = (device.yaw * Math.PI) / 360;
+      [t.x, t.y, t.z].forEach((value, k) => near(value, [device.x, device.y, device.z][k], `${device.frame} translation`));
+      [q.x, q.y, q.z, q.w].forEach((value, k) => near(value, [0, 0, Math.sin(half), Math.cos(half)][k], `${device.frame} rotation`));
+      const scans = decodedOf[devices.length > 1 ? `${device.frame}/scan` : "scan"];
+      assert.ok(stampKey({ header }) <= stampKey(scans[0]), `${stampKey({ header })} after ${stampKey(scans[0])}`);
+    });
+  });
+}
+
+async function main() {
+  const [received, run, ...deviceArgs] = process.argv.slice(2);
+  if (!received || !run) throw new Error("usage: node check_dds.js SUBSCRIBER_DIR RUN_DIR [FRAME[:X,Y,Z,YAW]...]");
+  const devices = deviceArgs.map(parseDevice);
+  const decodedOf = {};
+  for (const line of readLines(path.join(received, "topics.txt"))) {
+    const [file, topic] = line.split(" ");
+    await checkTopic(received, run, devices, file, topic, decodedOf);
+  }
+  if (devices.length > 1 || devices[0]?.mounted) await checkTransforms(devices, decodedOf);
 }
 
 main()

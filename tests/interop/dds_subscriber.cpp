@@ -1,10 +1,14 @@
 // A ROS 2 style subscriber on Fast DDS with types fastddsgen makes from ros2/idl. It joins the domain
-// of ROS_DOMAIN_ID (discovery settings from FASTRTPS_DEFAULT_PROFILES_FILE) and takes rt/<ns>/scan,
-// rt/<ns>/tx710/points and rt/<ns>/diagnostics. A sample the generated types cannot decode is never
-// delivered; the bytes of the others go into OUT_DIR/<topic>.bin (4-byte little-endian length, then
-// the sample), the discovered writers' topic and type names into writers.txt. It ends on SIGTERM,
-// SIGINT or after SECONDS and prints the counts.
-// Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]
+// of ROS_DOMAIN_ID (discovery settings from FASTRTPS_DEFAULT_PROFILES_FILE) and takes, per DEVICE
+// (none: one device, unprefixed), rt/<ns>[/<device>]/scan and .../tx710/points, and
+// rt/<ns>/diagnostics and rt/tf_static, the last transient-local as tf2's static listener, so that
+// joining late still gets it. A sample the generated types cannot decode is never delivered; the
+// bytes of the others go into OUT_DIR/[<device>/]scan.bin, points.bin, diagnostics.bin and
+// tf_static.bin (4-byte little-endian length, then the sample), the DDS topic of each file into
+// topics.txt, the discovered writers' topic and type names into writers.txt. It prints "subscribed",
+// then "matched" once a writer of every device topic and of the diagnostics is found, and the counts
+// whenever they change ("scan 5 points 5 ..."); it ends on SIGTERM, SIGINT or after SECONDS.
+// Usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE [DEVICE...]]
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
@@ -19,13 +23,17 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 #include "diagnostic_msgs/msg/DiagnosticArrayPubSubTypes.h"
 #include "sensor_msgs/msg/LaserScanPubSubTypes.h"
 #include "sensor_msgs/msg/PointCloud2PubSubTypes.h"
+#include "tf2_msgs/msg/TFMessagePubSubTypes.h"
 
 using namespace eprosima::fastdds::dds;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
@@ -50,12 +58,17 @@ template <typename Generated> struct Capturing : Generated {
     void deleteData(void* data) override { delete static_cast<Sample*>(data); }
 };
 
-// Takes every sample of one topic and writes it out.
-template <typename Generated> struct Reception : DataReaderListener {
-    using Type = Capturing<Generated>;
+struct Counted : DataReaderListener {
     std::atomic<int> count{0};
+    std::string file;
+    DataReader* reader = nullptr;
+};
+
+// Takes every sample of one topic and writes it out.
+template <typename Generated> struct Reception : Counted {
+    using Type = Capturing<Generated>;
     std::ofstream bytes;
-    Reception(const std::string& dir, const std::string& file) : bytes(dir + "/" + file + ".bin") {}
+    Reception(const std::string& dir, const std::string& name) : bytes(dir + "/" + name + ".bin") { file = name; }
 
     void on_data_available(DataReader* reader) override
     {
@@ -85,18 +98,35 @@ struct Writers : DomainParticipantListener {
     }
 };
 
-template <typename T>
-DataReader* subscribe(DomainParticipant* participant, Subscriber* subscriber, const std::string& name, T& topic)
+// One reader of `name` into OUT_DIR/<file>.bin; `latched`: transient-local.
+template <typename Generated>
+Counted* subscribe(DomainParticipant* participant, Subscriber* subscriber, const std::string& dir,
+                   const std::string& file, const std::string& name, bool latched, std::ofstream& topics)
 {
-    TypeSupport type(new typename T::Type());
+    auto* topic = new Reception<Generated>(dir, file);
+    TypeSupport type(new typename Reception<Generated>::Type());
     type.register_type(participant);
     DataReaderQos qos = DATAREADER_QOS_DEFAULT;
     qos.reliability().kind = RELIABLE_RELIABILITY_QOS;
-    qos.durability().kind = VOLATILE_DURABILITY_QOS;
+    qos.durability().kind = latched ? TRANSIENT_LOCAL_DURABILITY_QOS : VOLATILE_DURABILITY_QOS;
     qos.history().kind = KEEP_LAST_HISTORY_QOS;
     qos.history().depth = 100;
-    return subscriber->create_datareader(participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT), qos,
-                                         &topic);
+    Topic* dds_topic = participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT);
+    topic->reader = dds_topic ? subscriber->create_datareader(dds_topic, qos, topic) : nullptr;
+    topics << file << ' ' << name << std::endl;
+    return topic;
+}
+
+bool matched(const std::vector<std::unique_ptr<Counted>>& topics)
+{
+    for (const auto& topic : topics) {
+        SubscriptionMatchedStatus status;
+        if (topic->file != "tf_static"
+            && (topic->reader->get_subscription_matched_status(status) != ReturnCode_t::RETCODE_OK
+                || status.current_count == 0))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -104,12 +134,12 @@ DataReader* subscribe(DomainParticipant* participant, Subscriber* subscriber, co
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE]\n");
+        std::fprintf(stderr, "usage: dds_subscriber OUT_DIR SECONDS [NAMESPACE [DEVICE...]]\n");
         return 2;
     }
     const std::string dir = argv[1];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[2]));
-    const std::string prefix = std::string("rt") + (argc > 3 ? std::string("/") + argv[3] : std::string());
+    const std::string prefix = std::string("rt") + (argc > 3 && *argv[3] ? std::string("/") + argv[3] : std::string());
     for (const int signal_number : {SIGTERM, SIGINT})
         std::signal(signal_number, [](int) { stop_asked = 1; });
     const char* domain = std::getenv("ROS_DOMAIN_ID");
@@ -124,21 +154,46 @@ int main(int argc, char** argv)
         return 1;
     }
     Subscriber* subscriber = participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT);
-    Reception<sensor_msgs::msg::dds_::LaserScan_PubSubType> scan(dir, "scan");
-    Reception<sensor_msgs::msg::dds_::PointCloud2_PubSubType> points(dir, "points");
-    Reception<diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType> diagnostics(dir, "diagnostics");
-    if (!subscribe(participant, subscriber, prefix + "/scan", scan)
-        || !subscribe(participant, subscriber, prefix + "/tx710/points", points)
-        || !subscribe(participant, subscriber, prefix + "/diagnostics", diagnostics)) {
-        std::fprintf(stderr, "dds_subscriber: cannot create the readers\n");
-        return 1;
+    std::ofstream topic_list(dir + "/topics.txt");
+    std::vector<std::unique_ptr<Counted>> topics;
+    const std::vector<std::string> devices =
+        argc > 4 ? std::vector<std::string>(argv + 4, argv + argc) : std::vector<std::string>{std::string()};
+    for (const std::string& device : devices) {
+        const std::string folder = device.empty() ? std::string() : device + "/";
+        const std::string topic_prefix = device.empty() ? prefix : prefix + "/" + device;
+        if (!folder.empty())
+            mkdir((dir + "/" + device).c_str(), 0755);
+        topics.emplace_back(subscribe<sensor_msgs::msg::dds_::LaserScan_PubSubType>(
+            participant, subscriber, dir, folder + "scan", topic_prefix + "/scan", false, topic_list));
+        topics.emplace_back(subscribe<sensor_msgs::msg::dds_::PointCloud2_PubSubType>(
+            participant, subscriber, dir, folder + "points", topic_prefix + "/tx710/points", false, topic_list));
+    }
+    topics.emplace_back(subscribe<diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType>(
+        participant, subscriber, dir, "diagnostics", prefix + "/diagnostics", false, topic_list));
+    topics.emplace_back(subscribe<tf2_msgs::msg::dds_::TFMessage_PubSubType>(participant, subscriber, dir, "tf_static",
+                                                                             "rt/tf_static", true, topic_list));
+    for (const auto& topic : topics) {
+        if (!topic->reader) {
+            std::fprintf(stderr, "dds_subscriber: cannot create the reader of %s\n", topic->file.c_str());
+            return 1;
+        }
     }
     std::printf("subscribed\n");
     std::fflush(stdout);
-    while (!stop_asked && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool all_matched = false;
+    std::string printed;
+    for (bool last = false; !last; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+        last = stop_asked || std::chrono::steady_clock::now() >= deadline;
+        if (!all_matched && (all_matched = matched(topics)))
+            std::printf("matched\n");
+        std::string counts;
+        for (const auto& topic : topics)
+            counts += (counts.empty() ? "" : " ") + topic->file + ' ' + std::to_string(topic->count.load());
+        if (counts != printed || last)
+            std::printf("%s\n", (printed = counts).c_str());
+        std::fflush(stdout);
+    }
     participant->delete_contained_entities();
     DomainParticipantFactory::get_instance()->delete_participant(participant);
-    std::printf("scan %d points %d diagnostics %d\n", scan.count.load(), points.count.load(), diagnostics.count.load());
     return 0;
 }
