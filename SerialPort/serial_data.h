@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -44,12 +45,17 @@ struct HoverPoint {
 
 // The decoder: frame finding, point decoding, round assembly, the hover pick,
 // spot frequency, and the collection and writing of recorded rounds.
-// One instance per process; all decoding runs on the GUI thread.
+// The viewer has one, instance(); a recorder of several LiDARs makes one per
+// device with create(). All decoding runs on the GUI thread.
 class SerialData : public QObject, private tx710::FrameConsumer
 {
     Q_OBJECT
 public:
     static SerialData* instance();
+    // A decoder of its own, beside the process-wide one.
+    static std::unique_ptr<SerialData> create();
+    // Waits for a data writer still running.
+    ~SerialData() override;
 
     // Frame finder: one call per read from the port.
     void findFrame(QByteArray bytes);
@@ -89,7 +95,9 @@ public:
     void stopRoundStream();
 
     // The line was lost: the frame and the revolution under way are dropped,
-    // so that rounds go on with the next whole one. The last complete round
+    // so that rounds go on with the next whole one. A stream's revolution
+    // whose last frame came is whole and handed on; after the loss, a frame
+    // that begins a revolution starts the stream's next round. The last complete round
     // stays on display; a save's round under way is dropped too (end the
     // save first).
     void dropRoundInProgress();
@@ -113,9 +121,6 @@ public slots:
 
 private:
     SerialData();
-    // Waits for a data writer still running; only test and benchmark
-    // decoders are ever destroyed.
-    ~SerialData() override;
 
     friend class SerialDataTestAccess;
     QString data_directory_override_; // set only through the test seam
@@ -161,6 +166,8 @@ private:
     std::vector<PointRecord> display_records_;
     float last_start_angle_ = 0;
     bool last_frame_wrapped_ = false;
+    bool last_frame_ends_turn_ = false; // its next point would lie past 360 degrees
+    bool resuming_ = false;             // the first frame after a lost line is to come
     float hover_angle_ = -1.0f;
     HoverPoint hover_point_;
     bool color_flag_ = false;

@@ -20,7 +20,7 @@ public:
     // A fresh decoder; a non-empty `data_directory` replaces the data folder.
     static Decoder create(const QString& data_directory = QString())
     {
-        Decoder decoder(new SerialData);
+        Decoder decoder(SerialData::create().release());
         decoder->data_directory_override_ = data_directory;
         return decoder;
     }

@@ -156,7 +156,12 @@ void SerialLink::readBuffered(QSerialPort* port)
         if (port != port_.get() || !port->isOpen())
             return;
     }
-    SerialData::instance()->findFrame(port->readAll());
+    decoder()->findFrame(port->readAll());
+}
+
+SerialData* SerialLink::decoder() const
+{
+    return decoder_ ? decoder_ : SerialData::instance();
 }
 
 void SerialLink::handleError(QSerialPort::SerialPortError error)

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 
+class SerialData;
+
 // The widget-free serial link to the LiDAR: opens a port at the device's
 // fixed settings (230400 8N1), waits up to 3 s for the first data, hands every
-// received chunk to the decoder (SerialData::instance()) and reports a lost
+// received chunk to its decoder (SerialData::instance() unless set) and reports a lost
 // link with its reason. Receive-only: nothing is ever written to the port.
 // It knows none of its users (the viewer's port logic, the headless recorder).
 class SerialLink : public QObject
@@ -49,6 +51,10 @@ public:
     // says true, open() closes the port again and gives up (NoData).
     void setCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
 
+    // The decoder that gets the bytes; null: SerialData::instance().
+    void setDecoder(SerialData* decoder) { decoder_ = decoder; }
+    SerialData* decoder() const;
+
     bool isOpen() const { return port_ && port_->isOpen(); }
     // The port of the last open(), or null before the first one.
     std::shared_ptr<QSerialPort> serialPort() const { return port_; }
@@ -70,6 +76,7 @@ private:
     void readBatch();
 
     std::shared_ptr<QSerialPort> port_;
+    SerialData* decoder_ = nullptr;
     int read_interval_ms_ = 0;
     std::function<bool()> cancelled_;
     QTimer* batch_timer_ = nullptr;
