@@ -184,6 +184,7 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
         publishRound(fields.speed);
     last_start_angle_ = angles.start;
     last_frame_wrapped_ = angles.any_wrapped;
+    last_end_angle_ = angles.angle[kPointsPerFrame - 1];
     last_frame_ends_turn_ = !angles.any_wrapped && angles.angle[kPointsPerFrame - 1] + angles.step >= kFullCircle;
 }
 

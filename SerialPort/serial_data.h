@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector3D>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -107,6 +108,9 @@ public:
     std::uint64_t rejectedFrameCount() const { return finder_.rejectedCount(); }
     // The last frame's turning speed, revolutions per minute.
     double lastSpeedRpm() const { return last_speed_ / 6.0; }
+    // How far the revolution under way has to turn after the last point
+    // decoded, degrees; 0 once its last frame came.
+    double degreesToTurnEnd() const { return last_frame_ends_turn_ ? 0 : std::max(0.0f, 360.0f - last_end_angle_); }
     // Points per second, averaged over the last ten rounds (as the read-out shows it).
     std::int32_t spotFrequency() const { return spot_frequency_; }
 
@@ -167,6 +171,7 @@ private:
     float last_start_angle_ = 0;
     bool last_frame_wrapped_ = false;
     bool last_frame_ends_turn_ = false; // its next point would lie past 360 degrees
+    float last_end_angle_ = 0;          // of its last point
     bool resuming_ = false;             // the first frame after a lost line is to come
     float hover_angle_ = -1.0f;
     HoverPoint hover_point_;

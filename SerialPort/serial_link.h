@@ -47,6 +47,11 @@ public:
     // far fewer wake-ups, for a program that draws nothing (the recorder).
     // 0, the default, reads at each arrival. Takes effect at the next open().
     void setReadInterval(int interval_ms) { read_interval_ms_ = interval_ms; }
+    // With a read interval: asked after each read, the milliseconds to the
+    // next one (at most the interval); 0 reads at each arrival until it says
+    // otherwise. Bytes not yet read when the line hangs up are lost, so a
+    // reader reads promptly where that matters (the end of a revolution).
+    void setReadPace(std::function<int()> pace) { pace_ = std::move(pace); }
     // Asked at least every 100 ms during the wait for the first data; when it
     // says true, open() closes the port again and gives up (NoData).
     void setCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
@@ -74,10 +79,15 @@ private:
     void readBuffered(QSerialPort* port);
     void handleError(QSerialPort::SerialPortError error);
     void readBatch();
+    void readPromptly();
+    // After a read: the next one by the pace.
+    void pace(QSerialPort* port);
 
     std::shared_ptr<QSerialPort> port_;
     SerialData* decoder_ = nullptr;
     int read_interval_ms_ = 0;
+    std::function<int()> pace_;
+    bool prompt_ = false; // reading at each arrival
     std::function<bool()> cancelled_;
     QTimer* batch_timer_ = nullptr;
     QString error_;

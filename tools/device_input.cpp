@@ -1,8 +1,14 @@
 #include "tools/device_input.h"
 
+#include <algorithm>
+
 namespace tx710 {
 
 namespace {
+
+constexpr int kReadIntervalMs = 100;
+// Read at each arrival from this long before a revolution is expected to end.
+constexpr int kPromptMs = 15;
 
 std::int64_t epochNs(const QDateTime& time)
 {
@@ -35,8 +41,17 @@ DeviceInput::DeviceInput(int index, const QString& port, QObject* parent)
 bool DeviceInput::start(const Reconnect& reconnect, std::function<bool()> cancelled)
 {
     feed_.start();
-    // Nothing is drawn: reading ten times a second is soon enough.
-    link_.setReadInterval(100);
+    // Nothing is drawn: reading ten times a second is soon enough, but at
+    // each arrival around a revolution's end, so that a line lost then
+    // cannot take the bytes that end a whole revolution with it.
+    link_.setReadInterval(kReadIntervalMs);
+    link_.setReadPace([decoder = link_.decoder()] {
+        const double degrees_per_ms = decoder->lastSpeedRpm() * 6.0 / 1000.0;
+        if (!(degrees_per_ms > 0))
+            return kReadIntervalMs;
+        const double to_end_ms = decoder->degreesToTurnEnd() / degrees_per_ms;
+        return to_end_ms <= kPromptMs ? 0 : int(std::min<double>(kReadIntervalMs, to_end_ms - kPromptMs / 2));
+    });
     link_.setCancelCheck(std::move(cancelled));
     if (link_.open(port_) != SerialLink::OpenResult::Opened) {
         emit failed(QStringLiteral("%1: %2").arg(port_, link_.errorString()));
