@@ -226,6 +226,9 @@ private slots:
                                            << "./n.csv is given twice" << QByteArray("old\n");
         QTest::newRow("existing output") << QStringList{"--replay", "s.txt", out, "n.csv", out, "keep.txt"} << 2
                                          << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("existing output of one LiDAR")
+            << QStringList{"--port", "p", "--frame-id", "keep", "--port", "q", "--frame-id", "n", out, "{device}.txt"}
+            << 2 << "keep.txt exists; give --overwrite" << QByteArray("old\n");
         QTest::newRow("port fails") << QStringList{"--port", "/dev/does-not-exist", out, "keep.txt", out,
                                                    "n.mcap", "--overwrite"}
                                     << 1 << "/dev/does-not-exist: cannot open" << QByteArray("old\n");
