@@ -366,6 +366,9 @@ private slots:
         const QString mount_needs = "--mount needs X,Y,Z,YAW: metres from -1000 to 1000 and degrees from -360 to 360: ";
         for (const char* mount : {"1,2,3", "1,2,3,4,5", "1,,3,4", "1,2,x,4", "nan,0,0,0", "1001,0,0,0", "0,0,0,361"})
             QTest::newRow(mount) << QStringList{"--port", "p", "--mount", mount} << mount_needs + "'" + mount + "'";
+        QTest::newRow("frame id of the base")
+            << QStringList{"--port", "p", "--frame-id", "base_link", "--mount", "0,0,0,0"}
+            << "--frame-id \"base_link\" is the --base-frame: a LiDAR's frame needs a name of its own";
         QTest::newRow("mount before a port")
             << QStringList{"--mount", "0,0,0,0", "--port", "p"} << "--mount applies to the --port before it";
         const QStringList two{"--port", "p", "--frame-id", "front", "--port", "q"};

@@ -300,6 +300,11 @@ int parseOptions(int argc, char** argv, Options& options)
                                   : QStringLiteral("--port %1: %2")
                                         .arg(quotedValue(options.ports[int(i)]), QString::fromStdString(scan_error)));
     }
+    for (const ScanOptions& device : options.devices)
+        if (hasTransforms(options.devices) && device.frame_id == device.base_frame)
+            return usageError(
+                QStringLiteral("--frame-id %1 is the --base-frame: a LiDAR's frame needs a name of its own")
+                    .arg(quotedValue(QString::fromStdString(device.frame_id))));
     if (options.ports.size() > 1) {
         const QString refused = checkDevices(options);
         if (!refused.isEmpty())
