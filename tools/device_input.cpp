@@ -64,6 +64,13 @@ bool DeviceInput::start(const Reconnect& reconnect, std::function<bool()> cancel
     return true;
 }
 
+void DeviceInput::dropBacklog()
+{
+    if (const std::shared_ptr<QSerialPort> port = link_.serialPort())
+        port->clear(QSerialPort::Input);
+    link_.decoder()->dropRoundInProgress();
+}
+
 void DeviceInput::stop()
 {
     feed_.stop();

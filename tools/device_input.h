@@ -33,6 +33,9 @@ public:
     // emitted when it cannot.
     bool start(const Reconnect& reconnect, std::function<bool()> cancelled);
     void stop();
+    // Drops what came before now (bytes that waited in the system while
+    // another port opened, which a real line may have overrun).
+    void dropBacklog();
 
     int index() const { return index_; }
     const QString& port() const { return port_; }

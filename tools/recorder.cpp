@@ -125,6 +125,9 @@ bool Recorder::startPorts()
         if (!input->start(reconnect, &UnixSignalWatcher::signalled))
             return false;
     }
+    // The rounds of all start from here, none cut by an overrun meanwhile.
+    for (std::size_t i = 0; i + 1 < inputs_.size(); ++i)
+        inputs_[i]->dropBacklog();
     return true;
 }
 
