@@ -311,6 +311,11 @@ private slots:
         mcap::Contents recorded;
         QString mcap_error;
         QVERIFY(mcap::readFile(out.filePath("a.mcap"), recorded, mcap_error) && recorded.complete);
+        // A status every second, while a link is down too.
+        std::int64_t longest_ns = 0;
+        for (std::size_t i = 1; i < recorded.speeds.size(); ++i)
+            longest_ns = std::max(longest_ns, recorded.speeds[i].time_ns - recorded.speeds[i - 1].time_ns);
+        QVERIFY2(recorded.speeds.size() > 1 && longest_ns < 1500000000, qPrintable(QString::number(longest_ns)));
         std::map<QString, QVector<double>> times; // of each round, from the CSV file
         for (const QString& device : QStringList{"a", "b"}.mid(0, lidars)) {
             datafile::Contents text;
