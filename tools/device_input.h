@@ -33,6 +33,8 @@ public:
     // emitted when it cannot.
     bool start(const Reconnect& reconnect, std::function<bool()> cancelled);
     void stop();
+    // No more rounds or samples; the link stays open until stop().
+    void stopFeed() { feed_.stop(); }
     // Drops what came before now (bytes that waited in the system while
     // another port opened, which a real line may have overrun).
     void dropBacklog();

@@ -201,7 +201,7 @@ void Recorder::handRound(ScanRound round)
 void Recorder::failLater(const QString& error)
 {
     for (const auto& input : inputs_)
-        input->stop();
+        input->stopFeed();
     finished_pending_ = true;
     // Not from inside the decoder: the link closes from the event loop.
     QMetaObject::invokeMethod(
@@ -225,7 +225,7 @@ void Recorder::writeRound(ScanRound round)
     }
     if (options_.rounds > 0 && *std::min_element(device_rounds_.begin(), device_rounds_.end()) >= options_.rounds) {
         for (const auto& input : inputs_)
-            input->stop();
+            input->stopFeed();
         finished_pending_ = true;
         QMetaObject::invokeMethod(
             this, [this] { finish(0); }, Qt::QueuedConnection);
