@@ -374,6 +374,10 @@ private slots:
         QTest::newRow("frame id of the base")
             << QStringList{"--port", "p", "--frame-id", "base_link", "--mount", "0,0,0,0"}
             << "--frame-id \"base_link\" is the --base-frame: a LiDAR's frame needs a name of its own";
+        QStringList many;
+        for (int i = 0; i < 17; ++i)
+            many << "--port" << QString("p%1").arg(i);
+        QTest::newRow("too many ports") << many << "at most 16 --port";
         QTest::newRow("mount before a port")
             << QStringList{"--mount", "0,0,0,0", "--port", "p"} << "--mount applies to the --port before it";
         const QStringList two{"--port", "p", "--frame-id", "front", "--port", "q"};

@@ -21,6 +21,9 @@ namespace tx710 {
 
 namespace {
 
+// LiDARs in one recording: each is opened in turn, with up to 3 s for its data.
+constexpr int kMaxPorts = 16;
+
 const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
                           "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
                           "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
@@ -194,6 +197,8 @@ int parseOptions(int argc, char** argv, Options& options)
         char* end = nullptr;
         switch (code) {
         case kPort:
+            if (options.ports.size() == kMaxPorts)
+                return usageError(QStringLiteral("at most %1 --port").arg(kMaxPorts));
             options.ports.append(value);
             options.devices.push_back(defaults);
             break;
