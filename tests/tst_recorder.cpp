@@ -224,6 +224,9 @@ private slots:
         QTest::newRow("existing output of one LiDAR")
             << QStringList{"--port", "p", "--frame-id", "keep", "--port", "q", "--frame-id", "n", out, "{device}.txt"}
             << 2 << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("{device} makes the input")
+            << QStringList{"--replay", "s.txt", "--frame-id", "s", out, "{device}.txt"} << 2
+            << "s.txt is the input file" << QByteArray("old\n");
         QTest::newRow("port fails") << QStringList{"--port", "/dev/does-not-exist", out, "keep.txt", out,
                                                    "n.mcap", "--overwrite"}
                                     << 1 << "/dev/does-not-exist: cannot open" << QByteArray("old\n");
