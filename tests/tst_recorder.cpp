@@ -52,12 +52,10 @@ class TestRecorder : public QObject
         return !port_.isEmpty();
     }
 
+    // The CSV grows fastest: on a full disk it fails first, before the others have the round.
     static QStringList outputs(const QString& dir)
     {
-        // The CSV grows fastest: on a full disk it fails first, before the
-        // others have the round.
-        return {QStringLiteral("--out"),        dir + QStringLiteral("/a.csv"), QStringLiteral("--out"),
-                dir + QStringLiteral("/a.txt"), QStringLiteral("--out"),        dir + QStringLiteral("/a.mcap")};
+        return {"--out", dir + "/a.csv", "--out", dir + "/a.txt", "--out", dir + "/a.mcap"};
     }
 
     // Every file closed properly, holding the same whole rounds; no file at all for 0 rounds.
@@ -127,16 +125,13 @@ private slots:
         QTest::addColumn<int>("exit_code");
         QTest::addColumn<int>("rounds"); // -1: some
         const QStringList none;
-        QTest::newRow("rounds reached") << none << QStringList{QStringLiteral("--rounds"), QStringLiteral("7")} << 0
-                                        << 0 << 7;
+        QTest::newRow("rounds reached") << none << QStringList{"--rounds", "7"} << 0 << 0 << 7;
         QTest::newRow("SIGINT") << none << none << int(SIGINT) << 0 << -1;
         QTest::newRow("SIGTERM") << none << none << int(SIGTERM) << 0 << -1;
         QTest::newRow("SIGHUP") << none << none << int(SIGHUP) << 0 << -1;
-        QTest::newRow("lost link") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("1.5")} << none << 0
-                                   << 1 << -1;
-        QTest::newRow("silent port") << QStringList{QStringLiteral("--silent")} << none << 0 << 1 << 0;
-        QTest::newRow("SIGTERM in the wait for data")
-            << QStringList{QStringLiteral("--silent")} << none << int(SIGTERM) << 0 << 0;
+        QTest::newRow("lost link") << QStringList{"--hangup-after", "1.5"} << none << 0 << 1 << -1;
+        QTest::newRow("silent port") << QStringList{"--silent"} << none << 0 << 1 << 0;
+        QTest::newRow("SIGTERM in the wait for data") << QStringList{"--silent"} << none << int(SIGTERM) << 0 << 0;
     }
 
     void waysOut()
@@ -226,6 +221,12 @@ private slots:
                                            << "./n.csv is given twice" << QByteArray("old\n");
         QTest::newRow("existing output") << QStringList{"--replay", "s.txt", out, "n.csv", out, "keep.txt"} << 2
                                          << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("existing output of one LiDAR")
+            << QStringList{"--port", "p", "--frame-id", "keep", "--port", "q", "--frame-id", "n", out, "{device}.txt"}
+            << 2 << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("{device} makes the input")
+            << QStringList{"--replay", "s.txt", "--frame-id", "s", out, "{device}.txt"} << 2
+            << "s.txt is the input file" << QByteArray("old\n");
         QTest::newRow("port fails") << QStringList{"--port", "/dev/does-not-exist", out, "keep.txt", out,
                                                    "n.mcap", "--overwrite"}
                                     << 1 << "/dev/does-not-exist: cannot open" << QByteArray("old\n");
