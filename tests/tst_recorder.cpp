@@ -12,6 +12,7 @@
 #include "recording/csv_writer.h"
 #include "recording/data_file.h"
 #include "recording/mcap_reader.h"
+#include "recording/mcap_writer.h"
 #include "support/fixtures.h"
 #include "support/pty.h"
 
@@ -233,6 +234,8 @@ private slots:
         QTest::newRow("replay without a whole round")
             << QStringList{"--replay", "header.txt", out, "keep.txt", out, "n.mcap", "--overwrite"} << 1
             << "header.txt: the file holds no whole round" << QByteArray("old\n");
+        QTest::newRow("several LiDARs") << QStringList{"--replay", "two.mcap", out, "n.txt"} << 1
+                                        << "two.mcap: the recording holds several LiDARs" << QByteArray("old\n");
         QTest::newRow("MCAP magic only") << QStringList{"--replay", "magic.mcap", out, "n.txt"} << 1
                                          << "magic.mcap: the file holds no whole round" << QByteArray("old\n");
         // A replay from a FIFO that no program writes to sees the signal.
@@ -257,6 +260,12 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         QVERIFY(::mkfifo(qPrintable(dir.filePath("fifo.txt")), 0600) == 0);
+        mcap::WriterOptions two;
+        two.devices = {ScanOptions(), ScanOptions()};
+        two.devices[1].frame_id = "rear";
+        mcap::Writer writer(two);
+        QVERIFY(writer.open(dir.filePath("two.mcap")) && writer.writeRound(ScanRound{1, 1, {{1, 2, 3}}, 0, 1})
+                && writer.close());
         const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
         QProcess recorder;
         recorder.setWorkingDirectory(dir.path());

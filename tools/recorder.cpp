@@ -157,6 +157,12 @@ bool Recorder::readAhead(QString& error)
     replay::RoundPlace place;
     const replay::RoundStream::Item item = replay_.next(round, place, error);
     has_next_ = item == replay::RoundStream::Item::Round;
+    // Rounds of several LiDARs would mix in one device's files.
+    if (has_next_ && (round.device != 0 || replay_.devices().size() > 1)) {
+        has_next_ = false;
+        error = QStringLiteral("the recording holds several LiDARs; --replay takes a recording of one");
+        return false;
+    }
     // No times in a data file: the device's pace from the start on.
     next_ = ScanRound{0, round.has_time ? round.time_ns : replay_start_ns_ + replayed_ * kReplayRoundNs,
                       std::move(round.points), std::isnan(round.speed_rpm) ? 0 : round.speed_rpm};
