@@ -19,6 +19,7 @@
 #include "recording/ros2_cdr.h"
 #include "recording/ros2_conversions.h"
 #include "streaming/foxglove_server.h"
+#include "support/device_scans.h"
 
 using namespace tx710;
 
@@ -328,9 +329,7 @@ private slots:
     // subscribes, or with the first round for one that subscribed before.
     void transformsLatchedForEachSubscriber()
     {
-        DeviceScans devices(2);
-        devices[0].frame_id = "front";
-        devices[1].frame_id = "rear";
+        const DeviceScans devices = tx710test::devicesOf("front rear");
         server->setDevices(devices);
         Peer early(port);
         early.subscribe(1, 4);
