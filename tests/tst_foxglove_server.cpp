@@ -3,13 +3,9 @@
 // client that stops reading. What a new client is told is checked by the
 // official client in tests/interop.
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QWebSocket>
-#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>

@@ -2,10 +2,6 @@
 // the seams of the turn, nearer points, masks, mounting, speeds; bad option
 // values; ROS 2 recordings read back for replay; diagnostics.
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>

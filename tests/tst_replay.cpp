@@ -1,7 +1,6 @@
 // Recordings opened for replay (text and MCAP, whole and damaged) and the
 // player stepping through them, without widgets.
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "replay/recording_file.h"

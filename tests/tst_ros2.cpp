@@ -2,8 +2,6 @@
 // recorder does when DDS cannot start or a scan option is refused, and what a
 // subscriber on the other DDS implementation gets from several devices.
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ros2/dds_names.h"

@@ -2,7 +2,6 @@
 // of the port list and typed ports, stable names, the port last opened, Enter and Cancel.
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
