@@ -85,21 +85,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("three fields") << QByteArray("1 1.0 100")
-                                      << "expected four fields: round angle distance intensity";
-        QTest::newRow("five fields") << QByteArray("1 1.0 100 5 9")
-                                     << "expected four fields: round angle distance intensity";
-        QTest::newRow("round") << QByteArray("x 1.0 100 5") << "round \"x\" is not a whole number";
-        QTest::newRow("angle") << QByteArray("1 nan 100 5") << "angle \"nan\" is not a number";
-        QTest::newRow("distance") << QByteArray("1 1.0 abc 5") << "distance \"abc\" is not a number";
-        QTest::newRow("intensity") << QByteArray("1 1.0 100 ?") << "intensity \"?\" is not a number";
-        // A value the writer would write as "inf".
-        QTest::newRow("beyond a float") << QByteArray("1 1e39 100 5") << "angle \"1e39\" is not a number";
-        QTest::newRow("long value quoted short") << "1 1.0 " + QByteArray(60, 'a') + " 5"
-                                                 << "distance \"" + QString(40, 'a') + "...\" is not a number";
-        QTest::newRow("control characters escaped")
-            << QByteArray("1 1.0 \x1b[2J\"\\ 5") << QStringLiteral("distance \"\\x1b[2J\\\"\\\\\" is not a number");
-        QTest::newRow("line too long") << QByteArray(1001, '1') << "longer than 1000 bytes";
+        const auto row = [](const char* tag, const QByteArray& line, const QString& reason) {
+            QTest::newRow(tag) << line << reason;
+        };
+        const QString fields = "expected four fields: round angle distance intensity";
+        row("three fields", "1 1.0 100", fields);
+        row("five fields", "1 1.0 100 5 9", fields);
+        row("round", "x 1.0 100 5", "round \"x\" is not a whole number");
+        row("angle", "1 nan 100 5", "angle \"nan\" is not a number");
+        row("distance", "1 1.0 abc 5", "distance \"abc\" is not a number");
+        row("intensity", "1 1.0 100 ?", "intensity \"?\" is not a number");
+        row("beyond a float", "1 1e39 100 5", "angle \"1e39\" is not a number"); // the writer's "inf"
+        row("long value quoted short", "1 1.0 " + QByteArray(60, 'a') + " 5",
+            "distance \"" + QString(40, 'a') + "...\" is not a number");
+        row("control characters escaped", "1 1.0 \x1b[2J\"\\ 5", "distance \"\\x1b[2J\\\"\\\\\" is not a number");
+        row("line too long", QByteArray(1001, '1'), "longer than 1000 bytes");
     }
     void malformedLineIsNamed()
     {

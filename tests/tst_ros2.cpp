@@ -52,7 +52,7 @@ private slots:
         for (const char* name : kDdsVariables)
             qunsetenv(name);
         for (const QString& variable : variables)
-            qputenv(qPrintable(variable.section('=', 0, 0)), variable.section('=', 1).toUtf8());
+            qputenv(qPrintable(variable.section('=', 0, 0)), variable.section('=', 1, -1).toUtf8());
         DdsEnvironment environment;
         std::string error;
         const bool read = readEnvironment(environment, error);
@@ -94,27 +94,24 @@ private slots:
     void recorderRefuses_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("variable"); // set for the recorder alone
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<int>("exit_code"); // 2: a usage error, the usage follows
+        QTest::addColumn<QString>("variable"); // NAME=VALUE set for the recorder alone
+        QTest::addColumn<int>("exit_code");    // 2: a usage error, the usage follows
         QTest::addColumn<QString>("line");
         const QStringList ros2{"--ros2"};
-        QTest::newRow("bad domain") << ros2 << QString("ROS_DOMAIN_ID") << QString("abc") << 1
+        QTest::newRow("bad domain") << ros2 << "ROS_DOMAIN_ID=abc" << 1
                                     << "ROS_DOMAIN_ID must be a whole number from 0 to 232: 'abc'";
         QTest::newRow("no such interface")
-            << ros2 << QString("CYCLONEDDS_URI")
-            << QString("<General><Interfaces><NetworkInterface name=\"nope0\"/></Interfaces></General>") << 1
-            << "DDS cannot start on domain 0: nope0: does not match an available interface.";
-        QTest::newRow("malformed scan option") << QStringList{"--beams", "many"} << QString() << QString() << 2
+            << ros2 << R"(CYCLONEDDS_URI=<General><Interfaces><NetworkInterface name="nope0"/></Interfaces></General>)"
+            << 1 << "DDS cannot start on domain 0: nope0: does not match an available interface.";
+        QTest::newRow("malformed scan option") << QStringList{"--beams", "many"} << QString() << 2
                                                << "--beams needs a whole number of beams from 90 to 3600: 'many'";
-        QTest::newRow("range limits crossed") << QStringList{"--range-min", "5", "--range-max", "2"} << QString()
-                                              << QString() << 2 << "--range-min (5 m) must be below --range-max (2 m)";
+        QTest::newRow("range limits crossed") << QStringList{"--range-min", "5", "--range-max", "2"} << QString() << 2
+                                              << "--range-min (5 m) must be below --range-max (2 m)";
     }
     void recorderRefuses()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, variable);
-        QFETCH(QString, value);
         QFETCH(int, exit_code);
         QFETCH(QString, line);
         QTemporaryDir dir;
@@ -127,7 +124,7 @@ private slots:
         for (const char* name : kDdsVariables)
             environment.remove(QString::fromLatin1(name));
         if (!variable.isEmpty())
-            environment.insert(variable, value);
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1, -1));
         recorder.setProcessEnvironment(environment);
         recorder.start(tx710test::programPath("tx710-record"),
                        QStringList{"--replay", tx710test::fixturePath(QStringLiteral("data_file_two_saves.txt")),
