@@ -48,7 +48,7 @@ void PortFollower::lost(const QString& reason)
         down_since_ = QDateTime::currentDateTime();
         waited_.start();
         // Whole rounds only: what came before the loss is no start of one.
-        SerialData::instance()->dropRoundInProgress();
+        link_.decoder()->dropRoundInProgress();
         emit linkDown(reason);
     }
     retry_timer_.start();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "SerialPort/point_display.h"
 #include "app/log.h"
@@ -28,6 +29,7 @@ constexpr std::size_t kRoundCapacity = 1024;
 // The twelve point angles of a frame, degrees.
 struct FrameAngles {
     float start = 0;
+    float step = 0; // between two points
     float angle[kPointsPerFrame] = {};
     bool wrapped[kPointsPerFrame] = {}; // past 360, moved to just above 0
     bool any_wrapped = false;
@@ -41,6 +43,7 @@ FrameAngles pointAngles(const ScanFrameFields& fields)
     // An end angle below the start angle means the frame crosses 0 degrees.
     const float span = end < angles.start ? (kFullCircle - angles.start) + end : end - angles.start;
     const float step = span / (kPointsPerFrame - 1);
+    angles.step = step;
     for (int i = 0; i < kPointsPerFrame; ++i) {
         float angle = static_cast<float>(i) * step + angles.start;
         angles.wrapped[i] = angle > kFullCircle;
@@ -65,6 +68,11 @@ SerialData* SerialData::instance()
     // and deliberately never destroyed.
     static SerialData* const decoder = new SerialData;
     return decoder;
+}
+
+std::unique_ptr<SerialData> SerialData::create()
+{
+    return std::unique_ptr<SerialData>(new SerialData);
 }
 
 SerialData::SerialData() : QObject(nullptr)
@@ -142,6 +150,10 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
     const FrameAngles angles = pointAngles(fields);
     last_speed_ = fields.speed;
     const bool round_end = angles.start < last_start_angle_;
+    // Back after a lost line with the first frame of a revolution: no frame
+    // before it says so, its own first point does.
+    if (std::exchange(resuming_, false) && !angles.any_wrapped && angles.start - angles.step < 0)
+        streamRoundBoundary();
     // The 0-degree crossing fell between the previous frame and this one.
     if (round_end && !angles.any_wrapped && !last_frame_wrapped_)
         recordRoundBoundary();
@@ -172,6 +184,8 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
         publishRound(fields.speed);
     last_start_angle_ = angles.start;
     last_frame_wrapped_ = angles.any_wrapped;
+    last_end_angle_ = angles.angle[kPointsPerFrame - 1];
+    last_frame_ends_turn_ = !angles.any_wrapped && angles.angle[kPointsPerFrame - 1] + angles.step >= kFullCircle;
 }
 
 inline void SerialData::recordPoint(ScanPoint point, float angle)
@@ -280,6 +294,12 @@ void SerialData::closeRecordedRound()
 
 void SerialData::dropRoundInProgress()
 {
+    // The revolution's end shows only in the next frame: one that the last
+    // frame completed is whole, not under way.
+    if (last_frame_ends_turn_)
+        streamRoundBoundary();
+    resuming_ = true;
+    last_frame_ends_turn_ = false;
     finder_.reset();
     for (auto* points : {&round_points_, &round_colors_, &next_points_, &next_colors_})
         points->clear();

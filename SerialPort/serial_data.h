@@ -5,12 +5,14 @@
 #include <QString>
 #include <QVector3D>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -44,12 +46,17 @@ struct HoverPoint {
 
 // The decoder: frame finding, point decoding, round assembly, the hover pick,
 // spot frequency, and the collection and writing of recorded rounds.
-// One instance per process; all decoding runs on the GUI thread.
+// The viewer has one, instance(); a recorder of several LiDARs makes one per
+// device with create(). All decoding runs on the GUI thread.
 class SerialData : public QObject, private tx710::FrameConsumer
 {
     Q_OBJECT
 public:
     static SerialData* instance();
+    // A decoder of its own, beside the process-wide one.
+    static std::unique_ptr<SerialData> create();
+    // Waits for a data writer still running.
+    ~SerialData() override;
 
     // Frame finder: one call per read from the port.
     void findFrame(QByteArray bytes);
@@ -89,7 +96,9 @@ public:
     void stopRoundStream();
 
     // The line was lost: the frame and the revolution under way are dropped,
-    // so that rounds go on with the next whole one. The last complete round
+    // so that rounds go on with the next whole one. A stream's revolution
+    // whose last frame came is whole and handed on; after the loss, a frame
+    // that begins a revolution starts the stream's next round. The last complete round
     // stays on display; a save's round under way is dropped too (end the
     // save first).
     void dropRoundInProgress();
@@ -99,6 +108,9 @@ public:
     std::uint64_t rejectedFrameCount() const { return finder_.rejectedCount(); }
     // The last frame's turning speed, revolutions per minute.
     double lastSpeedRpm() const { return last_speed_ / 6.0; }
+    // How far the revolution under way has to turn after the last point
+    // decoded, degrees; 0 once its last frame came.
+    double degreesToTurnEnd() const { return last_frame_ends_turn_ ? 0 : std::max(0.0f, 360.0f - last_end_angle_); }
     // Points per second, averaged over the last ten rounds (as the read-out shows it).
     std::int32_t spotFrequency() const { return spot_frequency_; }
 
@@ -113,9 +125,6 @@ public slots:
 
 private:
     SerialData();
-    // Waits for a data writer still running; only test and benchmark
-    // decoders are ever destroyed.
-    ~SerialData() override;
 
     friend class SerialDataTestAccess;
     QString data_directory_override_; // set only through the test seam
@@ -161,6 +170,9 @@ private:
     std::vector<PointRecord> display_records_;
     float last_start_angle_ = 0;
     bool last_frame_wrapped_ = false;
+    bool last_frame_ends_turn_ = false; // its next point would lie past 360 degrees
+    float last_end_angle_ = 0;          // of its last point
+    bool resuming_ = false;             // the first frame after a lost line is to come
     float hover_angle_ = -1.0f;
     HoverPoint hover_point_;
     bool color_flag_ = false;

@@ -1,8 +1,8 @@
 #pragma once
 
-// The decoder's test seam, not part of the program's interface: decoders of
-// their own beside the process-wide one, for tests and benchmarks, with the
-// data files in a folder of the caller's choosing.
+// The decoder's test seam, not part of the program's interface: decoders for
+// tests and benchmarks with the data files in a folder of the caller's
+// choosing.
 
 #include <memory>
 
@@ -20,7 +20,7 @@ public:
     // A fresh decoder; a non-empty `data_directory` replaces the data folder.
     static Decoder create(const QString& data_directory = QString())
     {
-        Decoder decoder(new SerialData);
+        Decoder decoder(SerialData::create().release());
         decoder->data_directory_override_ = data_directory;
         return decoder;
     }

@@ -106,6 +106,7 @@ SerialLink::OpenResult SerialLink::open(const QString& port_name, Wait wait)
             connect(batch_timer_, &QTimer::timeout, this, &SerialLink::readBatch);
         }
         batch_timer_->start(read_interval_ms_);
+        prompt_ = false;
     } else {
         connect(port_.get(), &QSerialPort::readyRead, this, &SerialLink::readData);
     }
@@ -137,8 +138,35 @@ void SerialLink::readBatch()
     port->setReadBufferSize(0);
     port->waitForReadyRead(0);
     readBuffered(port.get());
-    if (port == port_ && port->isOpen())
-        port->setReadBufferSize(1);
+    pace(port.get());
+}
+
+void SerialLink::readPromptly()
+{
+    const std::shared_ptr<QSerialPort> port = port_;
+    readBuffered(port.get());
+    pace(port.get());
+}
+
+void SerialLink::pace(QSerialPort* port)
+{
+    if (!port || port != port_.get() || !port->isOpen())
+        return;
+    const int next_ms = pace_ ? std::min(pace_(), read_interval_ms_) : read_interval_ms_;
+    if (next_ms <= 0) {
+        if (!prompt_) {
+            prompt_ = true;
+            batch_timer_->stop();
+            connect(port, &QSerialPort::readyRead, this, &SerialLink::readPromptly);
+        }
+        return;
+    }
+    if (prompt_) {
+        prompt_ = false;
+        disconnect(port, &QSerialPort::readyRead, this, &SerialLink::readPromptly);
+    }
+    port->setReadBufferSize(1);
+    batch_timer_->start(next_ms);
 }
 
 void SerialLink::readData()
@@ -156,7 +184,12 @@ void SerialLink::readBuffered(QSerialPort* port)
         if (port != port_.get() || !port->isOpen())
             return;
     }
-    SerialData::instance()->findFrame(port->readAll());
+    decoder()->findFrame(port->readAll());
+}
+
+SerialData* SerialLink::decoder() const
+{
+    return decoder_ ? decoder_ : SerialData::instance();
 }
 
 void SerialLink::handleError(QSerialPort::SerialPortError error)

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 
+class SerialData;
+
 // The widget-free serial link to the LiDAR: opens a port at the device's
 // fixed settings (230400 8N1), waits up to 3 s for the first data, hands every
-// received chunk to the decoder (SerialData::instance()) and reports a lost
+// received chunk to its decoder (SerialData::instance() unless set) and reports a lost
 // link with its reason. Receive-only: nothing is ever written to the port.
 // It knows none of its users (the viewer's port logic, the headless recorder).
 class SerialLink : public QObject
@@ -45,9 +47,18 @@ public:
     // far fewer wake-ups, for a program that draws nothing (the recorder).
     // 0, the default, reads at each arrival. Takes effect at the next open().
     void setReadInterval(int interval_ms) { read_interval_ms_ = interval_ms; }
+    // With a read interval: asked after each read, the milliseconds to the
+    // next one (at most the interval); 0 reads at each arrival until it says
+    // otherwise. Bytes not yet read when the line hangs up are lost, so a
+    // reader reads promptly where that matters (the end of a revolution).
+    void setReadPace(std::function<int()> pace) { pace_ = std::move(pace); }
     // Asked at least every 100 ms during the wait for the first data; when it
     // says true, open() closes the port again and gives up (NoData).
     void setCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+
+    // The decoder that gets the bytes; null: SerialData::instance().
+    void setDecoder(SerialData* decoder) { decoder_ = decoder; }
+    SerialData* decoder() const;
 
     bool isOpen() const { return port_ && port_->isOpen(); }
     // The port of the last open(), or null before the first one.
@@ -68,9 +79,15 @@ private:
     void readBuffered(QSerialPort* port);
     void handleError(QSerialPort::SerialPortError error);
     void readBatch();
+    void readPromptly();
+    // After a read: the next one by the pace.
+    void pace(QSerialPort* port);
 
     std::shared_ptr<QSerialPort> port_;
+    SerialData* decoder_ = nullptr;
     int read_interval_ms_ = 0;
+    std::function<int()> pace_;
+    bool prompt_ = false; // reading at each arrival
     std::function<bool()> cancelled_;
     QTimer* batch_timer_ = nullptr;
     QString error_;

@@ -24,14 +24,16 @@ QString identity(const QString& path)
 
 } // namespace
 
-QString OutputTargets::check(const QStringList& outputs, const QString& input, bool overwrite)
+QString OutputTargets::check(const QStringList& outputs, const QStringList& inputs, bool overwrite)
 {
-    const QString input_identity = input.isEmpty() ? QString() : identity(input);
+    QStringList input_identities;
+    for (const QString& input : inputs)
+        input_identities << identity(input);
     QStringList seen;
     for (const QString& output : outputs) {
         const QString& name = output;
         const QString output_identity = identity(output);
-        if (output_identity == input_identity)
+        if (input_identities.contains(output_identity))
             return QStringLiteral("%1 is the input file; give another output").arg(name);
         if (seen.contains(output_identity))
             return QStringLiteral("%1 is given twice as an output").arg(name);

@@ -20,7 +20,9 @@ class OutputTargets
 public:
     // An empty text when the outputs may be written, else what is wrong
     // ("a.txt exists; give --overwrite to replace it").
-    static QString check(const QStringList& outputs, const QString& input, bool overwrite);
+    // `outputs` are the file names as written (a {device} name expanded);
+    // `inputs` the ports or the replayed file.
+    static QString check(const QStringList& outputs, const QStringList& inputs, bool overwrite);
 
     // How to open an output that check() accepted.
     static OutputFile::Mode openMode(bool overwrite)

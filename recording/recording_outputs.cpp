@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include "recording/csv_writer.h"
 #include "recording/data_file.h"
 #include "recording/mcap_writer.h"
@@ -9,8 +11,8 @@
 namespace tx710 {
 
 struct RecordingOutputs::Output {
-    Output(const QString& file_path, Format file_format, const DeviceScans& devices)
-        : path(file_path), format(file_format), mcap(mcapOptions(devices))
+    Output(const Target& target, const DeviceScans& devices)
+        : path(target.path), format(target.format), device(target.device), mcap(mcapOptions(devices))
     {}
     static mcap::WriterOptions mcapOptions(const DeviceScans& devices)
     {
@@ -20,6 +22,7 @@ struct RecordingOutputs::Output {
     }
     QString path;
     Format format;
+    int device;
     OutputFile text;
     int rounds = 0;
     csv::Writer csv;
@@ -69,9 +72,30 @@ bool RecordingOutputs::open(const QStringList& paths, OutputFile::Mode mode)
             outputs_.clear();
             return fail(QStringLiteral("%1: unknown format (give .txt, .csv or .mcap)").arg(path));
         }
-        outputs_.push_back(std::make_unique<Output>(path, format, devices_));
     }
+    for (const Target& target : targets(paths, devices_))
+        outputs_.push_back(std::make_unique<Output>(target, devices_));
     return true;
+}
+
+std::vector<RecordingOutputs::Target> RecordingOutputs::targets(const QStringList& paths, const DeviceScans& devices)
+{
+    std::vector<Target> targets;
+    for (const QString& path : paths) {
+        Target target{path};
+        formatFor(path, target.format);
+        if (target.format == Format::Mcap || !path.contains(QLatin1String(kDeviceField))) {
+            targets.push_back(target);
+            continue;
+        }
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            target.path =
+                QString(path).replace(QLatin1String(kDeviceField), QString::fromStdString(devices[i].frame_id));
+            target.device = int(i);
+            targets.push_back(target);
+        }
+    }
+    return targets;
 }
 
 bool RecordingOutputs::create()
@@ -85,7 +109,7 @@ bool RecordingOutputs::create()
                 return fail(out->text.errorString());
             break;
         case Format::Csv:
-            if (!out->csv.open(out->path, mode_, devices_.front()))
+            if (!out->csv.open(out->path, mode_, devices_.at(std::size_t(std::max(out->device, 0)))))
                 return fail(out->csv.errorString());
             break;
         case Format::Mcap:
@@ -102,6 +126,8 @@ bool RecordingOutputs::writeRound(const ScanRound& round)
     if (failed_ || (!created_ && !create()))
         return false;
     for (const auto& out : outputs_) {
+        if (out->device >= 0 && out->device != round.device)
+            continue;
         switch (out->format) {
         case Format::Text: {
             // Numbered from 1 with the header first, byte for byte a save.

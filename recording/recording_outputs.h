@@ -8,6 +8,9 @@
 // nothing more is written and errorString() names the file and the system's
 // reason; close() still ends every file properly, and removes a file that
 // holds no round (an existing file it was to replace stays as it was).
+// A .txt or .csv name holding {device} becomes one file per LiDAR, the
+// frame id in its place, with that LiDAR's rounds only; an .mcap file holds
+// every LiDAR.
 
 #include <QString>
 #include <QStringList>
@@ -32,6 +35,16 @@ public:
 
     // The format for a path's extension; false for an unknown one.
     static bool formatFor(const QString& path, Format& format);
+
+    // What is put in a .txt or .csv name for each LiDAR.
+    static constexpr char kDeviceField[] = "{device}";
+    struct Target {
+        QString path;
+        Format format = Format::Text;
+        int device = -1; // the one LiDAR it holds; -1: every one
+    };
+    // The files that `paths` (known formats) become for `devices`.
+    static std::vector<Target> targets(const QStringList& paths, const DeviceScans& devices);
 
     // The profile and scan shape of the MCAP files and the mounting of the
     // CSV files' x and y; before open().

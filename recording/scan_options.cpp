@@ -38,6 +38,26 @@ bool validFrameId(const std::string& id)
     return true;
 }
 
+// "X,Y,Z,YAW": four finite numbers, the place within a kilometre.
+bool parseMount(const std::string& text, ScanOptions::Mount& mount)
+{
+    double values[4] = {};
+    std::size_t from = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t comma = i < 3 ? text.find(',', from) : text.size();
+        if (comma == std::string::npos || !number(text.substr(from, comma - from).c_str(), values[i]))
+            return false;
+        from = comma + 1;
+    }
+    for (int i = 0; i < 3; ++i)
+        if (std::fabs(values[i]) > 1000)
+            return false;
+    if (std::fabs(values[3]) > 360)
+        return false;
+    mount = ScanOptions::Mount{values[0], values[1], values[2], values[3]};
+    return true;
+}
+
 double wrapDegrees(double degrees)
 {
     const double wrapped = std::fmod(degrees, 360.0);
@@ -48,8 +68,8 @@ double wrapDegrees(double degrees)
 
 const std::vector<std::string>& scanOptionNames()
 {
-    static const std::vector<std::string> names{"beams",       "range-min", "range-max", "mask",
-                                                "upside-down", "yaw",       "frame-id",  "mcap-profile"};
+    static const std::vector<std::string> names{"beams", "range-min", "range-max",    "mask",  "upside-down",
+                                                "yaw",   "frame-id",  "mcap-profile", "mount", "base-frame"};
     return names;
 }
 
@@ -96,6 +116,14 @@ bool parseScanOption(const std::string& name, const char* value, ScanOptions& op
         if (!validFrameId(text))
             return fail("a frame name of 1 to 64 letters, digits or _ / . - (no leading /)");
         options.frame_id = text;
+    } else if (name == "mount") {
+        if (!parseMount(text, options.mount))
+            return fail("X,Y,Z,YAW: metres from -1000 to 1000 and degrees from -360 to 360");
+        options.mounted = true;
+    } else if (name == "base-frame") {
+        if (!validFrameId(text))
+            return fail("a frame name of 1 to 64 letters, digits or _ / . - (no leading /)");
+        options.base_frame = text;
     } else if (name == "mcap-profile") {
         if (text == "ros2")
             options.profile = ScanOptions::Profile::Ros2;
@@ -133,7 +161,10 @@ const char* scanOptionsUsage()
            "                      LiDAR's angles, clockwise; may wrap past 360), repeatable\n"
            "  --upside-down       the LiDAR hangs head down: mirror the bearings\n"
            "  --yaw DEG           the LiDAR's 0 degrees is turned DEG counter-clockwise\n"
-           "  --frame-id ID       the frame of the scans and point clouds (default tx710)\n";
+           "  --frame-id ID       the frame of the scans and point clouds (default tx710)\n"
+           "  --mount X,Y,Z,YAW   where the LiDAR sits on the robot: metres and degrees\n"
+           "                      counter-clockwise in the base frame (/tf_static)\n"
+           "  --base-frame NAME   the robot's frame for --mount (default base_link)\n";
 }
 
 double bearingOf(const ScanOptions& options, double device_angle_deg)

@@ -29,7 +29,7 @@ LiveFeed::~LiveFeed()
 
 bool LiveFeed::start()
 {
-    SerialData* decoder = SerialData::instance();
+    SerialData* decoder = this->decoder();
     const bool started = decoder->startRoundStream([this, decoder](std::vector<PointRecord> points) {
         // Every consumer gets the numbers the text file gives.
         for (PointRecord& point : points)
@@ -51,17 +51,23 @@ void LiveFeed::stop()
         return;
     running_ = false;
     status_timer_.stop();
-    SerialData::instance()->stopRoundStream();
+    decoder()->stopRoundStream();
 }
 
 std::uint64_t LiveFeed::rejects() const
 {
-    return SerialData::instance()->rejectedFrameCount() - rejects_at_start_;
+    return decoder()->rejectedFrameCount() - rejects_at_start_;
 }
 
+SerialData* LiveFeed::decoder() const
+{
+    return decoder_ ? decoder_ : SerialData::instance();
+}
+
+// Once a second while running, whether data comes or not (a lost link too).
 void LiveFeed::sampleStatus()
 {
-    const SerialData* decoder = SerialData::instance();
+    const SerialData* decoder = this->decoder();
     const std::uint64_t frames = decoder->acceptedFrameCount();
     status::Sample sample;
     sample.time_ns = nowNs();

@@ -12,6 +12,8 @@
 #include "recording/scan_round.h"
 #include "recording/status_message.h"
 
+class SerialData;
+
 namespace tx710 {
 
 class LiveFeed : public QObject
@@ -20,6 +22,10 @@ class LiveFeed : public QObject
 public:
     explicit LiveFeed(QObject* parent = nullptr);
     ~LiveFeed() override;
+
+    // The decoder to take from; null (the default): SerialData::instance().
+    // Before start().
+    void setDecoder(SerialData* decoder) { decoder_ = decoder; }
 
     // Starts taking the decoder's rounds; false while another feed runs.
     bool start();
@@ -38,7 +44,9 @@ signals:
 
 private:
     void sampleStatus();
+    SerialData* decoder() const;
 
+    SerialData* decoder_ = nullptr;
     QTimer status_timer_;
     bool running_ = false;
     long long rounds_ = 0;

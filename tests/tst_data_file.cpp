@@ -27,11 +27,10 @@ private slots:
         datafile::Contents contents;
         datafile::ReadError error;
         QVERIFY(datafile::parse(text + "2 3.", contents, error));
-        QCOMPARE(contents.rounds.size(), std::size_t(3));
-        QCOMPARE(contents.rounds[1].save, 1);
-        QCOMPARE(contents.rounds[1].number, 2);
-        QCOMPARE(contents.rounds[2].save, 2);
-        QCOMPARE(contents.rounds[2].number, 1);
+        QStringList saves_and_numbers;
+        for (const auto& round : contents.rounds)
+            saves_and_numbers << QStringLiteral("%1.%2").arg(round.save).arg(round.number);
+        QCOMPARE(saves_and_numbers.join(' '), QStringLiteral("1.1 1.2 2.1"));
         QVERIFY(contents.unterminated_tail);
     }
 
@@ -51,9 +50,8 @@ private slots:
         QCOMPARE(contents.rounds[0].points.size(), points.size());
         for (std::size_t i = 0; i < points.size(); ++i) {
             const PointRecord back = contents.rounds[0].points[i], mine = datafile::asWritten(points[i]);
-            QCOMPARE(mine.angle, back.angle);
-            QCOMPARE(mine.distance, back.distance);
-            QCOMPARE(mine.intensity, back.intensity);
+            QCOMPARE(QVector<float>({mine.angle, mine.distance, mine.intensity}),
+                     QVector<float>({back.angle, back.distance, back.intensity}));
         }
     }
 
@@ -87,21 +85,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("three fields") << QByteArray("1 1.0 100")
-                                      << "expected four fields: round angle distance intensity";
-        QTest::newRow("five fields") << QByteArray("1 1.0 100 5 9")
-                                     << "expected four fields: round angle distance intensity";
-        QTest::newRow("round") << QByteArray("x 1.0 100 5") << "round \"x\" is not a whole number";
-        QTest::newRow("angle") << QByteArray("1 nan 100 5") << "angle \"nan\" is not a number";
-        QTest::newRow("distance") << QByteArray("1 1.0 abc 5") << "distance \"abc\" is not a number";
-        QTest::newRow("intensity") << QByteArray("1 1.0 100 ?") << "intensity \"?\" is not a number";
-        // A value the writer would write as "inf".
-        QTest::newRow("beyond a float") << QByteArray("1 1e39 100 5") << "angle \"1e39\" is not a number";
-        QTest::newRow("long value quoted short") << "1 1.0 " + QByteArray(60, 'a') + " 5"
-                                                 << "distance \"" + QString(40, 'a') + "...\" is not a number";
-        QTest::newRow("control characters escaped")
-            << QByteArray("1 1.0 \x1b[2J\"\\ 5") << QStringLiteral("distance \"\\x1b[2J\\\"\\\\\" is not a number");
-        QTest::newRow("line too long") << QByteArray(1001, '1') << "longer than 1000 bytes";
+        const auto row = [](const char* tag, const QByteArray& line, const QString& reason) {
+            QTest::newRow(tag) << line << reason;
+        };
+        const QString fields = "expected four fields: round angle distance intensity";
+        row("three fields", "1 1.0 100", fields);
+        row("five fields", "1 1.0 100 5 9", fields);
+        row("round", "x 1.0 100 5", "round \"x\" is not a whole number");
+        row("angle", "1 nan 100 5", "angle \"nan\" is not a number");
+        row("distance", "1 1.0 abc 5", "distance \"abc\" is not a number");
+        row("intensity", "1 1.0 100 ?", "intensity \"?\" is not a number");
+        row("beyond a float", "1 1e39 100 5", "angle \"1e39\" is not a number"); // the writer's "inf"
+        row("long value quoted short", "1 1.0 " + QByteArray(60, 'a') + " 5",
+            "distance \"" + QString(40, 'a') + "...\" is not a number");
+        row("control characters escaped", "1 1.0 \x1b[2J\"\\ 5", "distance \"\\x1b[2J\\\"\\\\\" is not a number");
+        row("line too long", QByteArray(1001, '1'), "longer than 1000 bytes");
     }
     void malformedLineIsNamed()
     {

@@ -3,13 +3,9 @@
 // client that stops reading. What a new client is told is checked by the
 // official client in tests/interop.
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QWebSocket>
-#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -19,6 +15,7 @@
 #include "recording/ros2_cdr.h"
 #include "recording/ros2_conversions.h"
 #include "streaming/foxglove_server.h"
+#include "support/device_scans.h"
 
 using namespace tx710;
 
@@ -224,43 +221,37 @@ private slots:
     // malformed ones close only that client.
     void requestAnsweredOrClosed_data()
     {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<bool>("binary");
-        QTest::addColumn<int>("outcome"); // the status level, or the close code
-        QTest::newRow("client advertise") << QByteArray(R"({"op":"advertise","channels":[]})") << false << 2;
-        QTest::newRow("client message data") << QByteArray::fromHex("0101000000ff") << true << 2;
-        QTest::newRow("service call") << QByteArray::fromHex("02010000000100000000000000") << true << 2;
-        QTest::newRow("unknown channel") << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":2,"channelId":9}]})")
-                                         << false << 2;
-        QTest::newRow("subscription id reused")
-            << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":2}]})") << false << 2;
-        QTest::newRow("channel twice") << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":6,"channelId":1}]})")
-                                       << false << 1;
-        QTest::newRow("unknown subscription")
-            << QByteArray(R"({"op":"unsubscribe","subscriptionIds":[8]})") << false << 1;
-        QTest::newRow("invalid JSON") << QByteArray("{\"op\":") << false << 1002;
-        QTest::newRow("not an object") << QByteArray("[1,2]") << false << 1002;
-        QTest::newRow("unknown op") << QByteArray(R"({"op":"launch"})") << false << 1002;
-        QTest::newRow("subscribe without list")
-            << QByteArray(R"({"op":"subscribe","subscriptions":7})") << false << 1002;
-        QTest::newRow("negative id") << QByteArray(R"({"op":"subscribe","subscriptions":[{"id":-1,"channelId":1}]})")
-                                     << false << 1002;
-        QTest::newRow("unsubscribe with text ids")
-            << QByteArray(R"({"op":"unsubscribe","subscriptionIds":["a"]})") << false << 1002;
-        QTest::newRow("unknown binary opcode") << QByteArray::fromHex("07000000") << true << 1002;
-        QTest::newRow("oversized") << QByteArray(int(FoxgloveServer::kMaxClientMessageBytes) + 1, ' ') << false << 1009;
+        QTest::addColumn<QByteArray>("request"); // sent binary when it starts with an opcode byte
+        QTest::addColumn<int>("outcome");        // the status level, or the close code
+        const auto row = [](const char* tag, const QByteArray& request, int outcome) {
+            QTest::newRow(tag) << request << outcome;
+        };
+        row("client advertise", R"({"op":"advertise","channels":[]})", 2);
+        row("client message data", QByteArray::fromHex("0101000000ff"), 2);
+        row("service call", QByteArray::fromHex("02010000000100000000000000"), 2);
+        row("unknown channel", R"({"op":"subscribe","subscriptions":[{"id":2,"channelId":9}]})", 2);
+        row("subscription id reused", R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":2}]})", 2);
+        row("channel twice", R"({"op":"subscribe","subscriptions":[{"id":6,"channelId":1}]})", 1);
+        row("unknown subscription", R"({"op":"unsubscribe","subscriptionIds":[8]})", 1);
+        row("invalid JSON", "{\"op\":", 1002);
+        row("not an object", "[1,2]", 1002);
+        row("unknown op", R"({"op":"launch"})", 1002);
+        row("subscribe without list", R"({"op":"subscribe","subscriptions":7})", 1002);
+        row("negative id", R"({"op":"subscribe","subscriptions":[{"id":-1,"channelId":1}]})", 1002);
+        row("unsubscribe with text ids", R"({"op":"unsubscribe","subscriptionIds":["a"]})", 1002);
+        row("unknown binary opcode", QByteArray::fromHex("07000000"), 1002);
+        row("oversized", QByteArray(int(FoxgloveServer::kMaxClientMessageBytes) + 1, ' '), 1009);
     }
     void requestAnsweredOrClosed()
     {
         QFETCH(QByteArray, request);
-        QFETCH(bool, binary);
         QFETCH(int, outcome);
         Peer good(port), peer(port);
         for (Peer* each : {&good, &peer})
             each->subscribe(1, FoxgloveServer::kScanChannel);
         QVERIFY(good.roundTrip());
         QTRY_COMPARE(peer.texts.size(), 2);
-        peer.send(request, binary);
+        peer.send(request, request.at(0) < ' ');
         QTRY_VERIFY(peer.closed || peer.texts.size() == 3);
         QCOMPARE(peer.closed ? int(peer.socket.closeCode()) : peer.texts[2].value("level").toInt(), outcome);
         QVERIFY(peer.closed ? !peer.socket.closeReason().isEmpty() : peer.texts[2].value("op") == "status");
@@ -328,9 +319,7 @@ private slots:
     // subscribes, or with the first round for one that subscribed before.
     void transformsLatchedForEachSubscriber()
     {
-        DeviceScans devices(2);
-        devices[0].frame_id = "front";
-        devices[1].frame_id = "rear";
+        const DeviceScans devices = tx710test::devicesOf("front rear");
         server->setDevices(devices);
         Peer early(port);
         early.subscribe(1, 4);

@@ -3,7 +3,6 @@
 // software renderer.
 
 #include <QMouseEvent>
-#include <QProcess>
 #include <QtTest>
 
 #include "app/gl_check.h"

@@ -2,19 +2,15 @@
 // the seams of the turn, nearer points, masks, mounting, speeds; bad option
 // values; ROS 2 recordings read back for replay; diagnostics.
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <zstd.h>
 
 #include "recording/csv_writer.h"
 #include "recording/laser_scan_builder.h"
+#include "recording/mcap_chunk.h"
 #include "recording/mcap_reader.h"
 #include "recording/mcap_writer.h"
 #include "recording/point_cloud_message.h"
@@ -86,23 +82,21 @@ QByteArray ros2Recording(const QString& path, int rounds, int chunk_bytes, doubl
 // The /scan LaserScans (channel 1) of an MCAP file of ours, chunk by chunk.
 std::vector<ros2::LaserScan> laserScansOf(const QByteArray& file)
 {
-    const auto size = [](const QByteArray& bytes, int at) {
-        return int(qFromLittleEndian<quint64>(bytes.data() + at));
-    };
     std::vector<ros2::LaserScan> scans;
-    for (int at = 8; at + 9 <= file.size(); at += 9 + size(file, at + 1)) {
-        if (file.at(at) != 0x06)
+    for (mcap::Cursor top(file.constData() + 8, std::uint64_t(file.size() - 8)); top.left() > 8;) {
+        const auto opcode = top.get<std::uint8_t>();
+        const QByteArray content = top.bytes(top.get<std::uint64_t>());
+        QByteArray records;
+        QString error;
+        if (opcode != 0x06 || !mcap::unpackChunk(content, records, error))
             continue;
-        const QByteArray chunk = file.mid(at + 9, size(file, at + 1));
-        const QByteArray stored = chunk.mid(40 + qFromLittleEndian<qint32>(chunk.data() + 28));
-        QByteArray records(size(chunk, 16), Qt::Uninitialized);
-        ZSTD_decompress(records.data(), std::size_t(records.size()), stored.data(), std::size_t(stored.size()));
-        for (int r = 0; r + 9 <= records.size(); r += 9 + size(records, r + 1)) {
-            const QByteArray message = records.mid(r + 9, size(records, r + 1));
+        for (mcap::Cursor record(records.constData(), std::uint64_t(records.size())); record.left() > 0;) {
+            const bool message = record.get<std::uint8_t>() == 0x05;
+            const QByteArray data = record.bytes(record.get<std::uint64_t>());
             ros2::LaserScan scan;
-            if (records.at(r) == 0x05 && qFromLittleEndian<quint16>(message.data()) == 1
-                && ros2::decode(reinterpret_cast<const std::uint8_t*>(message.data()) + 22,
-                                std::size_t(message.size() - 22), scan))
+            if (message && qFromLittleEndian<quint16>(data.data()) == 1
+                && ros2::decode(reinterpret_cast<const std::uint8_t*>(data.data()) + 22, std::size_t(data.size() - 22),
+                                scan))
                 scans.push_back(scan);
         }
     }

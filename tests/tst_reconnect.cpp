@@ -1,12 +1,15 @@
-// Riding out a lost link: which device is followed, the simulator unplugged
-// and plugged in again behind a stable name, the recorder and the viewer on
-// it, and the recorder's service unit.
+// Riding out a lost link: which device is followed, the rounds kept at a loss,
+// the simulator unplugged and plugged in again behind a stable name, the
+// recorder (of one LiDAR and of two) and the viewer on it, and the recorder's
+// service unit.
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <QtWidgets>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include "SerialPort/port_identity.h"
@@ -45,26 +48,45 @@ constexpr int kPointsPerMarkedRound = 432; // 36 whole frames
 
 // A data file whose round r lies at 1000 + r mm all round, so that every round recorded from it tells
 // which one it was; -1 for a round that is not one whole round of it.
-QString writeMarkedRounds(const QString& path)
+QString writeMarkedRounds(const QString& path, int base = 1000)
 {
     QByteArray text = datafile::headerLine();
     for (int r = 0; r < kMarkedRounds; ++r) {
         std::vector<PointRecord> points;
         for (int i = 0; i < kPointsPerMarkedRound; ++i)
-            points.push_back({100, float(1000 + r), float((i + 0.5) * 360.0 / kPointsPerMarkedRound)});
+            points.push_back({100, float(base + r), float((i + 0.5) * 360.0 / kPointsPerMarkedRound)});
         datafile::appendRound(text, r + 1, points);
     }
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? path : QString();
 }
 
-int markOf(const std::vector<PointRecord>& points)
+int markOf(const std::vector<PointRecord>& points, int base = 1000)
 {
     const float distance = points.empty() ? 0 : points.front().distance;
     for (const PointRecord& point : points)
         if (point.distance != distance)
             return -1;
-    return int(points.size()) == kPointsPerMarkedRound ? int(distance) - 1000 : -1;
+    const int mark = int(distance) - base;
+    return int(points.size()) == kPointsPerMarkedRound && mark >= 0 && mark < kMarkedRounds ? mark : -1;
+}
+
+// Frames `from` to `to` - 1 of the 30 of a revolution (as scanRevolutions).
+QByteArray turnFrames(int from, int to)
+{
+    QByteArray frames;
+    for (int n = from; n < to; ++n)
+        frames += scanFrame(n * 1200, n * 1200 + 1100);
+    return frames;
+}
+
+// Rounds lost between marks recorded in a row (the marked file repeats).
+int lostMarks(const QVector<int>& marks)
+{
+    int lost = 0;
+    for (int i = 1; i < marks.size(); ++i)
+        lost += (marks[i] - marks[i - 1] - 1 + kMarkedRounds) % kMarkedRounds;
+    return lost;
 }
 
 // Pixels of the view as bright as an undimmed point, outside the panels drawn over it.
@@ -89,6 +111,7 @@ class TestReconnect : public QObject
     Q_OBJECT
 
     QProcess sim_;
+    QProcess sim2_; // a second LiDAR, without a link
     QTemporaryDir dir_;
     QString link_ = dir_.filePath(QStringLiteral("lidar"));
 
@@ -104,9 +127,11 @@ class TestReconnect : public QObject
 private slots:
     void cleanup()
     {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            QVERIFY(sim_.waitForFinished(5000));
+        for (QProcess* sim : {&sim_, &sim2_}) {
+            if (sim->state() != QProcess::NotRunning) {
+                sim->terminate();
+                QVERIFY(sim->waitForFinished(5000));
+            }
         }
         QVERIFY(!QFileInfo(link_).isSymLink() || !QFileInfo(link_).exists()); // the simulator removed its link
     }
@@ -151,6 +176,40 @@ private slots:
         QCOMPARE(identity.find(records(after), exists), found);
     }
 
+    void roundsAtALoss_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // the frames before the line is lost
+        QTest::addColumn<QByteArray>("after");  // and after it is back
+        QTest::addColumn<int>("at_loss");       // rounds handed on at the loss
+        QTest::addColumn<int>("rounds_after");
+        // The stream starts at the second revolution's start; a revolution ends with its frame 29.
+        QTest::newRow("lost after a revolution's last frame, back mid-revolution")
+            << scanRevolutions(3) << turnFrames(15, 30) + scanRevolutions(2) << 1 << 1;
+        QTest::newRow("lost mid-revolution, back at a revolution's start")
+            << scanRevolutions(2) + turnFrames(0, 10) << scanRevolutions(2) << 0 << 1;
+        QTest::newRow("lost before a revolution's last frame")
+            << scanRevolutions(2) + turnFrames(0, 29) << turnFrames(29, 30) + scanRevolutions(1) << 0 << 0;
+    }
+
+    // The stream's whole rounds, and only those, around a lost line.
+    void roundsAtALoss()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, at_loss);
+        QFETCH(int, rounds_after);
+        const std::unique_ptr<SerialData> decoder = SerialData::create();
+        QVector<int> sizes;
+        QVERIFY(decoder->startRoundStream([&sizes](std::vector<PointRecord> round) { sizes << int(round.size()); }));
+        decoder->findFrame(before);
+        const int rounds_before = sizes.size();
+        decoder->dropRoundInProgress();
+        QCOMPARE(sizes.size() - rounds_before, at_loss);
+        decoder->findFrame(after);
+        QCOMPARE(sizes.size() - rounds_before - at_loss, rounds_after);
+        QCOMPARE(sizes.count(360), sizes.size()); // whole revolutions only
+    }
+
     // The viewer with reconnect: the waiting line, the last round dimmed, a save cut with its whole
     // rounds and saying so, then live rounds again from the device behind the same name.
     void viewerWaitsForTheDevice()
@@ -192,61 +251,103 @@ private slots:
 
     void recorderRidesOutTheLoss_data()
     {
+        QTest::addColumn<int>("lidars");    // the first behind the link
+        QTest::addColumn<double>("hangup"); // of the first, s
         QTest::addColumn<double>("replug"); // after the hang-up, s; < 0: never
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("exit_code");
         QTest::addColumn<QString>("stderr"); // a pattern
-        QTest::addColumn<int>("rounds");     // -1: some
+        QTest::addColumn<int>("rounds");     // of each; -1: some
         const QString stamp = R"(tx710-record: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
         const QString lost = stamp + "link lost on %1: .*the device hung up; waiting for it\n";
-        QTest::newRow("a dropout of 2 s") << 2.0 << QStringList{"--rounds", "100"} << 0
-                                          << lost + stamp + R"(link back on %1 after ([2-9]|\d\d+)\.\d s\n)" << 100;
+        const QString back = stamp + R"(link back on %1 after ([2-9]|\d\d+)\.\d s\n)";
+        QTest::newRow("a dropout of 2 s")
+            << 1 << 4.0 << 2.0 << QStringList{"--reconnect", "--rounds", "100"} << 0 << lost + back << 100;
         QTest::newRow("no device within the timeout")
-            << -1.0 << QStringList{"--reconnect-timeout", "1.5"} << 1
+            << 1 << 4.0 << -1.0 << QStringList{"--reconnect", "--reconnect-timeout", "1.5"} << 1
             << lost + "tx710-record: %1: no device for 1.5 s after the link was lost: .*hung up\n"
             << -1;
+        QTest::newRow("two LiDARs") << 2 << 600.0 << -1.0 << QStringList{"--rounds", "20"} << 0 << "" << 20;
+        QTest::newRow("one of two lost ends both")
+            << 2 << 3.0 << -1.0 << QStringList{} << 1 << "tx710-record: %1: link lost: .*the device hung up\n"
+            << -1;
+        QTest::newRow("one of two away, the other goes on")
+            << 2 << 3.0 << 2.0 << QStringList{"--reconnect", "--rounds", "60"} << 0 << lost + back << 60;
     }
 
-    // Whole rounds numbered on in every file, the round under way at the loss dropped.
+    // Each LiDAR's files hold its own whole rounds, numbered on through a loss, the round under way at the loss
+    // dropped; one lost for good ends the recording of all.
     void recorderRidesOutTheLoss()
     {
+        QFETCH(int, lidars);
+        QFETCH(double, hangup);
         QFETCH(double, replug);
         QFETCH(QStringList, options);
         QFETCH(int, exit_code);
         QFETCH(QString, stderr);
         QFETCH(int, rounds);
-        QVERIFY(startSim(4, replug, {"--replay", writeMarkedRounds(dir_.filePath("marked.txt"))}));
-        QProcess recorder;
+        QVERIFY(startSim(hangup, replug, {"--replay", writeMarkedRounds(dir_.filePath("a.txt"), 1000)}));
+        QStringList arguments{"--quiet", "--port", link_, "--frame-id", "a"};
+        if (lidars == 2) {
+            arguments << "--port"
+                      << startSimulator(sim2_, {"--replay", writeMarkedRounds(dir_.filePath("b.txt"), 2000)})
+                      << "--frame-id"
+                      << "b";
+            QVERIFY(!arguments.contains(QString()));
+        }
         const QTemporaryDir out;
-        const QString mcap = out.filePath("a.mcap"), txt = out.filePath("a.txt");
+        QProcess recorder;
         recorder.start(programPath("tx710-record"),
-                       QStringList{"--port", link_, "--reconnect", "--quiet", "--out", mcap, "--out", txt} + options);
-        QVERIFY(recorder.waitForFinished(30000));
+                       arguments + options
+                           + QStringList{"--out", out.filePath("a.mcap"), "--out", out.filePath("{device}.txt"),
+                                         "--out", out.filePath("{device}.csv")});
+        QVERIFY(recorder.waitForFinished(40000));
         QCOMPARE(recorder.exitCode(), exit_code);
         const QString errors = QString::fromLocal8Bit(recorder.readAllStandardError());
-        QVERIFY2(QRegularExpression("^" + stderr.arg(QRegularExpression::escape(link_)) + "$").match(errors).hasMatch(),
+        QVERIFY2(QRegularExpression("^" + stderr.replace("%1", QRegularExpression::escape(link_)) + "$")
+                     .match(errors)
+                     .hasMatch(),
                  qPrintable(errors));
         mcap::Contents recorded;
-        datafile::Contents text;
-        QString error;
-        datafile::ReadError text_error;
-        QVERIFY(mcap::readFile(mcap, recorded, error) && recorded.complete);
-        QVERIFY(datafile::readFile(txt, text, text_error));
-        QVector<int> marks, text_marks;
-        int lost = 0, misnumbered = 0;
-        for (const ScanRound& round : recorded.rounds)
-            marks << markOf(round.points);
-        for (const datafile::RecordedRound& round : text.rounds)
-            misnumbered += round.number != (text_marks << markOf(round.points)).size();
-        for (int i = 1; i < marks.size(); ++i)
-            lost += (marks[i] - marks[i - 1] - 1 + kMarkedRounds) % kMarkedRounds;
-        QCOMPARE(marks.count(-1), 0); // whole rounds only
-        QCOMPARE(text_marks, marks);
-        QCOMPARE(misnumbered, 0);
-        QVERIFY(rounds < 0 ? marks.size() > 10 : marks.size() == rounds);
-        QVERIFY2(
-            lost <= 2,
-            qPrintable(QString::number(lost))); // the round under way, and the one before it when its end was unread
+        QString mcap_error;
+        QVERIFY(mcap::readFile(out.filePath("a.mcap"), recorded, mcap_error) && recorded.complete);
+        // A status every second, while a link is down too.
+        std::int64_t longest_ns = 0;
+        for (std::size_t i = 1; i < recorded.speeds.size(); ++i)
+            longest_ns = std::max(longest_ns, recorded.speeds[i].time_ns - recorded.speeds[i - 1].time_ns);
+        QVERIFY2(recorded.speeds.size() > 1 && longest_ns < 1500000000, qPrintable(QString::number(longest_ns)));
+        std::map<QString, QVector<double>> times; // of each round, from the CSV file
+        for (const QString& device : QStringList{"a", "b"}.mid(0, lidars)) {
+            datafile::Contents text;
+            datafile::ReadError error;
+            QVERIFY(datafile::readFile(out.filePath(device + ".txt"), text, error));
+            QVector<int> marks, mcap_marks;
+            int misnumbered = 0;
+            for (const datafile::RecordedRound& round : text.rounds)
+                misnumbered += round.number != (marks << markOf(round.points, device == "a" ? 1000 : 2000)).size();
+            QCOMPARE(marks.count(-1), 0); // its own whole rounds only
+            QCOMPARE(misnumbered, 0);
+            QVERIFY(rounds < 0 ? marks.size() >= 5 : marks.size() == rounds);
+            // The simulator goes on after its return where it stopped: only the round it was sending is lost.
+            QVERIFY2(lostMarks(marks) <= 1, qPrintable(QString::number(lostMarks(marks))));
+            for (const ScanRound& round : recorded.rounds)
+                mcap_marks << markOf(round.points);
+            if (lidars == 1)
+                QCOMPARE(mcap_marks, marks);
+            for (const QString& line : fileLines(out.filePath(device + ".csv")).mid(1))
+                if (line.section(',', 0, 0).toInt() > times[device].size())
+                    times[device] << line.section(',', 1, 1).toDouble();
+            QCOMPARE(times[device].size(), marks.size());
+        }
+        // While the first was away the second went on.
+        const QVector<double>& a = times["a"];
+        int longest = 1;
+        for (int i = 2; i < a.size(); ++i)
+            longest = a[i] - a[i - 1] > a[longest] - a[longest - 1] ? i : longest;
+        const double from = a.value(longest - 1), to = a.value(longest);
+        const auto during =
+            std::count_if(times["b"].begin(), times["b"].end(), [&](double t) { return t > from && t < to; });
+        QCOMPARE(during >= 10, lidars == 2 && replug > 0);
     }
 
     void simulatorLinkKeepsAFile()
@@ -267,17 +368,47 @@ private slots:
         QTest::newRow("timeout alone") << QStringList{"--port", "p", "--reconnect-timeout", "5"} << "needs --reconnect";
         QTest::newRow("no number") << QStringList{"--port", "p", "--reconnect", "--reconnect-timeout", "x"}
                                    << "needs a positive number of seconds: \"x\"";
+        const QString mount_needs = "--mount needs X,Y,Z,YAW: metres from -1000 to 1000 and degrees from -360 to 360: ";
+        for (const char* mount : {"1,2,3", "1,2,3,4,5", "1,,3,4", "1,2,x,4", "nan,0,0,0", "1001,0,0,0", "0,0,0,361"})
+            QTest::newRow(mount) << QStringList{"--port", "p", "--mount", mount} << mount_needs + "'" + mount + "'";
+        QTest::newRow("frame id of the base")
+            << QStringList{"--port", "p", "--frame-id", "base_link", "--mount", "0,0,0,0"}
+            << "--frame-id \"base_link\" is the --base-frame: a LiDAR's frame needs a name of its own";
+        QStringList many;
+        for (int i = 0; i < 17; ++i)
+            many << "--port" << QString("p%1").arg(i);
+        QTest::newRow("too many ports") << many << "at most 16 --port";
+        QTest::newRow("mount before a port")
+            << QStringList{"--mount", "0,0,0,0", "--port", "p"} << "--mount applies to the --port before it";
+        const QStringList two{"--port", "p", "--frame-id", "front", "--port", "q"};
+        QTest::newRow("one frame id for two")
+            << QStringList{"--frame-id", "f", "--port", "p", "--port", "q"}
+            << "--port \"q\" needs a --frame-id of its own: \"f\" is taken by --port \"p\"";
+        QTest::newRow("frame id no topic token")
+            << two + QStringList{"--frame-id", "2nd"}
+            << "--frame-id \"2nd\": with several LiDARs it names their topics: letters, digits, _ and / only, not "
+               "starting with a digit or /";
+        QTest::newRow("no {device}") << two + QStringList{"--frame-id", "rear"}
+                                     << "with several LiDARs a .txt or .csv name needs {device} (the frame id)";
+        QTest::newRow("same port twice") << QStringList{"--port", "ttyS0", "--port", "/dev/ttyS0"}
+                                         << "--port \"/dev/ttyS0\" is the port of --port \"ttyS0\" again";
+        QTest::newRow("same port through a link") << QStringList{"--port", link_, "--port", dir_.filePath("port")}
+                                                  << "is the port of --port \"" + link_ + "\" again";
     }
 
     void recorderUsageErrors()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, error);
+        QFile port(dir_.filePath("port"));
+        QVERIFY(port.open(QIODevice::WriteOnly) && QFile::link(port.fileName(), link_)); // the link leads to the port
+        const auto unlink = qScopeGuard([this] { QFile::remove(link_); });
         QProcess recorder;
         recorder.start(programPath("tx710-record"), arguments << "--out" << dir_.filePath("u.txt"));
         QVERIFY(recorder.waitForFinished(10000));
         QCOMPARE(recorder.exitCode(), 2);
-        QVERIFY(recorder.readAllStandardError().split('\n').value(0).endsWith(error.toUtf8()));
+        const QByteArray line = recorder.readAllStandardError().split('\n').value(0);
+        QVERIFY2(line.endsWith(error.toUtf8()), line.constData());
     }
 
     // The unit as systemd reads it, and its command as systemd would run it, on the simulator.

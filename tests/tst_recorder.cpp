@@ -12,6 +12,7 @@
 #include "recording/csv_writer.h"
 #include "recording/data_file.h"
 #include "recording/mcap_reader.h"
+#include "recording/mcap_writer.h"
 #include "support/fixtures.h"
 #include "support/pty.h"
 
@@ -52,12 +53,10 @@ class TestRecorder : public QObject
         return !port_.isEmpty();
     }
 
+    // The CSV grows fastest: on a full disk it fails first, before the others have the round.
     static QStringList outputs(const QString& dir)
     {
-        // The CSV grows fastest: on a full disk it fails first, before the
-        // others have the round.
-        return {QStringLiteral("--out"),        dir + QStringLiteral("/a.csv"), QStringLiteral("--out"),
-                dir + QStringLiteral("/a.txt"), QStringLiteral("--out"),        dir + QStringLiteral("/a.mcap")};
+        return {"--out", dir + "/a.csv", "--out", dir + "/a.txt", "--out", dir + "/a.mcap"};
     }
 
     // Every file closed properly, holding the same whole rounds; no file at all for 0 rounds.
@@ -127,16 +126,13 @@ private slots:
         QTest::addColumn<int>("exit_code");
         QTest::addColumn<int>("rounds"); // -1: some
         const QStringList none;
-        QTest::newRow("rounds reached") << none << QStringList{QStringLiteral("--rounds"), QStringLiteral("7")} << 0
-                                        << 0 << 7;
+        QTest::newRow("rounds reached") << none << QStringList{"--rounds", "7"} << 0 << 0 << 7;
         QTest::newRow("SIGINT") << none << none << int(SIGINT) << 0 << -1;
         QTest::newRow("SIGTERM") << none << none << int(SIGTERM) << 0 << -1;
         QTest::newRow("SIGHUP") << none << none << int(SIGHUP) << 0 << -1;
-        QTest::newRow("lost link") << QStringList{QStringLiteral("--hangup-after"), QStringLiteral("1.5")} << none << 0
-                                   << 1 << -1;
-        QTest::newRow("silent port") << QStringList{QStringLiteral("--silent")} << none << 0 << 1 << 0;
-        QTest::newRow("SIGTERM in the wait for data")
-            << QStringList{QStringLiteral("--silent")} << none << int(SIGTERM) << 0 << 0;
+        QTest::newRow("lost link") << QStringList{"--hangup-after", "1.5"} << none << 0 << 1 << -1;
+        QTest::newRow("silent port") << QStringList{"--silent"} << none << 0 << 1 << 0;
+        QTest::newRow("SIGTERM in the wait for data") << QStringList{"--silent"} << none << int(SIGTERM) << 0 << 0;
     }
 
     void waysOut()
@@ -226,12 +222,20 @@ private slots:
                                            << "./n.csv is given twice" << QByteArray("old\n");
         QTest::newRow("existing output") << QStringList{"--replay", "s.txt", out, "n.csv", out, "keep.txt"} << 2
                                          << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("existing output of one LiDAR")
+            << QStringList{"--port", "p", "--frame-id", "keep", "--port", "q", "--frame-id", "n", out, "{device}.txt"}
+            << 2 << "keep.txt exists; give --overwrite" << QByteArray("old\n");
+        QTest::newRow("{device} makes the input")
+            << QStringList{"--replay", "s.txt", "--frame-id", "s", out, "{device}.txt"} << 2
+            << "s.txt is the input file" << QByteArray("old\n");
         QTest::newRow("port fails") << QStringList{"--port", "/dev/does-not-exist", out, "keep.txt", out,
                                                    "n.mcap", "--overwrite"}
                                     << 1 << "/dev/does-not-exist: cannot open" << QByteArray("old\n");
         QTest::newRow("replay without a whole round")
             << QStringList{"--replay", "header.txt", out, "keep.txt", out, "n.mcap", "--overwrite"} << 1
             << "header.txt: the file holds no whole round" << QByteArray("old\n");
+        QTest::newRow("several LiDARs") << QStringList{"--replay", "two.mcap", out, "n.txt"} << 1
+                                        << "two.mcap: the recording holds several LiDARs" << QByteArray("old\n");
         QTest::newRow("MCAP magic only") << QStringList{"--replay", "magic.mcap", out, "n.txt"} << 1
                                          << "magic.mcap: the file holds no whole round" << QByteArray("old\n");
         // A replay from a FIFO that no program writes to sees the signal.
@@ -256,6 +260,12 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         }
         QVERIFY(::mkfifo(qPrintable(dir.filePath("fifo.txt")), 0600) == 0);
+        mcap::WriterOptions two;
+        two.devices = {ScanOptions(), ScanOptions()};
+        two.devices[1].frame_id = "rear";
+        mcap::Writer writer(two);
+        QVERIFY(writer.open(dir.filePath("two.mcap")) && writer.writeRound(ScanRound{1, 1, {{1, 2, 3}}, 0, 1})
+                && writer.close());
         const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
         QProcess recorder;
         recorder.setWorkingDirectory(dir.path());

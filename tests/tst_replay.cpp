@@ -1,7 +1,6 @@
 // Recordings opened for replay (text and MCAP, whole and damaged) and the
 // player stepping through them, without widgets.
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "replay/recording_file.h"
@@ -41,37 +40,24 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("outcome"); // point counts, or the error
         const QByteArray header = tx710::datafile::headerLine(), two = header + "1 1 500 9\n2 1 500 9\n";
-        QTest::newRow("two saves") << tx710test::fileBytes(tx710test::fixturePath("data_file_two_saves.txt")) << "a.txt"
-                                   << "2 2 1";
-        QTest::newRow("cut inside a round") << two + "2 2 50"
-                                            << "a.txt"
-                                            << "1";
-        QTest::newRow("cut at a new round") << two + "3 2 50"
-                                            << "a.txt"
-                                            << "1 1";
-        QTest::newRow("a save repeating the round number") << header + "1 1 500 9\n" + header + "1 2 500 9\n"
-                                                           << "a.txt"
-                                                           << "1 1";
-        QTest::newRow("lines before the first header") << "1 1 500 9\n" + header + "1 2 500 9\n"
-                                                       << "a.txt"
-                                                       << "2";
-        QTest::newRow("malformed") << two + "2 2 abc 9\n"
-                                   << "a.txt"
-                                   << R"(line 4: distance "abc" is not a number)";
-        QTest::newRow("empty") << QByteArray() << "a.txt"
-                               << "the file is empty";
-        QTest::newRow("header only") << header << "a.txt"
-                                     << "the file holds no whole round";
-        QTest::newRow("text named .mcap") << two << "a.mcap"
-                                          << "not an MCAP file (no magic at its start)";
+        const auto row = [](const char* tag, const QByteArray& text, const QString& outcome,
+                            const char* name = "a.txt") { QTest::newRow(tag) << text << QString(name) << outcome; };
+        row("two saves", tx710test::fileBytes(tx710test::fixturePath("data_file_two_saves.txt")), "2 2 1");
+        row("cut inside a round", two + "2 2 50", "1");
+        row("cut at a new round", two + "3 2 50", "1 1");
+        row("a save repeating the round number", header + "1 1 500 9\n" + header + "1 2 500 9\n", "1 1");
+        row("lines before the first header", "1 1 500 9\n" + header + "1 2 500 9\n", "2");
+        row("malformed", two + "2 2 abc 9\n", R"(line 4: distance "abc" is not a number)");
+        row("empty", QByteArray(), "the file is empty");
+        row("header only", header, "the file holds no whole round");
+        row("text named .mcap", two, "not an MCAP file (no magic at its start)", "a.mcap");
         QByteArray rounds = header, points = header;
         for (int k = 1; k <= 200001; ++k)
             rounds += QByteArray::number(k) + " 1 500 9\n";
         for (int k = 1; k <= 100001; ++k)
             points += "1 1 500 9\n";
-        QTest::newRow("more rounds than a day gives") << rounds << "a.txt" << QString("1 ").repeated(200001).chopped(1);
-        QTest::newRow("more points than a round holds") << points << "a.txt"
-                                                        << "line 100002: more than 100000 points in a round";
+        row("more rounds than a day gives", rounds, QString("1 ").repeated(200001).chopped(1));
+        row("more points than a round holds", points, "line 100002: more than 100000 points in a round");
     }
     void textRecordings()
     {

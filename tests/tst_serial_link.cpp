@@ -2,7 +2,6 @@
 // of the port list and typed ports, stable names, the port last opened, Enter and Cancel.
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -231,19 +230,17 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("remedy"); // a phrase of it
-        const int permission = QSerialPort::PermissionError, gone = QSerialPort::DeviceNotFoundError;
-        QTest::newRow("permission") << permission << "PermissionError: Permission denied"
-                                    << "usermod -aG dialout";
-        QTest::newRow("locked") << permission << "PermissionError: Permission error while locking the device"
-                                << "Another program holds";
-        QTest::newRow("busy") << permission << "PermissionError: Device or resource busy"
-                              << "Another program holds";
-        QTest::newRow("no such port") << gone << ""
-                                      << "brltty";
-        QTest::newRow("silent") << int(QSerialPort::TimeoutError) << "no data within 3 s"
-                                << "wrong port";
-        QTest::newRow("hung up") << int(QSerialPort::ReadError) << "ReadError: the device hung up"
-                                 << "brltty";
+        const auto row = [](const char* tag, QSerialPort::SerialPortError error, const char* reason,
+                            const char* remedy) {
+            QTest::newRow(tag) << int(error) << QString(reason) << QString(remedy);
+        };
+        row("permission", QSerialPort::PermissionError, "PermissionError: Permission denied", "usermod -aG dialout");
+        row("locked", QSerialPort::PermissionError, "PermissionError: Permission error while locking the device",
+            "Another program holds");
+        row("busy", QSerialPort::PermissionError, "PermissionError: Device or resource busy", "Another program holds");
+        row("no such port", QSerialPort::DeviceNotFoundError, "", "brltty");
+        row("silent", QSerialPort::TimeoutError, "no data within 3 s", "wrong port");
+        row("hung up", QSerialPort::ReadError, "ReadError: the device hung up", "brltty");
     }
     void remedyFollowsTheReason()
     {

@@ -6,7 +6,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 #include <QtTest>

@@ -21,6 +21,9 @@ namespace tx710 {
 
 namespace {
 
+// LiDARs in one recording: each is opened in turn, with up to 3 s for its data.
+constexpr int kMaxPorts = 16;
+
 const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--rounds N | --duration SECONDS]\n"
                           "                    [--out FILE]... [--overwrite] [--serve [HOST:]PORT] [--quiet]\n"
                           "                    [--realtime] [--reconnect [--reconnect-timeout SECONDS]]\n"
@@ -28,11 +31,13 @@ const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--
                           "                    [SCAN OPTIONS]\n"
                           "Records whole LiDAR revolutions without a display.\n"
                           "\n"
-                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1\n"
+                          "  --port PATH         the LiDAR's serial port (name or path), 230400 8N1;\n"
+                          "                      repeatable: several LiDARs, each with its own\n"
+                          "                      --frame-id, .txt and .csv names with {device}\n"
                           "  --replay FILE       a data file of the viewer (.txt) or a recording of this\n"
                           "                      program (.mcap), as fast as possible\n"
                           "  --realtime          replay at the recorded pace (.txt: 10 rounds/s)\n"
-                          "  --rounds N          stop after N rounds\n"
+                          "  --rounds N          stop after N rounds (of each LiDAR)\n"
                           "  --duration SECONDS  stop after this time (default: until interrupted)\n"
                           "  --out FILE          write the rounds to FILE, repeatable; the format by\n"
                           "                      extension: .txt (the viewer's data file), .csv, .mcap;\n"
@@ -51,7 +56,8 @@ const char kUsageHead[] = "Usage: tx710-record (--port PATH | --replay FILE) [--
                           "  --quiet             no progress line and no summary\n"
                           "  --help              show this text\n"
                           "  --version           show the version\n"
-                          "Scan options (the .mcap files and the live stream):\n";
+                          "Scan options (the .mcap files and the live stream; after a --port for that\n"
+                          "LiDAR, before the first for all; --mcap-profile and --base-frame for all):\n";
 const char kUsageTail[] = "Exit status: 0 when the recording ended as asked or on SIGINT, SIGTERM or\n"
                           "SIGHUP; 1 when the device or an output failed; 2 for a usage error.\n";
 
@@ -64,6 +70,63 @@ int usageError(const QString& message)
 {
     std::fprintf(stderr, "tx710-record: %s\n%s", qUtf8Printable(message), usage().c_str());
     return 2;
+}
+
+// Options that shape the whole recording, whichever --port they follow.
+bool forTheRecording(const std::string& name)
+{
+    return name == "mcap-profile" || name == "base-frame";
+}
+
+// A port as the system names its device: a bare name is under /dev, links
+// lead to their target.
+QString canonicalPort(const QString& port)
+{
+    const QString path = port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
+}
+
+// A frame id that may name topics (/front/scan): letters, digits, _ and /,
+// not starting with a digit or /.
+bool topicToken(const std::string& id)
+{
+    if (id.empty() || id.front() == '/' || (id.front() >= '0' && id.front() <= '9'))
+        return false;
+    for (char c : id)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '/'))
+            return false;
+    return true;
+}
+
+// What several LiDARs need beyond one: their own ports, frame ids that name
+// topics, and a file of each for .txt and .csv outputs.
+QString checkDevices(const Options& options)
+{
+    for (int i = 0; i < options.ports.size(); ++i) {
+        const std::string& id = options.devices[std::size_t(i)].frame_id;
+        for (int j = 0; j < i; ++j) {
+            if (canonicalPort(options.ports[j]) == canonicalPort(options.ports[i]))
+                return QStringLiteral("--port %1 is the port of --port %2 again")
+                    .arg(quotedValue(options.ports[i]), quotedValue(options.ports[j]));
+            if (options.devices[std::size_t(j)].frame_id == id)
+                return QStringLiteral("--port %1 needs a --frame-id of its own: %2 is taken by --port %3")
+                    .arg(quotedValue(options.ports[i]), quotedValue(QString::fromStdString(id)),
+                         quotedValue(options.ports[j]));
+        }
+        if (!topicToken(id))
+            return QStringLiteral("--frame-id %1: with several LiDARs it names their topics: letters, digits, _ "
+                                  "and / only, not starting with a digit or /")
+                .arg(quotedValue(QString::fromStdString(id)));
+    }
+    for (const QString& output : options.outputs) {
+        RecordingOutputs::Format format;
+        RecordingOutputs::formatFor(output, format);
+        if (format != RecordingOutputs::Format::Mcap && !output.contains(QLatin1String(RecordingOutputs::kDeviceField)))
+            return QStringLiteral("--out %1: with several LiDARs a .txt or .csv name needs {device} (the frame id)")
+                .arg(quotedValue(output));
+    }
+    return QString();
 }
 
 } // namespace
@@ -114,11 +177,19 @@ int parseOptions(int argc, char** argv, Options& options)
     long_options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     int code = 0;
+    ScanOptions defaults;  // before the first --port
+    ScanOptions recording; // --mcap-profile and --base-frame
     while ((code = getopt_long(argc, argv, "", long_options.data(), nullptr)) != -1) {
         // getopt gives '?' and ':' for what it does not take.
         if (code >= kScan && code < kScan + int(scan_names.size())) {
+            const std::string& name = scan_names[std::size_t(code - kScan)];
+            if (name == "mount" && options.ports.isEmpty())
+                return usageError(QStringLiteral("--mount applies to the --port before it"));
+            ScanOptions& target = forTheRecording(name) ? recording
+                : options.ports.isEmpty()               ? defaults
+                                                        : options.devices.back();
             std::string error;
-            if (!parseScanOption(scan_names[std::size_t(code - kScan)], optarg, options.scan, error))
+            if (!parseScanOption(name, optarg, target, error))
                 return usageError(QString::fromStdString(error));
             continue;
         }
@@ -126,7 +197,10 @@ int parseOptions(int argc, char** argv, Options& options)
         char* end = nullptr;
         switch (code) {
         case kPort:
-            options.port = value;
+            if (options.ports.size() == kMaxPorts)
+                return usageError(QStringLiteral("at most %1 --port").arg(kMaxPorts));
+            options.ports.append(value);
+            options.devices.push_back(defaults);
             break;
         case kReplay:
             options.replay = value;
@@ -204,7 +278,13 @@ int parseOptions(int argc, char** argv, Options& options)
     }
     if (optind < argc)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(QString::fromLocal8Bit(argv[optind])));
-    if (options.port.isEmpty() == options.replay.isEmpty())
+    if (options.ports.isEmpty())
+        options.devices = {defaults};
+    for (ScanOptions& device : options.devices) {
+        device.profile = recording.profile;
+        device.base_frame = recording.base_frame;
+    }
+    if (options.ports.isEmpty() == options.replay.isEmpty())
         return usageError(QStringLiteral("give one source: --port PATH or --replay FILE"));
     const QString replay_suffix = QFileInfo(options.replay).suffix().toLower();
     if (!options.replay.isEmpty() && replay_suffix != QLatin1String("txt") && replay_suffix != QLatin1String("mcap"))
@@ -213,19 +293,37 @@ int parseOptions(int argc, char** argv, Options& options)
         return usageError(QStringLiteral("give --rounds or --duration, not both"));
     if (options.realtime && options.replay.isEmpty())
         return usageError(QStringLiteral("--realtime applies to --replay only"));
-    if (options.reconnect && options.port.isEmpty())
+    if (options.reconnect && options.ports.isEmpty())
         return usageError(QStringLiteral("--reconnect applies to --port only"));
     if (options.reconnect_timeout > 0 && !options.reconnect)
         return usageError(QStringLiteral("--reconnect-timeout needs --reconnect"));
-    std::string scan_error;
-    if (!checkScanOptions(options.scan, scan_error))
-        return usageError(QString::fromStdString(scan_error));
+    for (std::size_t i = 0; i < options.devices.size(); ++i) {
+        std::string scan_error;
+        if (!checkScanOptions(options.devices[i], scan_error))
+            return usageError(options.devices.size() == 1
+                                  ? QString::fromStdString(scan_error)
+                                  : QStringLiteral("--port %1: %2")
+                                        .arg(quotedValue(options.ports[int(i)]), QString::fromStdString(scan_error)));
+    }
+    for (const ScanOptions& device : options.devices)
+        if (hasTransforms(options.devices) && device.frame_id == device.base_frame)
+            return usageError(
+                QStringLiteral("--frame-id %1 is the --base-frame: a LiDAR's frame needs a name of its own")
+                    .arg(quotedValue(QString::fromStdString(device.frame_id))));
+    if (options.ports.size() > 1) {
+        const QString refused = checkDevices(options);
+        if (!refused.isEmpty())
+            return usageError(refused);
+    }
     if (!options.ros2_namespace.isEmpty() && !options.ros2)
         return usageError(QStringLiteral("--ros2-namespace applies to --ros2 only"));
     if (options.outputs.isEmpty() && options.serve.isEmpty() && !options.ros2)
         return usageError(QStringLiteral("nothing to record to: give --out FILE, --serve [HOST:]PORT or --ros2"));
+    QStringList files;
+    for (const RecordingOutputs::Target& target : RecordingOutputs::targets(options.outputs, options.devices))
+        files << target.path;
     const QString refused = OutputTargets::check(
-        options.outputs, options.replay.isEmpty() ? options.port : options.replay, options.overwrite);
+        files, options.replay.isEmpty() ? options.ports : QStringList{options.replay}, options.overwrite);
     if (!refused.isEmpty())
         return usageError(refused);
     return -1;

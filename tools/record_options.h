@@ -12,7 +12,7 @@
 namespace tx710 {
 
 struct Options {
-    QString port;
+    QStringList ports; // the LiDARs, in the order of their --port
     QString replay;
     long long rounds = 0; // 0: no limit
     double duration = 0;  // 0: no limit
@@ -24,7 +24,7 @@ struct Options {
     bool overwrite = false;
     bool reconnect = false;
     double reconnect_timeout = 0; // 0: wait until interrupted
-    ScanOptions scan;
+    DeviceScans devices;          // one per port (a replay: one)
     bool ros2 = false;
     QString ros2_namespace;
 };

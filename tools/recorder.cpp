@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -44,7 +45,8 @@ QString sizeText(std::int64_t bytes)
 
 } // namespace
 
-Recorder::Recorder(const Options& options, RecordingOutputs& outputs) : options_(options), outputs_(outputs)
+Recorder::Recorder(const Options& options, RecordingOutputs& outputs)
+    : options_(options), outputs_(outputs), device_rounds_(options.devices.size(), 0)
 {
     sinks_.push_back(&outputs_);
     progress_ = !options_.quiet && ::isatty(STDERR_FILENO);
@@ -55,7 +57,7 @@ bool Recorder::start()
     elapsed_.start();
     bool started = false;
     try {
-        started = options_.port.isEmpty() ? startReplay() : startPort();
+        started = options_.ports.isEmpty() ? startReplay() : startPorts();
     } catch (const std::bad_alloc&) {
         fail(QStringLiteral("out of memory"));
     }
@@ -76,8 +78,8 @@ void Recorder::finish(int code)
     finished_ = true;
     tick_.stop();
     replay_timer_.stop();
-    feed_.stop();
-    link_.close();
+    for (const auto& input : inputs_)
+        input->stop();
     for (RoundSink* sink : sinks_) {
         if (!sink->close() && code == 0) {
             code = 1;
@@ -106,30 +108,26 @@ void Recorder::fail(const QString& error)
     finish(1);
 }
 
-bool Recorder::startPort()
+bool Recorder::startPorts()
 {
-    connect(&link_, &SerialLink::linkLost, this, [this](const QString& reason) {
-        if (!link_wait_)
-            fail(QStringLiteral("%1: link lost: %2").arg(options_.port, reason));
-    });
-    connect(&feed_, &LiveFeed::roundReady, this, [this](const ScanRound& round) { handRound(round); });
-    connect(&feed_, &LiveFeed::statusReady, this, &Recorder::handStatus);
-    feed_.start();
-    // Nothing is drawn: reading ten times a second is soon enough.
-    link_.setReadInterval(100);
-    link_.setCancelCheck(&UnixSignalWatcher::signalled);
-    if (link_.open(options_.port) != SerialLink::OpenResult::Opened) {
-        fail(QStringLiteral("%1: %2").arg(options_.port, link_.errorString()));
-        return false;
+    DeviceInput::Reconnect reconnect{options_.reconnect, options_.reconnect_timeout, [this] {
+                                         if (progress_)
+                                             std::fputs("\r\x1b[K", stderr);
+                                     }};
+    // One after the other, each with its 3 s for the first data; one that
+    // fails ends the recording of all.
+    for (int i = 0; i < options_.ports.size(); ++i) {
+        inputs_.push_back(std::make_unique<DeviceInput>(i, options_.ports[i]));
+        DeviceInput* input = inputs_.back().get();
+        connect(input, &DeviceInput::roundReady, this, [this](const ScanRound& round) { handRound(round); });
+        connect(input, &DeviceInput::statusReady, this, &Recorder::handStatus);
+        connect(input, &DeviceInput::failed, this, &Recorder::fail);
+        if (!input->start(reconnect, &UnixSignalWatcher::signalled))
+            return false;
     }
-    if (options_.reconnect) {
-        const auto clear_progress = [this] {
-            if (progress_)
-                std::fputs("\r\x1b[K", stderr);
-        };
-        link_wait_ = new LinkWait(link_, options_.port, options_.reconnect_timeout, clear_progress, this);
-        connect(link_wait_, &LinkWait::gaveUp, this, &Recorder::fail);
-    }
+    // The rounds of all start from here, none cut by an overrun meanwhile.
+    for (std::size_t i = 0; i + 1 < inputs_.size(); ++i)
+        inputs_[i]->dropBacklog();
     return true;
 }
 
@@ -159,6 +157,12 @@ bool Recorder::readAhead(QString& error)
     replay::RoundPlace place;
     const replay::RoundStream::Item item = replay_.next(round, place, error);
     has_next_ = item == replay::RoundStream::Item::Round;
+    // Rounds of several LiDARs would mix in one device's files.
+    if (has_next_ && (round.device != 0 || replay_.devices().size() > 1)) {
+        has_next_ = false;
+        error = QStringLiteral("the recording holds several LiDARs; --replay takes a recording of one");
+        return false;
+    }
     // No times in a data file: the device's pace from the start on.
     next_ = ScanRound{0, round.has_time ? round.time_ns : replay_start_ns_ + replayed_ * kReplayRoundNs,
                       std::move(round.points), std::isnan(round.speed_rpm) ? 0 : round.speed_rpm};
@@ -202,7 +206,8 @@ void Recorder::handRound(ScanRound round)
 
 void Recorder::failLater(const QString& error)
 {
-    feed_.stop();
+    for (const auto& input : inputs_)
+        input->stopFeed();
     finished_pending_ = true;
     // Not from inside the decoder: the link closes from the event loop.
     QMetaObject::invokeMethod(
@@ -211,17 +216,22 @@ void Recorder::failLater(const QString& error)
 
 void Recorder::writeRound(ScanRound round)
 {
-    // Consecutive from 1 in every output: a replay of several saves
-    // becomes one recording.
-    round.number = ++rounds_;
+    // Consecutive from 1 in every output, per LiDAR: a replay of several
+    // saves becomes one recording.
+    long long& device_rounds = device_rounds_.at(std::size_t(round.device));
+    if (options_.rounds > 0 && device_rounds >= options_.rounds)
+        return; // this one has its rounds; the others go on
+    round.number = int(++device_rounds);
+    ++rounds_;
     for (RoundSink* sink : sinks_) {
         if (!sink->writeRound(round)) {
             failLater(sink->errorString());
             return;
         }
     }
-    if (options_.rounds > 0 && rounds_ >= options_.rounds) {
-        feed_.stop();
+    if (options_.rounds > 0 && *std::min_element(device_rounds_.begin(), device_rounds_.end()) >= options_.rounds) {
+        for (const auto& input : inputs_)
+            input->stopFeed();
         finished_pending_ = true;
         QMetaObject::invokeMethod(
             this, [this] { finish(0); }, Qt::QueuedConnection);
@@ -254,24 +264,49 @@ QString Recorder::filesText() const
     return parts.join(QStringLiteral(", "));
 }
 
+QString Recorder::deviceRoundsText() const
+{
+    QStringList parts;
+    for (std::size_t i = 0; i < device_rounds_.size(); ++i)
+        parts
+            << QStringLiteral("%1 %2").arg(QString::fromStdString(options_.devices[i].frame_id)).arg(device_rounds_[i]);
+    return QStringLiteral(" (%1)").arg(parts.join(QStringLiteral(", ")));
+}
+
 QString Recorder::progressText() const
 {
     QString text = QStringLiteral("rounds %1").arg(rounds_);
-    if (link_wait_ && link_wait_->waiting())
-        text = link_wait_->progressText() + QStringLiteral("  ") + text;
-    if (!options_.port.isEmpty())
+    if (inputs_.size() > 1)
+        text += deviceRoundsText();
+    for (auto input = inputs_.rbegin(); input != inputs_.rend(); ++input)
+        if ((*input)->waiting())
+            text = (*input)->waitText() + QStringLiteral("  ") + text;
+    if (inputs_.size() == 1)
         text += QStringLiteral("  frames/s %1  CRC rejects %2  RPM %3")
-                    .arg(feed_.lastStatus().frames_per_second, 0, 'f', 0)
-                    .arg(feed_.rejects())
-                    .arg(feed_.lastStatus().rpm, 0, 'f', 1);
+                    .arg(inputs_.front()->lastStatus().frames_per_second, 0, 'f', 0)
+                    .arg(inputs_.front()->rejects())
+                    .arg(inputs_.front()->lastStatus().rpm, 0, 'f', 1);
+    else if (!inputs_.empty())
+        text += QStringLiteral("  CRC rejects %1").arg(rejects());
     return text + QStringLiteral("  ") + filesText();
+}
+
+std::uint64_t Recorder::rejects() const
+{
+    std::uint64_t count = 0;
+    for (const auto& input : inputs_)
+        count += input->rejects();
+    return count;
 }
 
 QString Recorder::summary() const
 {
-    QString text = QStringLiteral("%1 rounds in %2 s").arg(rounds_).arg(elapsed_.elapsed() / 1000.0, 0, 'f', 1);
-    if (!options_.port.isEmpty())
-        text += QStringLiteral(", %1 CRC rejects").arg(feed_.rejects());
+    QString text = QStringLiteral("%1 rounds").arg(rounds_);
+    if (inputs_.size() > 1)
+        text += deviceRoundsText();
+    text += QStringLiteral(" in %1 s").arg(elapsed_.elapsed() / 1000.0, 0, 'f', 1);
+    if (!options_.ports.isEmpty())
+        text += QStringLiteral(", %1 CRC rejects").arg(rejects());
     const QString files = filesText();
     return files.isEmpty() ? text : text + QStringLiteral(": ") + files;
 }

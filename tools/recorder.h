@@ -1,6 +1,6 @@
-// One recording of tx710-record: a source (the port or a replay) hands rounds
-// in, every sink gets each round and each status sample, and the first failure
-// or the end asked for stops it.
+// One recording of tx710-record: a source (the ports or a replay) hands rounds
+// in, every sink gets each round and each status sample of every LiDAR, and
+// the first failure (of any LiDAR) or the end asked for stops it.
 
 #pragma once
 
@@ -11,12 +11,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "SerialPort/serial_data.h"
-#include "SerialPort/serial_link.h"
+#include <memory>
+
 #include "recording/recording_outputs.h"
 #include "replay/round_stream.h"
-#include "streaming/live_feed.h"
-#include "tools/link_wait.h"
+#include "tools/device_input.h"
 #include "tools/record_options.h"
 
 namespace tx710 {
@@ -35,7 +34,7 @@ public:
     void fail(const QString& error);
 
 private:
-    bool startPort();
+    bool startPorts();
     bool startReplay();
     // The round after the one to hand on now; false on a read failure.
     bool readAhead(QString& error);
@@ -53,9 +52,7 @@ private:
     const Options& options_;
     RecordingOutputs& outputs_;
     std::vector<RoundSink*> sinks_;
-    SerialLink link_;
-    LinkWait* link_wait_ = nullptr; // with --reconnect
-    LiveFeed feed_;
+    std::vector<std::unique_ptr<DeviceInput>> inputs_;
     QTimer tick_;
     QTimer replay_timer_;
     QElapsedTimer elapsed_;
@@ -64,7 +61,10 @@ private:
     bool has_next_ = false;
     std::int64_t replay_start_ns_ = 0;
     std::int64_t replayed_ = 0;
-    long long rounds_ = 0;
+    long long rounds_ = 0;                 // of every LiDAR
+    std::vector<long long> device_rounds_; // of each
+    QString deviceRoundsText() const;
+    std::uint64_t rejects() const;
     bool progress_ = false;
     bool finished_ = false;
     bool finished_pending_ = false;

@@ -56,19 +56,19 @@ int main(int argc, char** argv)
     if (UnixSignalWatcher::signalled())
         return 0;
     // Before the files: a DDS that cannot start leaves them untouched.
-    Ros2Sink ros2_sink({options.scan});
+    Ros2Sink ros2_sink(options.devices);
     if (options.ros2 && !ros2_sink.start(options.ros2_namespace)) {
         std::fprintf(stderr, "tx710-record: %s\n", qUtf8Printable(ros2_sink.errorString()));
         return 1;
     }
     RecordingOutputs outputs;
-    outputs.setDevices({options.scan});
+    outputs.setDevices(options.devices);
     outputs.open(options.outputs, OutputTargets::openMode(options.overwrite));
 
     Recorder recorder(options, outputs);
     FoxgloveServer server;
     server.setMaxClients(int(options.max_clients));
-    server.setDevices({options.scan});
+    server.setDevices(options.devices);
     if (!options.serve.isEmpty()) {
         QString error;
         if (!server.listen(options.serve, &error)) {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ros2/ros2_sink.h"
+#include "support/device_scans.h"
 
 using namespace tx710;
 
@@ -45,20 +46,10 @@ ScanRound roundOf(int device, int number)
 
 int main(int argc, char** argv)
 {
-    DeviceScans devices;
-    for (int i = 4; i < argc; ++i) {
-        ScanOptions device;
-        char frame[64] = {};
-        const int fields = std::sscanf(argv[i], "%63[^:]:%lf,%lf,%lf,%lf", frame, &device.mount.x, &device.mount.y,
-                                       &device.mount.z, &device.mount.yaw_deg);
-        if (fields != 1 && fields != 5) {
-            std::fprintf(stderr, "dds_publish_devices: FRAME[:X,Y,Z,YAW] expected\n");
-            return 2;
-        }
-        device.frame_id = frame;
-        device.mounted = fields == 5;
-        devices.push_back(device);
-    }
+    QStringList words;
+    for (int i = 4; i < argc; ++i)
+        words << QString::fromLocal8Bit(argv[i]);
+    const DeviceScans devices = tx710test::devicesOf(words.join(' '));
     if (devices.empty()) {
         std::fprintf(stderr, "usage: dds_publish_devices RUN_DIR ROUNDS NAMESPACE FRAME[:X,Y,Z,YAW]...\n");
         return 2;

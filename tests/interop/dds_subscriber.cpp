@@ -18,6 +18,7 @@
 #include <fastdds/dds/subscriber/Subscriber.hpp>
 #include <fastdds/dds/topic/TypeSupport.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -77,10 +78,8 @@ template <typename Generated> struct Reception : Counted {
         while (reader->take_next_sample(&sample, &info) == ReturnCode_t::RETCODE_OK) {
             if (!info.valid_data)
                 continue;
-            const auto size = uint32_t(sample.bytes.size());
-            const unsigned char length[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
-                                             uint8_t(size >> 24)};
-            bytes.write(reinterpret_cast<const char*>(length), 4);
+            const auto size = uint32_t(sample.bytes.size()); // little-endian, as the hosts we run on
+            bytes.write(reinterpret_cast<const char*>(&size), 4);
             bytes.write(reinterpret_cast<const char*>(sample.bytes.data()), size);
             ++count;
         }
@@ -98,36 +97,43 @@ struct Writers : DomainParticipantListener {
     }
 };
 
-// One reader of `name` into OUT_DIR/<file>.bin; `latched`: transient-local.
-template <typename Generated>
-Counted* subscribe(DomainParticipant* participant, Subscriber* subscriber, const std::string& dir,
-                   const std::string& file, const std::string& name, bool latched, std::ofstream& topics)
-{
-    auto* topic = new Reception<Generated>(dir, file);
-    TypeSupport type(new typename Reception<Generated>::Type());
-    type.register_type(participant);
-    DataReaderQos qos = DATAREADER_QOS_DEFAULT;
-    qos.reliability().kind = RELIABLE_RELIABILITY_QOS;
-    qos.durability().kind = latched ? TRANSIENT_LOCAL_DURABILITY_QOS : VOLATILE_DURABILITY_QOS;
-    qos.history().kind = KEEP_LAST_HISTORY_QOS;
-    qos.history().depth = 100;
-    Topic* dds_topic = participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT);
-    topic->reader = dds_topic ? subscriber->create_datareader(dds_topic, qos, topic) : nullptr;
-    topics << file << ' ' << name << std::endl;
-    return topic;
-}
+// The readers, each of one topic into OUT_DIR/<file>.bin, /tf_static transient-local.
+struct Readers {
+    DomainParticipant* participant;
+    Subscriber* subscriber;
+    std::string dir;
+    std::ofstream list;
+    std::vector<std::unique_ptr<Counted>> topics;
+    Readers(DomainParticipant* p, const std::string& out_dir)
+        : participant(p), subscriber(p->create_subscriber(SUBSCRIBER_QOS_DEFAULT)), dir(out_dir),
+          list(out_dir + "/topics.txt")
+    {}
 
-bool matched(const std::vector<std::unique_ptr<Counted>>& topics)
-{
-    for (const auto& topic : topics) {
-        SubscriptionMatchedStatus status;
-        if (topic->file != "tf_static"
-            && (topic->reader->get_subscription_matched_status(status) != ReturnCode_t::RETCODE_OK
-                || status.current_count == 0))
-            return false;
+    template <typename Generated> void add(const std::string& file, const std::string& name)
+    {
+        auto* topic = new Reception<Generated>(dir, file);
+        topics.emplace_back(topic);
+        TypeSupport type(new typename Reception<Generated>::Type());
+        type.register_type(participant);
+        DataReaderQos qos = DATAREADER_QOS_DEFAULT;
+        qos.reliability().kind = RELIABLE_RELIABILITY_QOS;
+        qos.durability().kind = file == "tf_static" ? TRANSIENT_LOCAL_DURABILITY_QOS : VOLATILE_DURABILITY_QOS;
+        qos.history().kind = KEEP_LAST_HISTORY_QOS;
+        qos.history().depth = 100;
+        Topic* dds_topic = participant->create_topic(name, type.get_type_name(), TOPIC_QOS_DEFAULT);
+        topic->reader = dds_topic ? subscriber->create_datareader(dds_topic, qos, topic) : nullptr;
+        list << file << ' ' << name << std::endl;
     }
-    return true;
-}
+    bool matched() const
+    {
+        return std::all_of(topics.begin(), topics.end(), [](const std::unique_ptr<Counted>& topic) {
+            SubscriptionMatchedStatus status;
+            return topic->file == "tf_static"
+                || (topic->reader->get_subscription_matched_status(status) == ReturnCode_t::RETCODE_OK
+                    && status.current_count > 0);
+        });
+    }
+};
 
 } // namespace
 
@@ -153,25 +159,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "dds_subscriber: cannot join the domain\n");
         return 1;
     }
-    Subscriber* subscriber = participant->create_subscriber(SUBSCRIBER_QOS_DEFAULT);
-    std::ofstream topic_list(dir + "/topics.txt");
-    std::vector<std::unique_ptr<Counted>> topics;
-    const std::vector<std::string> devices =
-        argc > 4 ? std::vector<std::string>(argv + 4, argv + argc) : std::vector<std::string>{std::string()};
-    for (const std::string& device : devices) {
+    Readers readers(participant, dir);
+    for (const std::string& device :
+         argc > 4 ? std::vector<std::string>(argv + 4, argv + argc) : std::vector<std::string>{std::string()}) {
         const std::string folder = device.empty() ? std::string() : device + "/";
-        const std::string topic_prefix = device.empty() ? prefix : prefix + "/" + device;
-        if (!folder.empty())
+        if (!device.empty())
             mkdir((dir + "/" + device).c_str(), 0755);
-        topics.emplace_back(subscribe<sensor_msgs::msg::dds_::LaserScan_PubSubType>(
-            participant, subscriber, dir, folder + "scan", topic_prefix + "/scan", false, topic_list));
-        topics.emplace_back(subscribe<sensor_msgs::msg::dds_::PointCloud2_PubSubType>(
-            participant, subscriber, dir, folder + "points", topic_prefix + "/tx710/points", false, topic_list));
+        readers.add<sensor_msgs::msg::dds_::LaserScan_PubSubType>(folder + "scan", prefix + "/" + folder + "scan");
+        readers.add<sensor_msgs::msg::dds_::PointCloud2_PubSubType>(folder + "points",
+                                                                    prefix + "/" + folder + "tx710/points");
     }
-    topics.emplace_back(subscribe<diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType>(
-        participant, subscriber, dir, "diagnostics", prefix + "/diagnostics", false, topic_list));
-    topics.emplace_back(subscribe<tf2_msgs::msg::dds_::TFMessage_PubSubType>(participant, subscriber, dir, "tf_static",
-                                                                             "rt/tf_static", true, topic_list));
+    readers.add<diagnostic_msgs::msg::dds_::DiagnosticArray_PubSubType>("diagnostics", prefix + "/diagnostics");
+    readers.add<tf2_msgs::msg::dds_::TFMessage_PubSubType>("tf_static", "rt/tf_static");
+    const auto& topics = readers.topics;
     for (const auto& topic : topics) {
         if (!topic->reader) {
             std::fprintf(stderr, "dds_subscriber: cannot create the reader of %s\n", topic->file.c_str());
@@ -184,7 +184,7 @@ int main(int argc, char** argv)
     std::string printed;
     for (bool last = false; !last; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
         last = stop_asked || std::chrono::steady_clock::now() >= deadline;
-        if (!all_matched && (all_matched = matched(topics)))
+        if (!all_matched && (all_matched = readers.matched()))
             std::printf("matched\n");
         std::string counts;
         for (const auto& topic : topics)
