@@ -13,6 +13,7 @@
 #include "panels/device_legend.h"
 #include "recording/mcap_writer.h"
 #include "recording/output_folder.h"
+#include "support/device_scans.h"
 #include "support/fixtures.h"
 #include "view/lidar_gl_widget.h"
 #include "view/shown_rounds.h"
@@ -67,16 +68,6 @@ int pointsOnScreen(const QImage& image, const LidarGLWidget& view, const std::ve
     }));
 }
 
-// A LiDAR on the robot, `x` metres ahead of its centre and turned `yaw` degrees to the left.
-tx710::ScanOptions lidar(const char* name, double x, double yaw)
-{
-    tx710::ScanOptions options;
-    options.frame_id = name;
-    options.mount = {x, 0, 0.3, yaw};
-    options.mounted = true;
-    return options;
-}
-
 // An MCAP recording of `rounds` of the LiDARs `devices`, as tx710-record writes it.
 void writeMcap(const QString& path, const tx710::DeviceScans& devices, const std::vector<ScanRound>& rounds)
 {
@@ -116,7 +107,7 @@ private slots:
         }
         // Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left, and their rounds in
         // time order: front, rear, front again; and the rounds above of one LiDAR, plain and placed.
-        writeMcap(home_.filePath("two.mcap"), {lidar("front", 0.1, 0), lidar("rear", -0.1, 90)},
+        writeMcap(home_.filePath("two.mcap"), tx710test::devicesOf("front:0.1,0,0.3,0 rear:-0.1,0,0.3,90"),
                   {{1, 1000000000, {{100, 200, 0}, {100, 200, 90}}, 600, 0},
                    {1, 1050000000, {{100, 300, 90}, {100, 200, 0}}, 600, 1},
                    {2, 1100000000, {{100, 200, 45}}, 600, 0}});
@@ -124,7 +115,7 @@ private slots:
         for (int r = 0; r < 4; ++r)
             rounds.push_back({r + 1, (r + 1) * 100000000, quarter(r), 600, 0});
         writeMcap(home_.filePath("plain/one.mcap"), {tx710::ScanOptions()}, rounds);
-        writeMcap(home_.filePath("placed/one.mcap"), {lidar("front", 0.1, 30)}, rounds);
+        writeMcap(home_.filePath("placed/one.mcap"), tx710test::devicesOf("front:0.1,0,0.3,30"), rounds);
         good_ = home_.filePath("room.txt");
         bad_ = home_.filePath("bad.txt");
         const QByteArray malformed = tx710::datafile::headerLine() + "1 10.000 250 100\n1 15.000 abc 100\n";
