@@ -212,4 +212,4 @@ async function checkRos2Recording({ check, reader, messages, csv, txt }) {
   });
 }
 
-module.exports = { checkRos2Recording };
+module.exports = { checkRos2Recording, officialReader };
