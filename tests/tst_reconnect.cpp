@@ -127,12 +127,8 @@ class TestReconnect : public QObject
 private slots:
     void cleanup()
     {
-        for (QProcess* sim : {&sim_, &sim2_}) {
-            if (sim->state() != QProcess::NotRunning) {
-                sim->terminate();
-                QVERIFY(sim->waitForFinished(5000));
-            }
-        }
+        for (QProcess* sim : {&sim_, &sim2_})
+            QVERIFY(sim->state() == QProcess::NotRunning || (sim->terminate(), sim->waitForFinished(5000)));
         QVERIFY(!QFileInfo(link_).isSymLink() || !QFileInfo(link_).exists()); // the simulator removed its link
     }
 
@@ -170,10 +166,8 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(QString, found);
-        const bool stable = port.startsWith("/dev/serial/");
-        const PortIdentity identity = PortIdentity::of(port, stable, records(before));
-        const auto exists = [](const QString& path) { return !path.endsWith("gone"); };
-        QCOMPARE(identity.find(records(after), exists), found);
+        const PortIdentity identity = PortIdentity::of(port, port.startsWith("/dev/serial/"), records(before));
+        QCOMPARE(identity.find(records(after), [](const QString& path) { return !path.endsWith("gone"); }), found);
     }
 
     void roundsAtALoss_data()

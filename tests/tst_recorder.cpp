@@ -47,13 +47,6 @@ class TestRecorder : public QObject
     Q_OBJECT
 
     QProcess sim_;
-    QString port_;
-
-    bool startSim(const QStringList& arguments)
-    {
-        port_ = startSimulator(sim_, arguments);
-        return !port_.isEmpty();
-    }
 
     // The CSV grows fastest: on a full disk it fails first, before the others have the round.
     static QStringList outputs(const QString& dir)
@@ -72,10 +65,8 @@ class TestRecorder : public QObject
         QString error;
         QVERIFY2(mcap::readFile(dir + QStringLiteral("/a.mcap"), mcap, error), qPrintable(error));
         QVERIFY(mcap.complete);
-        if (rounds >= 0)
-            QCOMPARE(int(mcap.rounds.size()), rounds);
-        else
-            QVERIFY(mcap.rounds.size() >= 3);
+        QVERIFY2(rounds >= 0 ? int(mcap.rounds.size()) == rounds : mcap.rounds.size() >= 3,
+                 qPrintable(QString::number(mcap.rounds.size())));
         if (QFile::exists(dir + QStringLiteral("/a.csv")))
             QCOMPARE(fileBytes(dir + QStringLiteral("/a.csv")), csvOf(mcap.rounds));
         if (!QFile::exists(dir + QStringLiteral("/a.txt")))
@@ -107,13 +98,7 @@ class TestRecorder : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanup() { QVERIFY(sim_.state() == QProcess::NotRunning || (sim_.terminate(), sim_.waitForFinished(5000))); }
 
     // How each way out ends: exit code, one line on stderr, no port lock, every file with the same whole rounds.
     // A full disk fails with whole rounds: with a file size limit the CSV fails first; on a full file system the
@@ -159,7 +144,8 @@ private slots:
             if (small)
                 QProcess::execute("umount", {dir.path()});
         });
-        QVERIFY(startSim(sim_arguments));
+        const QString port = startSimulator(sim_, sim_arguments);
+        QVERIFY(!port.isEmpty());
         QProcess recorder;
         {
             // Inherited by the recorder alone among the processes started
@@ -168,7 +154,7 @@ private slots:
             const auto ignored = std::signal(SIGXFSZ, SIG_DFL);
             const auto restore = qScopeGuard([ignored] { std::signal(SIGXFSZ, ignored); });
             recorder.start(programPath("tx710-record"),
-                           QStringList{"--port", port_} + arguments + outputs(dir.path()).mid(small ? 2 : 0));
+                           QStringList{"--port", port} + arguments + outputs(dir.path()).mid(small ? 2 : 0));
             QVERIFY(recorder.waitForStarted(5000));
         }
         if (signal_number != 0) {
@@ -183,7 +169,7 @@ private slots:
         const QList<QByteArray> lines = recorder.readAllStandardError().split('\n');
         QCOMPARE(lines.size(), 2); // one line and its line feed
         QVERIFY2(lines[0].endsWith(error_end), lines[0].constData());
-        QCOMPARE(serialLockFiles(port_), QStringList());
+        QCOMPARE(serialLockFiles(port), QStringList());
         // Whole rounds in the text file that the MCAP file's last chunk may have lost.
         if (small)
             QVERIFY(QFile::remove(dir.filePath("a.txt")));
