@@ -5,16 +5,13 @@
 #include <QDir>
 #include <QFile>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
 #include <utility>
 
 #include "SerialPort/point_display.h"
 #include "app/log.h"
-#include "recording/data_file_writer.h"
 #include "recording/output_folder.h"
 
 using namespace tx710;
@@ -87,22 +84,9 @@ SerialData::SerialData() : QObject(nullptr)
     round_records_.reserve(kRoundCapacity);
     next_records_.reserve(kRoundCapacity);
     display_records_.reserve(kRoundCapacity);
-    round_record_.reserve(kRoundCapacity);
 }
 
-SerialData::~SerialData()
-{
-    // End the collection, drop what is queued and let the writer finish,
-    // since it works on this object.
-    recording_ = false;
-    record_request_ = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        record_queue_.clear();
-    }
-    if (writer_finished_.valid())
-        writer_finished_.wait();
-}
+SerialData::~SerialData() = default;
 
 // ---------------------------------------------------------------- frame finder
 
@@ -190,8 +174,7 @@ void SerialData::decodeFrame(const std::uint8_t* frame)
 
 inline void SerialData::recordPoint(ScanPoint point, float angle)
 {
-    if (recording_.load(std::memory_order_relaxed))
-        round_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
+    saver_.addPoint(PointRecord{float(point.intensity), float(point.distance), angle});
     if (stream_started_)
         stream_record_.push_back(PointRecord{float(point.intensity), float(point.distance), angle});
 }
@@ -243,16 +226,7 @@ void SerialData::publishRound(int speed)
 void SerialData::recordRoundBoundary()
 {
     streamRoundBoundary();
-    if (recording_) {
-        closeRecordedRound();
-    } else if (record_request_) {
-        // Both flags change together: the writer never sees both clear while
-        // a save is starting.
-        std::lock_guard<std::mutex> lock(mutex_);
-        recording_ = true;
-        record_request_ = false;
-        round_record_.clear();
-    }
+    saver_.roundBoundary();
 }
 
 void SerialData::streamRoundBoundary()
@@ -272,26 +246,6 @@ void SerialData::streamRoundBoundary()
     stream_started_ = bool(round_sink_);
 }
 
-void SerialData::closeRecordedRound()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // The writer may have ended the save meanwhile (a failed write).
-        if (!recording_)
-            return;
-        if (!round_record_.empty()) {
-            record_queue_.push_back(std::move(round_record_));
-            ++recorded_rounds_;
-        }
-        // Queued and ended in one step, or the writer could end before the last round.
-        if (recorded_rounds_ >= kRoundsPerSave)
-            recording_ = false;
-    }
-    queue_changed_.notify_one();
-    round_record_ = std::vector<PointRecord>();
-    round_record_.reserve(kRoundCapacity);
-}
-
 void SerialData::dropRoundInProgress()
 {
     // The revolution's end shows only in the next frame: one that the last
@@ -303,8 +257,9 @@ void SerialData::dropRoundInProgress()
     finder_.reset();
     for (auto* points : {&round_points_, &round_colors_, &next_points_, &next_colors_})
         points->clear();
-    for (auto* records : {&round_records_, &next_records_, &round_record_, &stream_record_})
+    for (auto* records : {&round_records_, &next_records_, &stream_record_})
         records->clear();
+    saver_.dropRound();
     stream_started_ = false;
     last_start_angle_ = 0;
     last_frame_wrapped_ = false;
@@ -346,145 +301,39 @@ void SerialData::stopRoundStream()
 
 void SerialData::startSaveData()
 {
-    if (writer_running_) {
+    if (saver_.running()) {
         TX_LOG << "startSaveData: a save is still running, request refused";
-        reportSaveProgress(false, 0);
+        saver_.refuse();
         return;
     }
-    // A writer that has just made its final report may still be returning.
-    if (writer_finished_.valid())
-        writer_finished_.wait();
-    recorded_rounds_ = 0;
-    round_record_.clear();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        record_queue_.clear(); // a new save starts from an empty queue
-        outcome_ = SaveOutcome();
-        record_request_ = true;
-    }
-    saveThread();
+    saver_.request();
+    saver_.start(createSaveFile());
 }
 
 void SerialData::stopSaveData()
 {
-    // A save still waiting for its first round ends as well.
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        record_request_ = false;
-        recording_ = false;
-    }
-    queue_changed_.notify_one();
-}
-
-void SerialData::endCollection()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_request_ = false;
-    recording_ = false;
-    record_queue_.clear();
+    saver_.stop();
 }
 
 SaveOutcome SerialData::lastSaveOutcome() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return outcome_;
+    return saver_.lastOutcome();
 }
 
-void SerialData::setOutcome(const SaveOutcome& outcome)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    outcome_ = outcome;
-}
-
-void SerialData::saveThread()
-{
-    if (!createSaveFile()) {
-        endCollection();
-        reportSaveProgress(false, 0);
-        return;
-    }
-    SaveOutcome outcome;
-    outcome.path = file_name_;
-    outcome.folder_note = folder_note_;
-    setOutcome(outcome);
-    save_round_no_ = 1;
-    writer_running_ = true;
-    std::promise<void> finished;
-    writer_finished_ = finished.get_future().share();
-    // The writer gets a string of its own: no reference count shared across
-    // threads with file_name_, which the next save replaces.
-    QString file_name(file_name_.constData(), file_name_.size());
-    std::thread([this, file_name = std::move(file_name), finished = std::move(finished)]() mutable {
-        writeRecordedRounds(file_name);
-        finished.set_value();
-    }).detach();
-}
-
-bool SerialData::createSaveFile()
+SaveOutcome SerialData::createSaveFile()
 {
     const QString preferred =
         data_directory_override_.isEmpty() ? besideExecutable(QStringLiteral("data")) : data_directory_override_;
     const OutputFolder folder = prepareOutputFolder(preferred, QStringLiteral("data"));
+    SaveOutcome target;
     if (folder.path.isEmpty()) {
         TX_LOG_LOCATED << "data path create error:" << preferred;
-        SaveOutcome outcome;
-        outcome.ok = false;
-        outcome.error = QStringLiteral("cannot create a data folder: %1").arg(folder.reason);
-        setOutcome(outcome);
-        return false;
+        target.ok = false;
+        target.error = QStringLiteral("cannot create a data folder: %1").arg(folder.reason);
+        return target;
     }
-    folder_note_ = folder.fallback ? folder.reason : QString();
-    file_name_ = folder.path + QLatin1Char('/')
+    target.folder_note = folder.fallback ? folder.reason : QString();
+    target.path = folder.path + QLatin1Char('/')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss")) + QStringLiteral(".txt");
-    return true;
-}
-
-void SerialData::reportSaveProgress(bool ok, int value)
-{
-    std::lock_guard<std::mutex> lock(callback_mutex_);
-    if (save_progress_callback_)
-        save_progress_callback_(ok, value);
-}
-
-void SerialData::writeRecordedRounds(QString file_name)
-{
-    DataFileWriter file(file_name);
-    SaveOutcome outcome = lastSaveOutcome();
-    for (;;) {
-        std::vector<PointRecord> round;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            // Queue and both flags judged under the one lock: the decoder
-            // queues the last round and ends the collection in one step.
-            const auto finished = [this] { return !record_request_ && !recording_; };
-            queue_changed_.wait_for(lock, std::chrono::milliseconds(10),
-                                    [&] { return !record_queue_.empty() || finished(); });
-            if (record_queue_.empty()) {
-                if (finished())
-                    break;
-                continue;
-            }
-            round = std::move(record_queue_.front());
-            record_queue_.pop_front();
-        }
-
-        // Every save starts its own lines with the header.
-        if (!file.appendRound(save_round_no_, round, save_round_no_ == 1)) {
-            TX_LOG << "file_name_" << file_name << file.errorString();
-            endCollection();
-            outcome.ok = false;
-            outcome.error = file.errorString();
-            setOutcome(outcome);
-            writer_running_ = false;
-            reportSaveProgress(false, 0);
-            return;
-        }
-        outcome.rounds = save_round_no_;
-        setOutcome(outcome);
-        reportSaveProgress(true, save_round_no_);
-        ++save_round_no_;
-    }
-    // Cleared before the last report so that the next save may start at once.
-    writer_running_ = false;
-    reportSaveProgress(true, 100);
+    return target;
 }

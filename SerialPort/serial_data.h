@@ -6,18 +6,14 @@
 #include <QVector3D>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "SerialPort/frame_finder.h"
 #include "SerialPort/rejection_log_budget.h"
+#include "SerialPort/round_saver.h"
 #include "recording/data_file.h"
 
 // The read-out record handed to the read-out panel for a picked point.
@@ -30,22 +26,13 @@ struct ShowData {
     float reserved[5] = {0, 0, 0, 0, 0};
 };
 
-// How the last save ended, for telling the user.
-struct SaveOutcome {
-    bool ok = true;
-    int rounds = 0;      // whole rounds in the file
-    QString path;        // the data file; empty when the save could not start
-    QString error;       // what failed and why, when !ok
-    QString folder_note; // set when the folder beside the program could not be written
-};
-
 struct HoverPoint {
     float x = 0;
     float y = 0;
 };
 
 // The decoder: frame finding, point decoding, round assembly, the hover pick,
-// spot frequency, and the collection and writing of recorded rounds.
+// spot frequency, and the saves of recorded rounds (through a RoundSaver).
 // The viewer has one, instance(); a recorder of several LiDARs makes one per
 // device with create(). All decoding runs on the GUI thread.
 class SerialData : public QObject, private tx710::FrameConsumer
@@ -70,18 +57,17 @@ public:
 
     void setRoundCallback(std::function<void()> callback) { round_callback_ = std::move(callback); }
     void setShowDataCallback(std::function<void(ShowData)> callback) { show_data_callback_ = std::move(callback); }
+    // The data writer reports through it from its own thread.
     void setSaveProgressCallback(std::function<void(bool, int)> callback)
     {
-        // The data writer reports through it from its own thread.
-        std::lock_guard<std::mutex> lock(callback_mutex_);
-        save_progress_callback_ = std::move(callback);
+        saver_.setProgressCallback(std::move(callback));
     }
 
     // Recording.
     void startSaveData();
     void stopSaveData();
     // True from the start of a data writer until just before its final report.
-    bool saveRunning() const { return writer_running_; }
+    bool saveRunning() const { return saver_.running(); }
     // Complete once saveRunning() is false or the final report has come.
     SaveOutcome lastSaveOutcome() const;
 
@@ -129,9 +115,8 @@ private:
     friend class SerialDataTestAccess;
     QString data_directory_override_; // set only through the test seam
 
-    // Recording steps, on the GUI thread.
-    void saveThread();
-    bool createSaveFile();
+    // Where a save writes: its path and folder note, or why there is none.
+    SaveOutcome createSaveFile();
 
     // Decodes a frame already known to be 47 bytes with a correct CRC, in
     // these steps: angles, the round boundary, recording, position, the hover
@@ -144,14 +129,8 @@ private:
     void publishRound(int speed);
     // Called where one revolution ends and the next begins (0-degree crossing).
     void recordRoundBoundary();
-    void closeRecordedRound();
     void streamRoundBoundary();
     void updateSpotFrequency(int speed);
-    void reportSaveProgress(bool ok, int value);
-    void writeRecordedRounds(QString file_name);
-    // Ends the collection and drops what is queued.
-    void endCollection();
-    void setOutcome(const SaveOutcome& outcome);
 
     // Frame finder.
     void frameAccepted(const std::uint8_t* frame) override;
@@ -187,28 +166,11 @@ private:
     std::function<void()> round_callback_;
     std::function<void(ShowData)> show_data_callback_;
 
-    // Recording: collected on the GUI thread, written by the data writer.
-    std::atomic<bool> record_request_{false};
-    std::atomic<bool> recording_{false};
-    std::atomic<bool> writer_running_{false};
-    int recorded_rounds_ = 0;
-    std::vector<PointRecord> round_record_;
-    std::deque<std::vector<PointRecord>> record_queue_;
-    // Guards record_queue_ and every change of record_request_ and recording_
-    // on the way to the end of a save, so the writer judges all three at once.
-    mutable std::mutex mutex_;
-    std::condition_variable queue_changed_;
-    SaveOutcome outcome_; // guarded by mutex_
-    QString folder_note_;
-    QString file_name_;
-    int save_round_no_ = 0;     // data writer only, once it runs
-    std::mutex callback_mutex_; // guards save_progress_callback_
-    std::function<void(bool, int)> save_progress_callback_;
-    std::shared_future<void> writer_finished_;
     // The round stream, beside any save (decoding thread).
     RoundSink round_sink_;
     bool stream_started_ = false; // past the stream's first revolution boundary
     std::vector<PointRecord> stream_record_;
-
-    static constexpr int kRoundsPerSave = 100;
+    // Saves: collected on the GUI thread, written by the data writer. Last: its
+    // writer ends before the other members go.
+    RoundSaver saver_;
 };
