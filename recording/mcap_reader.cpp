@@ -31,14 +31,17 @@ struct Channel {
 
 const QByteArray kPointsSuffix = "/tx710/points";
 
-bool decodeScan(const QByteArray& content, ScanRound& round, QString& error)
+// A round of `channel`'s point clouds; those of several LiDARs (under a
+// prefix) with the angles of their frames, for placing them.
+bool decodeScan(const Channel& channel, const QByteArray& content, ScanRound& round, QString& error)
 {
     Cursor fields(content.constData(), std::uint64_t(content.size()));
     fields.get<std::uint16_t>();
     round = ScanRound();
     round.number = int(fields.get<std::uint32_t>());
     QString reason;
-    if (!pointcloud::decode(content.mid(kMessageHeaderBytes), round, reason)) {
+    if (!pointcloud::decode(content.mid(kMessageHeaderBytes), round, reason,
+                            channel.topic != pointcloud::topic().topic)) {
         error = QStringLiteral("round %1: %2").arg(round.number).arg(reason);
         return false;
     }
@@ -152,7 +155,7 @@ StreamReader::Item StreamReader::Impl::record(std::uint8_t opcode, const QByteAr
                             .arg(QString::fromUtf8(channel->second.topic.left(kMaxFrameIdChars + 6))));
         if (!out_.decode_rounds)
             out_.round = ScanRound{int(sequence), std::int64_t(log_time), {}};
-        else if (!decodeScan(content, out_.round, out_.error))
+        else if (!decodeScan(channel->second, content, out_.round, out_.error))
             return Item::Failed;
         out_.round.device = channel->second.device;
         out_.place = MessagePlace{position, inner};
@@ -287,7 +290,7 @@ bool StreamReader::Impl::decodeRound(const QByteArray& content, ScanRound& round
         return false;
     }
     if (channel->second.message_encoding != "cdr") {
-        if (!decodeScan(content, round, error))
+        if (!decodeScan(channel->second, content, round, error))
             return false;
         round.device = channel->second.device;
         return true;

@@ -83,7 +83,7 @@ QByteArray encode(const ScanRound& round, const ScanOptions& mounting)
     return json;
 }
 
-bool decode(const QByteArray& json, ScanRound& round, QString& error)
+bool decode(const QByteArray& json, ScanRound& round, QString& error, bool frame_angles)
 {
     QJsonParseError parse_error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
@@ -108,11 +108,12 @@ bool decode(const QByteArray& json, ScanRound& round, QString& error)
         return false;
     }
     // Offsets of the fields a round needs, whatever their order.
-    int offsets[3] = {-1, -1, -1};
-    const char* const wanted[3] = {"intensity", "angle", "distance"};
+    int offsets[5] = {-1, -1, -1, -1, -1};
+    const char* const wanted[5] = {"intensity", "angle", "distance", "x", "y"};
+    const int fields = frame_angles ? 5 : 3;
     for (const QJsonValue& value : message.value(QLatin1String("fields")).toArray()) {
         const QJsonObject field = value.toObject();
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < fields; ++i) {
             if (field.value(QLatin1String("name")).toString() != QLatin1String(wanted[i]))
                 continue;
             const int offset = field.value(QLatin1String("offset")).toInt(-1);
@@ -124,7 +125,7 @@ bool decode(const QByteArray& json, ScanRound& round, QString& error)
             offsets[i] = offset;
         }
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < fields; ++i) {
         if (offsets[i] < 0) {
             error = QStringLiteral("point cloud has no %1 field").arg(QLatin1String(wanted[i]));
             return false;
@@ -145,7 +146,10 @@ bool decode(const QByteArray& json, ScanRound& round, QString& error)
     round.points.reserve(std::size_t(data.decoded.size() / stride));
     for (int at = 0; at < data.decoded.size(); at += stride) {
         const char* point = data.decoded.constData() + at;
-        const PointRecord record{floatAt(point + offsets[0]), floatAt(point + offsets[2]), floatAt(point + offsets[1])};
+        PointRecord record{floatAt(point + offsets[0]), floatAt(point + offsets[2]), floatAt(point + offsets[1])};
+        if (frame_angles && record.distance > 0)
+            record.angle = float(
+                deviceAngleOf(ScanOptions(), std::atan2(floatAt(point + offsets[4]), floatAt(point + offsets[3]))));
         // What no file of ours can write back is refused, as the data file's reader does.
         if (!std::isfinite(record.intensity) || !std::isfinite(record.distance) || !std::isfinite(record.angle)) {
             error = QStringLiteral("point %1 of the point cloud is not a finite number").arg(at / stride + 1);

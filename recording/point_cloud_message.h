@@ -27,7 +27,8 @@ QByteArray encode(const ScanRound& round, const ScanOptions& mounting = ScanOpti
 
 // Takes back what encode() wrote: receive time and points (the round number
 // is not part of the message; it stays as it was). On failure returns false
-// with the reason in `error`.
-bool decode(const QByteArray& json, ScanRound& round, QString& error);
+// with the reason in `error`. With `frame_angles`, a point's angle is its
+// bearing in the cloud's frame from x and y (see ros2::pointsOf()).
+bool decode(const QByteArray& json, ScanRound& round, QString& error, bool frame_angles = false);
 
 } // namespace tx710::pointcloud

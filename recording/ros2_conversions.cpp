@@ -72,7 +72,7 @@ PointCloud2 pointCloudOf(const ScanRound& round, const ScanOptions& options)
     return cloud;
 }
 
-bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::string& error)
+bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::string& error, bool frame_angles)
 {
     bool layout = cloud.fields.size() == 6 && cloud.point_step == kPointStep && !cloud.is_bigendian && cloud.height == 1
         && std::uint64_t(cloud.width) * kPointStep == cloud.data.size() && cloud.row_step == cloud.data.size();
@@ -91,7 +91,9 @@ bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::s
     points.reserve(cloud.width);
     for (std::size_t at = 0; at < cloud.data.size(); at += kPointStep) {
         const std::uint8_t* point = cloud.data.data() + at;
-        const PointRecord record{floatAt(point + 12), floatAt(point + 20), floatAt(point + 16)};
+        PointRecord record{floatAt(point + 12), floatAt(point + 20), floatAt(point + 16)};
+        if (frame_angles && record.distance > 0)
+            record.angle = float(deviceAngleOf(ScanOptions(), std::atan2(floatAt(point + 4), floatAt(point))));
         // What no file of ours can write back is refused, as the other readers do.
         if (!std::isfinite(record.intensity) || !std::isfinite(record.distance) || !std::isfinite(record.angle)) {
             error = "point " + std::to_string(at / kPointStep + 1) + " of the point cloud is not a finite number";

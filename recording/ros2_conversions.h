@@ -28,8 +28,11 @@ constexpr double kNormalMaxRpm = 900;
 
 PointCloud2 pointCloudOf(const ScanRound& round, const ScanOptions& options);
 // The raw points of a cloud pointCloudOf() made; false with the reason when
-// its layout is not that one.
-bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::string& error);
+// its layout is not that one. With `frame_angles`, a point's angle is its
+// bearing in the cloud's frame from x and y (clockwise degrees, as the
+// device's own), so the LiDAR's own turn is in it: for placing it on the robot.
+bool pointsOf(const PointCloud2& cloud, std::vector<PointRecord>& points, std::string& error,
+              bool frame_angles = false);
 
 // `previous`: the sample a second before (for the rejects of that second);
 // a default Sample for the first.

@@ -133,7 +133,7 @@ bool McapReplay::take(const QByteArray& topic, const QByteArray& schema_name, st
         if (!decode(raw, size, cloud))
             reason = "the point cloud's CDR bytes are damaged";
         else
-            pointsOf(cloud, item.round.points, reason);
+            pointsOf(cloud, item.round.points, reason, topic != "/tx710/points"); // several LiDARs
         if (!reason.empty()) {
             error = QStringLiteral("round %1: %2").arg(sequence).arg(QString::fromStdString(reason));
             return false;

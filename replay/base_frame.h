@@ -10,7 +10,8 @@
 
 namespace tx710::replay {
 
-// `points` (the device's own angles, clockwise degrees, and millimetres)
+// `points` (angles in the device's frame, clockwise degrees as the device's
+// own, and millimetres: a recording of several gives them so)
 // turned and moved by `placement` into the base frame, each given as seen
 // from the base frame's origin in the same convention: the view draws and
 // picks them as it does one device's. Points without a return stay so; an

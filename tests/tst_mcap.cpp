@@ -246,7 +246,9 @@ private slots:
         QFETCH(bool, ros2);
         QFETCH(QString, devices);
         QFETCH(QString, written);
-        const DeviceScans scans = devicesOf(devices, ros2);
+        DeviceScans scans = devicesOf(devices, ros2);
+        // A LiDAR's own turn: the raw angle (90) read back of one LiDAR, the frame's (270) of several.
+        scans.back().upside_down = true;
         const QString placements = hasTransforms(scans) ? "base_link " + devices : QString(); // as given
         const auto profile = makeRecordingProfile(scans);
         QStringList got;
@@ -269,15 +271,22 @@ private slots:
         QVERIFY2(mcap::parse(file, contents, error) && recording.openBytes(file, "a.mcap", error), qPrintable(error));
         QStringList expected, read, replayed;
         for (std::size_t i = 0; i < 4 * scans.size(); ++i)
-            expected << QStringLiteral("%1:%2")
+            expected << QStringLiteral("%1:%2:%3")
                             .arg(i % scans.size())
-                            .arg(300 * (i % scans.size() + 1) + (i / scans.size() == 3 ? 20 : 0));
+                            .arg(300 * (i % scans.size() + 1) + (i / scans.size() == 3 ? 20 : 0))
+                            .arg(scans.size() > 1 && i % 2 == 1 ? 270 : 90);
         for (const ScanRound& round : contents.rounds)
-            read << QStringLiteral("%1:%2").arg(round.device).arg(round.speed_rpm);
+            read << QStringLiteral("%1:%2:%3")
+                        .arg(round.device)
+                        .arg(round.speed_rpm)
+                        .arg(std::lround(round.points[0].angle));
         for (int i = 0; i < recording.count(); ++i) {
             replay::Round round;
             recording.read(i, round, error);
-            replayed << QStringLiteral("%1:%2").arg(round.device).arg(round.speed_rpm);
+            replayed << QStringLiteral("%1:%2:%3")
+                            .arg(round.device)
+                            .arg(round.speed_rpm)
+                            .arg(std::lround(round.points[0].angle));
         }
         QCOMPARE(read, expected);
         QCOMPARE(replayed, expected);

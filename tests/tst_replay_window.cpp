@@ -105,9 +105,12 @@ private slots:
             if (r < 4)
                 tx710::datafile::appendRound(text, r + 1, quarter(r));
         }
-        // Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left, and their rounds in
-        // time order: front, rear, front again; and the rounds above of one LiDAR, plain and placed.
-        writeMcap(home_.filePath("two.mcap"), tx710test::devicesOf("front:0.1,0,0.3,0 rear:-0.1,0,0.3,90"),
+        // Two LiDARs 0.2 m apart on the robot's x axis, the rear one turned to the left and head down, and
+        // their rounds in time order: front, rear, front again; and the rounds above of one LiDAR, plain and
+        // placed.
+        tx710::DeviceScans two = tx710test::devicesOf("front:0.1,0,0.3,0 rear:-0.1,0,0.3,90");
+        two[1].upside_down = true;
+        writeMcap(home_.filePath("two.mcap"), two,
                   {{1, 1000000000, {{100, 200, 0}, {100, 200, 90}}, 600, 0},
                    {1, 1050000000, {{100, 300, 90}, {100, 200, 0}}, 600, 1},
                    {2, 1100000000, {{100, 200, 45}}, 600, 0}});
@@ -195,7 +198,7 @@ private slots:
         QTest::addColumn<QString>("read_out"); // hovered, when given
         QTest::newRow("front ahead") << 1 << 0 << QPointF(300, 0) << true << "front 300mm";
         QTest::newRow("front to its right") << 1 << 0 << QPointF(100, -200) << true << "";
-        QTest::newRow("rear to its right") << 1 << 1 << QPointF(200, 0) << true << "rear 200mm";
+        QTest::newRow("rear, head down, to its left") << 1 << 1 << QPointF(-400, 0) << true << "rear 400mm";
         QTest::newRow("rear ahead") << 1 << 1 << QPointF(-100, 200) << true << "";
         QTest::newRow("front's next round") << 2 << 0 << QPointF(241.4, -141.4) << true << "";
         QTest::newRow("front's round before") << 2 << 0 << QPointF(100, -200) << false << "";
