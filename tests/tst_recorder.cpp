@@ -244,6 +244,8 @@ private slots:
             "starting with a digit or /");
         row("no {device}", two + QStringList{"--frame-id", "rear"}, 2,
             "with several LiDARs a .txt or .csv name needs {device} (the frame id)");
+        row("{device} in an .mcap name", two.mid(0, 6) + QStringList{"--frame-id", "rear", out, "{device}.mcap"}, 2,
+            "one .mcap file holds every LiDAR; its name takes no {device}");
         row("same port twice", {"--port", "ttyS0", "--port", "/dev/ttyS0", out, txt}, 2,
             "--port \"/dev/ttyS0\" is the port of --port \"ttyS0\" again");
         row("same port through a link", {"--port", "@link.txt", "--port", "@s.txt", out, txt}, 2, // @: the folder

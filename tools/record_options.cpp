@@ -122,8 +122,12 @@ QString checkDevices(const Options& options)
     for (const QString& output : options.outputs) {
         RecordingOutputs::Format format;
         RecordingOutputs::formatFor(output, format);
-        if (format != RecordingOutputs::Format::Mcap && !output.contains(QLatin1String(RecordingOutputs::kDeviceField)))
+        const bool per_device = output.contains(QLatin1String(RecordingOutputs::kDeviceField));
+        if (format != RecordingOutputs::Format::Mcap && !per_device)
             return QStringLiteral("--out %1: with several LiDARs a .txt or .csv name needs {device} (the frame id)")
+                .arg(quotedValue(output));
+        if (format == RecordingOutputs::Format::Mcap && per_device)
+            return QStringLiteral("--out %1: one .mcap file holds every LiDAR; its name takes no {device}")
                 .arg(quotedValue(output));
     }
     return QString();
